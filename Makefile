@@ -1,0 +1,36 @@
+# Two commands for a fresh Debian machine, run as root:
+#   make run   installs what is missing, builds and opens the window
+#   make test  installs what is missing, builds with sanitizers and runs every test
+
+JOBS        ?= 2
+BUILD_TEST  := build
+BUILD_RUN   := build-run
+DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+               libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
+DEPS_TEST   := xvfb xdotool x11-utils imagemagick python3
+
+.PHONY: run test build deps deps-test clean format
+
+deps:
+	@./tools/install-deps $(DEPS_BUILD)
+
+deps-test:
+	@./tools/install-deps $(DEPS_BUILD) $(DEPS_TEST)
+
+build: deps
+	cmake -S . -B $(BUILD_RUN) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF
+	cmake --build $(BUILD_RUN) -j$(JOBS)
+
+run: build
+	./$(BUILD_RUN)/tamblewick
+
+test: deps-test
+	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON
+	cmake --build $(BUILD_TEST) -j$(JOBS)
+	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD_TEST) $(BUILD_RUN)

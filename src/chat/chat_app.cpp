@@ -1,0 +1,57 @@
+#include "chat/chat_app.h"
+
+namespace tw {
+
+void ChatApp::frame_step(float elapsed) {
+    handle_messages();
+    app.net_node.maintain(elapsed);
+}
+
+void ChatApp::handle_messages() {
+    while (const auto delivery = app.net_node.receive()) {
+        show(*delivery);
+    }
+    auto& notices = app.net_node.notices;
+    while (!notices.empty()) {
+        app.chat_log.add_line(notices.back(), LineStyle::notice);
+        notices.pop_back();
+    }
+}
+
+void ChatApp::show(const Delivery& delivery) {
+    const NetMessage& message = delivery.message;
+    Peer* sender = delivery.peer ? &app.net_node.peers[*delivery.peer] : nullptr;
+    ChatLog& log = app.chat_log;
+    switch (message.kind) {
+        case KIND_CHAT:
+            log.add_line("<" + (sender ? sender->name : std::string()) + "> " + read_text(message),
+                         LineStyle::peer_chat);
+            break;
+        case KIND_CHAT_RELAY:
+            log.add_line("<" + read_text_at(message.text, 0) + "> " +
+                             read_text_at(message.text, RELAY_LINE_OFFSET),
+                         LineStyle::peer_chat);
+            break;
+        case KIND_LOGIN:
+        case KIND_PEER_LOGGED_IN:
+            log.add_line(read_text(message) + " Logged In", LineStyle::notice);
+            break;
+        case KIND_LOGIN_ACCEPTED:
+            if (sender) {
+                sender->name = read_text(message);
+            }
+            log.add_line("Login Accepted by " + read_text(message), LineStyle::notice);
+            break;
+        case KIND_LOGOUT:
+        case KIND_PEER_LOGGED_OUT:
+            log.add_line(read_text(message) + " Logged Out", LineStyle::notice);
+            break;
+        case KIND_PEER_TIMED_OUT:
+            log.add_line(read_text(message) + " Timed Out", LineStyle::notice);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace tw

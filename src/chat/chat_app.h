@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+#include "chat/chat_log.h"
+#include "net/net_node.h"
+#include "transport/frame_timer.h"
+
+namespace tw {
+
+inline constexpr int CHAT_PORT = 1210;
+inline constexpr int CONNECT_TIMEOUT_MS = 30000;
+
+// The process-wide objects, built in this order and destroyed in reverse. One object
+// owns them so that a test can run several participants in one process.
+struct AppObjects {
+    FrameTimer frame_timer;
+    std::string input_line;
+    ChatLog chat_log;
+    NetNode net_node;
+    std::string nick;
+    // The port that "serve" binds and "connect" reaches; only tests choose another.
+    int port = CHAT_PORT;
+};
+
+// The chat application: typed lines, and what every frame makes of the network.
+// It keeps no state of its own.
+class ChatApp {
+public:
+    explicit ChatApp(AppObjects& objects) : app(objects) {}
+
+    void execute_line(std::string line);
+    void frame_step(float elapsed);
+    void handle_messages();
+
+private:
+    void connect(const std::string& line);
+    void nick(const std::string& line);
+    void serve();
+    void chat(const std::string& line);
+    void show(const Delivery& delivery);
+
+    AppObjects& app;
+};
+
+}  // namespace tw

@@ -1,0 +1,44 @@
+#include "net/net_node.h"
+
+namespace tw {
+
+void NetNode::maintain(float elapsed) {
+    clock += elapsed;
+    // The table may shrink while it is walked: a removed peer's place is examined again,
+    // since it now holds the next peer.
+    std::size_t position = 0;
+    while (position < peers.size()) {
+        Peer& peer = peers[position];
+        peer.idle_time += elapsed;
+        peer.ping_timer += elapsed;
+        if (peer.idle_time > TIMEOUT_SECONDS) {
+            if (time_out(position)) {
+                return;
+            }
+            continue;
+        }
+        if (peer.ping_timer > PING_INTERVAL) {
+            peer.ping_timer = 0.0F;
+            send_ping(peer);
+        }
+        flush_outbox(peer);
+        peer.schedule_resends(elapsed);
+        ++position;
+    }
+}
+
+bool NetNode::time_out(std::size_t position) {
+    if (!is_server) {
+        // A client has only its server: when that goes silent, the session is over.
+        notices.emplace_back("Disconnected: Session Timed Out");
+        clear_peers();
+        endpoint.close_socket();
+        return true;
+    }
+    announce_timeout(position);
+    notices.push_back(peers[position].name + " Timed Out");
+    remove_peer(position);
+    return false;
+}
+
+}  // namespace tw

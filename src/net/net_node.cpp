@@ -1,0 +1,148 @@
+#include "net/net_node.h"
+
+#include <algorithm>
+
+namespace tw {
+
+namespace {
+
+// Strict thresholds (greater than 10.0, greater than 5.0) are crossed only after the
+// timer has passed them; waking exactly on them would find nothing to do.
+constexpr float DUE_MARGIN = 0.001F;
+
+}  // namespace
+
+void NetNode::add_peer(const Peer& peer) { peers.push_back(peer); }
+
+void NetNode::remove_peer(std::size_t position) {
+    if (position < peers.size()) {
+        peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
+    }
+}
+
+void NetNode::clear_peers() {
+    peers.clear();
+    peers.shrink_to_fit();
+}
+
+std::optional<std::size_t> NetNode::find_peer(std::string_view text) const {
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        if (peers[i].address_text == text) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+void NetNode::broadcast_chat(std::string_view text, bool reliable) {
+    if (text.empty()) {
+        return;
+    }
+    queue_to_each(reliable, std::nullopt, [&](NetMessage& message) {
+        message.kind = KIND_CHAT;
+        set_text(message, text);
+    });
+}
+
+void NetNode::change_name(std::string_view new_name) {
+    if (new_name.empty()) {
+        return;
+    }
+    queue_to_each(true, std::nullopt, [&](NetMessage& message) {
+        message.kind = KIND_NICK_CHANGE;
+        set_text(message, new_name);
+    });
+    name = std::string(new_name);
+}
+
+void NetNode::broadcast_logout() {
+    queue_to_each(false, std::nullopt, [&](NetMessage& message) {
+        message.kind = KIND_LOGOUT;
+        set_text(message, name);
+    });
+}
+
+void NetNode::announce_timeout(std::size_t timed_out) {
+    const std::string departed = peers[timed_out].name;
+    queue_to_each(true, timed_out, [&](NetMessage& message) {
+        message.kind = KIND_PEER_TIMED_OUT;
+        set_text(message, departed);
+    });
+}
+
+void NetNode::send_ping(Peer& peer) {
+    NetMessage& ping = peer.channel.queue_message(false);
+    ping.kind = KIND_PING;
+    ping.length = 1;
+    put_f32(ping.text, clock);
+}
+
+void NetNode::send_login(std::string_view login_name) {
+    if (login_name.empty()) {
+        return;
+    }
+    NetMessage login;
+    login.id = 0;
+    login.reliable = 1;
+    login.kind = KIND_LOGIN;
+    set_text(login, login_name);
+    transmit(login.encode());
+}
+
+void NetNode::flush_outbox(Peer& peer) {
+    for (const NetMessage& message : peer.channel.outbox) {
+        if (is_server) {
+            endpoint.set_destination(peer.address);
+        }
+        // A failed send is covered by the next resend copy (reliable) or is lost like
+        // any datagram (acks, pings, pongs, logouts).
+        transmit(message.encode());
+    }
+    peer.channel.outbox.clear();
+}
+
+bool NetNode::transmit(const WireRecord& record) {
+    ++counters.sent;
+    if (transmitter) {
+        const std::optional<SocketAddress> to =
+            endpoint.use_destination != 0 ? std::optional(endpoint.destination) : std::nullopt;
+        return transmitter(record, to);
+    }
+    return endpoint.send_raw(record);
+}
+
+std::optional<float> NetNode::seconds_until_due() const {
+    std::optional<float> soonest;
+    const auto consider = [&](float seconds) {
+        soonest = soonest ? std::min(*soonest, seconds) : seconds;
+    };
+    for (const Peer& peer : peers) {
+        if (!peer.channel.outbox.empty()) {
+            return 0.0F;
+        }
+        consider(TIMEOUT_SECONDS - peer.idle_time + DUE_MARGIN);
+        consider(PING_INTERVAL - peer.ping_timer + DUE_MARGIN);
+        for (const NetMessage& message : peer.channel.reliable_queue) {
+            consider(message.resend_timer);
+        }
+    }
+    if (soonest) {
+        soonest = std::max(*soonest, 0.0F);
+    }
+    return soonest;
+}
+
+void net_startup(NetNode& node) {
+    // Without networking the program still runs; every later socket call just fails.
+    static_cast<void>(startup_socket_library());
+    node.endpoint.open_socket(false);
+}
+
+void net_shutdown(NetNode& node) {
+    node.broadcast_logout();
+    node.maintain(0.0F);
+    node.endpoint.close_socket();
+    cleanup_socket_library();
+}
+
+}  // namespace tw

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "transport/socket_address.h"
+
+namespace tw {
+
+inline constexpr int SOCKET_TYPE_STREAM = 1;
+inline constexpr int SOCKET_TYPE_DATAGRAM = 2;
+
+struct ReceivedDatagram {
+    std::size_t size = 0;
+    SocketAddress source;
+};
+
+// The node's one socket. A thin layer over the platform's BSD sockets: it owns the
+// descriptor and the two addresses that decide where a send goes.
+class SocketEndpoint {
+public:
+    SocketEndpoint() = default;
+    ~SocketEndpoint();
+    SocketEndpoint(const SocketEndpoint&) = delete;
+    SocketEndpoint& operator=(const SocketEndpoint&) = delete;
+
+    // Replaces the node's socket with a fresh one; the old one is closed.
+    int open_socket(bool stream);
+    bool bind_port(int port);
+    bool connect_with_timeout(const char* host, int port, int timeout_ms);
+    bool send_raw(std::span<const std::uint8_t> data);
+    int close_socket();
+
+    // Takes one waiting datagram without blocking; nothing when none is waiting or the
+    // receive failed.
+    std::optional<ReceivedDatagram> receive_from(std::span<std::uint8_t> buffer);
+    // Waits until a datagram is readable or `timeout_ms` passed; false on time-out or error.
+    bool wait_readable(int timeout_ms) const;
+
+    void set_destination(const SocketAddress& address) {
+        destination = address;
+        use_destination = 1;
+    }
+    // Local address that bind_port binds and that a connect leaves from; 0 means any
+    // interface. Lets several participants live on one machine, each on its own 127.x.
+    void set_local_ip(std::uint32_t ip) { local_ip = ip; }
+    // The bound local address of the socket, for tests and diagnostics.
+    std::optional<SocketAddress> local_address() const;
+
+    int handle() const { return socket_handle; }
+    bool is_open() const { return socket_handle >= 0; }
+
+    SocketAddress destination;
+    SocketAddress endpoint_address;
+    int socket_type = 0;
+    int use_destination = 0;
+    // Connect threads started by this endpoint; a host that does not resolve starts none.
+    std::uint32_t connect_threads_started = 0;
+
+private:
+    bool bind_to(const SocketAddress& address);
+
+    int socket_handle = -1;
+    std::uint32_t local_ip = 0;
+};
+
+// The socket library needs no start-up on POSIX; this reports the version Winsock would.
+bool startup_socket_library();
+void cleanup_socket_library();
+
+}  // namespace tw

@@ -1,0 +1,59 @@
+#include "participant.h"
+
+#include <algorithm>
+
+namespace tw::test {
+
+Participant::Participant(std::uint32_t local_ip, int port) {
+    objects.port = port;
+    objects.net_node.endpoint.set_local_ip(local_ip);
+    net_startup(objects.net_node);
+}
+
+void Participant::type(const std::string& line) {
+    objects.input_line = line;
+    app.execute_line(objects.input_line);
+    record();
+}
+
+void Participant::step(float elapsed) {
+    app.frame_step(elapsed);
+    record();
+}
+
+void Participant::shut_down() {
+    net_shutdown(objects.net_node);
+    record();
+}
+
+void Participant::record() {
+    const ChatLog& log = objects.chat_log;
+    const std::uint64_t fresh = log.added_count() - recorded;
+    const std::size_t kept = std::min<std::size_t>(static_cast<std::size_t>(fresh), log.size());
+    for (std::size_t i = log.size() - kept; i < log.size(); ++i) {
+        seen.push_back(log.line(i));
+    }
+    recorded = log.added_count();
+}
+
+bool Participant::saw(const std::string& text) const { return count(text) > 0; }
+
+std::size_t Participant::count(const std::string& text) const {
+    return static_cast<std::size_t>(std::count_if(
+        seen.begin(), seen.end(), [&](const LogLine& line) { return line.text == text; }));
+}
+
+bool run_frames(const std::vector<Participant*>& group, float elapsed, int rounds,
+                const std::function<bool()>& done) {
+    for (int round = 0; round < rounds; ++round) {
+        if (done()) {
+            return true;
+        }
+        for (Participant* participant : group) {
+            participant->step(elapsed);
+        }
+    }
+    return done();
+}
+
+}  // namespace tw::test
