@@ -26,14 +26,14 @@ struct AppObjects {
 // The chat application: typed lines, and what every frame makes of the network.
 // It keeps no state of its own.
 class ChatApp {
-public:
+  public:
     explicit ChatApp(AppObjects& objects) : app(objects) {}
 
     void execute_line(std::string line);
     void frame_step(float elapsed);
     void handle_messages();
 
-private:
+  private:
     void connect(const std::string& line);
     void nick(const std::string& line);
     void serve();

@@ -19,7 +19,7 @@ struct LogLine {
 
 // The last few lines the window shows under the prompt, oldest first.
 class ChatLog {
-public:
+  public:
     static constexpr std::size_t CAPACITY = 5;
 
     void add_line(std::string_view text, LineStyle style);
@@ -29,7 +29,7 @@ public:
     // Lines added since the start, including those pushed out since.
     std::uint64_t added_count() const { return added; }
 
-private:
+  private:
     std::vector<LogLine> lines;
     std::uint64_t added = 0;
 };

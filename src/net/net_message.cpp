@@ -103,14 +103,20 @@ void set_text(NetMessage& message, std::string_view text) {
     message.length = static_cast<std::int32_t>(written);
 }
 
-void put_i32(TextArea& area, std::int32_t value) { store_i32(area, 0, value); }
+void put_i32(TextArea& area, std::int32_t value) {
+    store_i32(area, 0, value);
+}
 
-std::int32_t get_i32(const TextArea& area) { return load_i32(area, 0); }
+std::int32_t get_i32(const TextArea& area) {
+    return load_i32(area, 0);
+}
 
 void put_f32(TextArea& area, float value) {
     store_u32(area, 0, std::bit_cast<std::uint32_t>(value));
 }
 
-float get_f32(const TextArea& area) { return std::bit_cast<float>(load_u32(area, 0)); }
+float get_f32(const TextArea& area) {
+    return std::bit_cast<float>(load_u32(area, 0));
+}
 
 }  // namespace tw

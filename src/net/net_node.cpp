@@ -12,7 +12,9 @@ constexpr float DUE_MARGIN = 0.001F;
 
 }  // namespace
 
-void NetNode::add_peer(const Peer& peer) { peers.push_back(peer); }
+void NetNode::add_peer(const Peer& peer) {
+    peers.push_back(peer);
+}
 
 void NetNode::remove_peer(std::size_t position) {
     if (position < peers.size()) {

@@ -43,7 +43,7 @@ using Transmitter =
 // the user. Receiving and the maintenance pass never block and never read a clock, so
 // the whole session can be driven by a test with chosen datagrams and chosen times.
 class NetNode {
-public:
+  public:
     SocketEndpoint endpoint;
     bool is_server = false;
     float clock = 0.0F;
@@ -82,10 +82,9 @@ public:
     // Replaces the socket as the way out; tests and the fuzzer capture datagrams with it.
     void set_transmitter(Transmitter replacement) { transmitter = std::move(replacement); }
 
-private:
+  private:
     bool transmit(const WireRecord& record);
-    std::optional<std::size_t> admit_sender(const NetMessage& message,
-                                            const SocketAddress& source);
+    std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
     bool acknowledge(Peer& peer, const NetMessage& message);
     void handle_kind(std::size_t sender, NetMessage& message,
                      std::optional<std::size_t>& delivered_peer);

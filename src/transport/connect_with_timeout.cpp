@@ -49,9 +49,9 @@ std::optional<std::uint32_t> resolve_ipv4(const char* host) {
 void run_connect(ConnectRequest request, std::shared_ptr<ConnectAttempt> attempt) {
     // The attempt must never hold up the frame loop's thread for the processor.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
-    const int result = ::connect(request.socket_handle,
-                                 reinterpret_cast<const sockaddr*>(&request.remote),
-                                 sizeof request.remote);
+    const int result =
+        ::connect(request.socket_handle, reinterpret_cast<const sockaddr*>(&request.remote),
+                  sizeof request.remote);
     ::close(request.socket_handle);
     attempt->connect_succeeded.store(result != -1, std::memory_order_relaxed);
     attempt->connect_pending.store(0, std::memory_order_release);

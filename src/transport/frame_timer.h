@@ -18,7 +18,7 @@ struct ClockSource {
 // Seconds between frames as 32-bit floats, measured on a high-resolution counter with a
 // millisecond clock as fallback.
 class FrameTimer {
-public:
+  public:
     explicit FrameTimer(ClockSource source = ClockSource::monotonic());
 
     void start();
@@ -29,7 +29,7 @@ public:
     bool is_running() const { return running; }
     std::int64_t counts_per_second() const { return frequency; }
 
-private:
+  private:
     std::int64_t now() const;
 
     ClockSource source;

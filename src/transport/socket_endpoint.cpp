@@ -35,7 +35,9 @@ bool startup_socket_library() {
 
 void cleanup_socket_library() {}
 
-SocketEndpoint::~SocketEndpoint() { close_socket(); }
+SocketEndpoint::~SocketEndpoint() {
+    close_socket();
+}
 
 int SocketEndpoint::open_socket(bool stream) {
     // A node owns one socket at a time: the previous one would only leak.

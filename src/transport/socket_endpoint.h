@@ -20,7 +20,7 @@ struct ReceivedDatagram {
 // The node's one socket. A thin layer over the platform's BSD sockets: it owns the
 // descriptor and the two addresses that decide where a send goes.
 class SocketEndpoint {
-public:
+  public:
     SocketEndpoint() = default;
     ~SocketEndpoint();
     SocketEndpoint(const SocketEndpoint&) = delete;
@@ -59,7 +59,7 @@ public:
     // Connect threads started by this endpoint; a host that does not resolve starts none.
     std::uint32_t connect_threads_started = 0;
 
-private:
+  private:
     bool bind_to(const SocketAddress& address);
 
     int socket_handle = -1;

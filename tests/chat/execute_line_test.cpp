@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "chat/chat_app.h"
+#include "participant.h"
+
+namespace tw {
+namespace {
+
+using test::Participant;
+
+std::vector<std::string> texts(const Participant& p) {
+    std::vector<std::string> all;
+    for (const LogLine& line : p.transcript()) {
+        all.push_back(line.text);
+    }
+    return all;
+}
+
+// The interpreter on a participant whose "server" is a plain socket of the test's own,
+// so that nothing here reaches the real chat port.
+class Interpreter : public ::testing::Test {
+  protected:
+    Interpreter() : me(ipv4(127, 0, 0, 31)) {
+        server.set_local_ip(ipv4(127, 0, 0, 30));
+        server.open_socket(false);
+        server.bind_port(0);
+        me.objects.port = server.local_address().value_or(SocketAddress{}).port;
+    }
+
+    std::optional<NetMessage> next_datagram() {
+        std::array<std::uint8_t, 200> buffer{};
+        if (!server.wait_readable(5000)) {
+            return std::nullopt;
+        }
+        const auto got = server.receive_from(buffer);
+        if (!got) {
+            return std::nullopt;
+        }
+        return NetMessage::decode(std::span(buffer).first(got->size));
+    }
+
+    SocketEndpoint server;
+    Participant me;
+};
+
+TEST_F(Interpreter, ConnectWithoutNickOnlyAsksForOne) {
+    me.type("connect 127.0.0.30");
+    EXPECT_EQ(texts(me), std::vector<std::string>{"choose name first: 'nick myname'"});
+    EXPECT_TRUE(me.objects.input_line.empty());
+    EXPECT_EQ(me.objects.net_node.endpoint.connect_threads_started, 0U);
+}
+
+TEST_F(Interpreter, NickThenConnectLogsIn) {
+    me.type("nick bob");
+    me.type("connect 127.0.0.30");
+    EXPECT_EQ(texts(me),
+              (std::vector<std::string>{"Nick changed to bob", "Connecting to: 127.0.0.30",
+                                        "Connected.", "Logging in."}));
+    const auto login = next_datagram();
+    ASSERT_TRUE(login.has_value());
+    EXPECT_EQ(login->kind, KIND_LOGIN);
+    EXPECT_EQ(login->id, 0);
+    EXPECT_EQ(read_text(*login), "bob");
+}
+
+TEST_F(Interpreter, ConnectTakesTheLastWordAsHost) {
+    me.type("nick bob");
+    me.type("connect to the 127.0.0.30");
+    EXPECT_TRUE(me.saw("Connecting to: 127.0.0.30"));
+    EXPECT_TRUE(me.saw("Connected."));
+    me.type("connection no-such-host.invalid");
+    EXPECT_TRUE(me.saw("Connecting to: no-such-host.invalid"));
+    EXPECT_EQ(me.transcript().back().text, "Could not Connect");
+}
+
+TEST_F(Interpreter, ReconnectStartsFromAnEmptyPeerTableAndTheNewHost) {
+    me.type("nick bob");
+    me.type("serve");
+    Peer old;
+    old.address_text = "127.0.0.30";
+    me.objects.net_node.add_peer(old);
+    me.objects.net_node.endpoint.set_destination(SocketAddress{ipv4(127, 0, 0, 99), 9});
+    me.type("connect 127.0.0.30");
+    EXPECT_TRUE(me.objects.net_node.peers.empty());
+    const auto login = next_datagram();
+    ASSERT_TRUE(login.has_value()) << "the login goes to the host just connected to";
+    EXPECT_EQ(login->kind, KIND_LOGIN);
+}
+
+TEST_F(Interpreter, NickTakesEverythingAfterTheFirstBlank) {
+    me.type("nick bob smith");
+    EXPECT_EQ(me.objects.nick, "bob smith");
+    EXPECT_EQ(me.objects.net_node.name, "bob smith");
+    me.type("nickel prices");
+    EXPECT_EQ(me.objects.nick, "prices");
+    me.type("nick ");
+    EXPECT_EQ(me.objects.nick, "prices");
+    EXPECT_EQ(me.transcript().size(), 2U);
+    me.type("nick");
+    EXPECT_EQ(me.objects.nick, "nick") << "a lone word is its own argument";
+}
+
+TEST_F(Interpreter, NickLongerThanARelayCarriesIsRefused) {
+    me.type("nick thirteen_chars");
+    EXPECT_EQ(texts(me), std::vector<std::string>{"Nick too long: 13 characters at most"});
+    EXPECT_TRUE(me.objects.nick.empty());
+    EXPECT_TRUE(me.objects.net_node.name.empty());
+    me.type("nick exactly13chr");
+    EXPECT_EQ(me.objects.nick, "exactly13chr");
+    me.type("nick 1234567890123");
+    EXPECT_EQ(me.objects.nick, "1234567890123");
+}
+
+TEST_F(Interpreter, ServeOnlyOnce) {
+    me.type("served");
+    me.type("serve");
+    EXPECT_EQ(texts(me), (std::vector<std::string>{"Server Started", "Server Already Started"}));
+    EXPECT_TRUE(me.objects.net_node.is_server);
+}
+
+TEST_F(Interpreter, CommandWordsAreCaseSensitivePrefixes) {
+    me.type("Nick bob");
+    me.type(" serve");
+    EXPECT_EQ(texts(me), (std::vector<std::string>{" <> Nick bob", " <>  serve"}));
+    EXPECT_FALSE(me.objects.net_node.is_server);
+}
+
+TEST_F(Interpreter, ChatLineIsEchoedUnderOwnName) {
+    me.type("hello");
+    me.type("nick bob");
+    me.type("hello");
+    EXPECT_EQ(me.transcript()[0], (LogLine{LineStyle::own_chat, " <> hello"}));
+    EXPECT_EQ(me.transcript()[2], (LogLine{LineStyle::own_chat, " <bob> hello"}));
+    EXPECT_TRUE(me.objects.input_line.empty());
+}
+
+TEST_F(Interpreter, LongChatLineIsSentInPiecesThatFitARelay) {
+    me.type("nick bob");
+    me.type("connect 127.0.0.30");
+    Peer server_peer;
+    server_peer.address_text = "127.0.0.30";
+    me.objects.net_node.add_peer(server_peer);
+    const std::string words = "the quick brown fox jumps over the lazy dog and keeps on running ";
+    me.type(words + std::string(60, 'z'));
+    const auto& queue = me.objects.net_node.peers[0].channel.reliable_queue;
+    ASSERT_EQ(queue.size(), 4U);
+    EXPECT_EQ(read_text(queue[0]), "the quick brown fox jumps over the lazy dog and ");
+    EXPECT_EQ(read_text(queue[1]), "keeps on running ");
+    EXPECT_EQ(read_text(queue[2]), std::string(49, 'z'));
+    EXPECT_EQ(read_text(queue[3]), std::string(11, 'z'));
+    std::string joined;
+    for (const NetMessage& piece : queue) {
+        EXPECT_LE(piece.length, 49);
+        joined += read_text(piece);
+    }
+    EXPECT_EQ(joined, words + std::string(60, 'z'));
+    const auto& log = me.transcript();
+    EXPECT_EQ(log[log.size() - 4].text, " <bob> the quick brown fox jumps over the lazy dog and ");
+    EXPECT_EQ(log.back().text, " <bob> " + std::string(11, 'z'));
+}
+
+}  // namespace
+}  // namespace tw

@@ -36,7 +36,9 @@ void Participant::record() {
     recorded = log.added_count();
 }
 
-bool Participant::saw(const std::string& text) const { return count(text) > 0; }
+bool Participant::saw(const std::string& text) const {
+    return count(text) > 0;
+}
 
 std::size_t Participant::count(const std::string& text) const {
     return static_cast<std::size_t>(std::count_if(

@@ -13,7 +13,7 @@ namespace tw::test {
 // loopback address. Lines typed here go through execute_line as Enter sends them, and
 // frames run with the elapsed time the test chooses.
 class Participant {
-public:
+  public:
     explicit Participant(std::uint32_t local_ip, int port = CHAT_PORT);
     Participant(const Participant&) = delete;
     Participant& operator=(const Participant&) = delete;
@@ -30,7 +30,7 @@ public:
     AppObjects objects;
     ChatApp app{objects};
 
-private:
+  private:
     void record();
     std::vector<LogLine> seen;
     std::uint64_t recorded = 0;

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "net/net_node.h"
+
+namespace tw {
+namespace {
+
+// Nodes on their own loopback addresses talking through real sockets. The server takes
+// an ephemeral port, so this runs beside anything else that uses the chat port.
+class LoopbackSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.is_server = true;
+        server.name = "boss";
+        server.endpoint.set_local_ip(ipv4(127, 0, 0, 10));
+        server.endpoint.open_socket(false);
+        ASSERT_TRUE(server.endpoint.bind_port(0));
+        const auto bound = server.endpoint.local_address();
+        ASSERT_TRUE(bound.has_value());
+        port = bound->port;
+        join(ann, 11, "ann");
+        join(bob, 12, "bob");
+    }
+
+    void join(NetNode& client, std::uint8_t octet, const std::string& nick) {
+        client.endpoint.set_local_ip(ipv4(127, 0, 0, octet));
+        client.endpoint.open_socket(false);
+        ASSERT_TRUE(client.endpoint.connect_with_timeout("127.0.0.10", port, 5000));
+        client.name = nick;
+        client.send_login(nick);
+        ASSERT_TRUE(pump([&] { return !client.peers.empty(); }));
+    }
+
+    // One frame on every node: drain the socket, then a maintenance pass.
+    bool pump(const std::function<bool()>& done, int frames = 200) {
+        for (int frame = 0; frame < frames && !done(); ++frame) {
+            for (auto* node : {&server, &ann, &bob}) {
+                while (auto delivery = node->receive()) {
+                    delivered[node].push_back(delivery->message);
+                }
+                node->maintain(0.01F);
+            }
+        }
+        return done();
+    }
+
+    std::vector<std::string> texts(NetNode& node, std::int32_t kind) {
+        std::vector<std::string> found;
+        for (const NetMessage& message : delivered[&node]) {
+            if (message.kind == kind) {
+                found.push_back(kind == KIND_CHAT_RELAY ? read_text_at(message.text, 14)
+                                                        : read_text(message));
+            }
+        }
+        return found;
+    }
+
+    bool queues_empty(const NetNode& node) {
+        for (const Peer& peer : node.peers) {
+            if (!peer.channel.reliable_queue.empty()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    NetNode server;
+    NetNode ann;
+    NetNode bob;
+    std::uint16_t port = 0;
+    std::map<NetNode*, std::vector<NetMessage>> delivered;
+};
+
+TEST_F(LoopbackSession, LoginIsAcceptedAndAnnounced) {
+    ASSERT_EQ(server.peers.size(), 2U);
+    EXPECT_EQ(server.peers[0].address_text, "127.0.0.11");
+    EXPECT_EQ(server.peers[1].name, "bob");
+    EXPECT_EQ(texts(ann, KIND_LOGIN_ACCEPTED), std::vector<std::string>{"boss"});
+    EXPECT_EQ(texts(server, KIND_LOGIN), (std::vector<std::string>{"ann", "bob"}));
+    ASSERT_TRUE(pump([&] { return !texts(ann, KIND_PEER_LOGGED_IN).empty(); }));
+    EXPECT_EQ(texts(ann, KIND_PEER_LOGGED_IN), std::vector<std::string>{"bob"});
+    EXPECT_TRUE(pump([&] { return queues_empty(server) && queues_empty(ann); }))
+        << "every reliable message was acknowledged";
+}
+
+TEST_F(LoopbackSession, ChatIsRelayedOnceAndAcknowledged) {
+    ann.broadcast_chat("hello bob", true);
+    ASSERT_TRUE(pump([&] { return !texts(bob, KIND_CHAT_RELAY).empty(); }));
+    ASSERT_TRUE(pump([&] { return queues_empty(ann) && queues_empty(server); }));
+    EXPECT_EQ(texts(server, KIND_CHAT), std::vector<std::string>{"hello bob"});
+    EXPECT_EQ(texts(bob, KIND_CHAT_RELAY), std::vector<std::string>{"hello bob"});
+    EXPECT_TRUE(texts(ann, KIND_CHAT_RELAY).empty());
+
+    server.broadcast_chat("from the top", true);
+    ASSERT_TRUE(pump(
+        [&] { return texts(ann, KIND_CHAT).size() == 1 && texts(bob, KIND_CHAT).size() == 1; }));
+}
+
+TEST_F(LoopbackSession, LogoutIsPassedOnToTheOthers) {
+    net_shutdown(bob);
+    ASSERT_TRUE(pump([&] { return !texts(ann, KIND_PEER_LOGGED_OUT).empty(); }));
+    EXPECT_EQ(server.peers.size(), 1U);
+    EXPECT_EQ(texts(server, KIND_LOGOUT), std::vector<std::string>{"bob"});
+    EXPECT_EQ(texts(ann, KIND_PEER_LOGGED_OUT), std::vector<std::string>{"bob"});
+}
+
+}  // namespace
+}  // namespace tw

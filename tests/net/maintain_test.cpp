@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include "net/net_node.h"
+#include "node_harness.h"
+
+namespace tw {
+namespace {
+
+using test::host;
+using test::log_in;
+using test::make_message;
+using test::NodeHarness;
+using test::of_kind;
+
+// A client with its server admitted and nothing left to send.
+class ClientSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), host(1, 1210));
+        harness.flush();
+    }
+    std::vector<test::Sent> pass(float elapsed) {
+        harness.node.maintain(elapsed);
+        return harness.take();
+    }
+    NodeHarness harness{false};
+};
+
+TEST_F(ClientSession, UnacknowledgedMessageIsCopiedEveryTwoSeconds) {
+    harness.node.broadcast_chat("hello", true);
+    const std::int32_t id = harness.node.peers[0].channel.reliable_queue[0].id;
+    std::vector<int> sent_in_pass;
+    std::vector<int> copied_in_pass;
+    for (int pass_number = 1; pass_number <= 10; ++pass_number) {
+        const auto outbox_before = harness.node.peers[0].channel.outbox.size();
+        const auto chats = of_kind(pass(0.5F), KIND_CHAT);
+        if (!chats.empty()) {
+            sent_in_pass.push_back(pass_number);
+            EXPECT_EQ(chats[0].message.id, id) << "every copy keeps the message's id";
+            EXPECT_EQ(read_text(chats[0].message), "hello");
+        }
+        if (harness.node.peers[0].channel.outbox.size() > outbox_before) {
+            copied_in_pass.push_back(pass_number);
+        }
+        // Keep the server alive so that only the resend schedule is seen.
+        harness.node.peers[0].idle_time = 0.0F;
+    }
+    EXPECT_EQ(copied_in_pass, (std::vector<int>{1, 5, 9}));
+    EXPECT_EQ(sent_in_pass, (std::vector<int>{2, 6, 10}));
+}
+
+TEST_F(ClientSession, AcknowledgementStopsTheResends) {
+    harness.node.broadcast_chat("hello", true);
+    const std::int32_t id = harness.node.peers[0].channel.reliable_queue[0].id;
+    pass(0.5F);
+    pass(0.5F);
+    NetMessage ack = make_message(KIND_ACK, 40, false);
+    ack.length = 1;
+    put_i32(ack.text, id);
+    harness.deliver(ack, host(1, 1210));
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_TRUE(of_kind(pass(0.5F), KIND_CHAT).empty());
+        harness.node.peers[0].idle_time = 0.0F;
+    }
+}
+
+TEST_F(ClientSession, ResendCopyTakesAnIdOfItsOwn) {
+    harness.node.broadcast_chat("a", true);
+    pass(0.1F);
+    harness.node.broadcast_chat("b", true);
+    const auto& queue = harness.node.peers[0].channel.reliable_queue;
+    ASSERT_EQ(queue.size(), 2U);
+    EXPECT_EQ(queue[1].id, queue[0].id + 2);
+    const auto copy = of_kind(pass(0.1F), KIND_CHAT);
+    ASSERT_EQ(copy.size(), 1U);
+    NetMessage expected = queue[0];
+    expected.resend_timer = copy[0].message.resend_timer;
+    EXPECT_EQ(copy[0].message, expected);
+    EXPECT_LE(copy[0].message.resend_timer, 0.0F);
+}
+
+TEST_F(ClientSession, FirstPingGoesInPassSixThenTwelve) {
+    std::vector<int> ping_passes;
+    for (int pass_number = 1; pass_number <= 12; ++pass_number) {
+        const auto pings = of_kind(pass(1.0F), KIND_PING);
+        if (!pings.empty()) {
+            ping_passes.push_back(pass_number);
+            EXPECT_EQ(get_f32(pings[0].message.text), harness.node.clock);
+            EXPECT_EQ(pings[0].message.length, 1);
+        }
+        harness.node.peers[0].idle_time = 0.0F;
+    }
+    EXPECT_EQ(ping_passes, (std::vector<int>{6, 12}));
+}
+
+TEST_F(ClientSession, ServerSilentPastTenSecondsEndsTheSession) {
+    harness.node.endpoint.open_socket(false);
+    for (int i = 0; i < 10; ++i) {
+        pass(1.0F);
+    }
+    EXPECT_EQ(harness.node.peers.size(), 1U) << "exactly 10 s of silence is not a time-out";
+    pass(0.01F);
+    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_FALSE(harness.node.endpoint.is_open());
+    ASSERT_EQ(harness.node.notices.size(), 1U);
+    EXPECT_EQ(harness.node.notices[0], "Disconnected: Session Timed Out");
+}
+
+TEST_F(ClientSession, ClientNeverChoosesADestination) {
+    harness.node.broadcast_chat("x", true);
+    pass(0.0F);
+    const auto sent = pass(0.0F);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_FALSE(sent[0].to.has_value());
+    EXPECT_EQ(harness.node.endpoint.use_destination, 0);
+}
+
+class ServerSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log_in(harness, "ann", a);
+        log_in(harness, "bob", b);
+        log_in(harness, "cat", c);
+        harness.flush();
+    }
+    NodeHarness harness{true};
+    SocketAddress a = host(11, 40001);
+    SocketAddress b = host(12, 40002);
+    SocketAddress c = host(13, 40003);
+};
+
+TEST_F(ServerSession, SilentPeerTimesOutAndTheOthersAreToldInTheSamePass) {
+    for (Peer& peer : harness.node.peers) {
+        peer.channel.reliable_queue.clear();
+    }
+    harness.node.peers[0].idle_time = 9.5F;
+    harness.node.peers[0].channel.queue_message(true);
+    harness.node.maintain(0.6F);
+    const auto sent = harness.take();
+    ASSERT_EQ(harness.node.peers.size(), 2U);
+    EXPECT_EQ(harness.node.peers[0].name, "bob");
+    ASSERT_EQ(harness.node.notices.size(), 1U);
+    EXPECT_EQ(harness.node.notices[0], "ann Timed Out");
+    for (const Peer& peer : harness.node.peers) {
+        ASSERT_EQ(peer.channel.reliable_queue.size(), 1U);
+        EXPECT_EQ(peer.channel.reliable_queue[0].kind, KIND_PEER_TIMED_OUT);
+        EXPECT_EQ(read_text(peer.channel.reliable_queue[0]), "ann");
+        EXPECT_EQ(peer.idle_time, 0.6F) << "the others were handled in the same pass";
+    }
+    for (const auto& s : sent) {
+        EXPECT_NE(s.to, a) << "a timed-out peer's queues are dropped unsent";
+    }
+}
+
+TEST_F(ServerSession, EachDatagramGoesToItsPeersAddress) {
+    harness.node.broadcast_chat("all", false);
+    const auto sent = harness.flush();
+    ASSERT_EQ(sent.size(), 3U);
+    EXPECT_EQ(sent[0].to, a);
+    EXPECT_EQ(sent[1].to, b);
+    EXPECT_EQ(sent[2].to, c);
+}
+
+TEST_F(ServerSession, ZeroPassSendsOutboxesAndMovesNoTimer) {
+    harness.node.maintain(1.0F);
+    harness.take();
+    harness.node.broadcast_logout();
+    const float clock = harness.node.clock;
+    const auto sent = harness.flush();
+    EXPECT_EQ(of_kind(sent, KIND_LOGOUT).size(), 3U);
+    EXPECT_TRUE(of_kind(sent, KIND_PING).empty());
+    EXPECT_EQ(harness.node.clock, clock);
+    for (const Peer& peer : harness.node.peers) {
+        EXPECT_EQ(peer.idle_time, 1.0F);
+        EXPECT_TRUE(peer.channel.outbox.empty());
+    }
+}
+
+TEST(Maintain, EmptyTableOnlyAdvancesTheClock) {
+    NodeHarness harness(true);
+    harness.node.maintain(0.25F);
+    harness.node.maintain(0.25F);
+    EXPECT_EQ(harness.node.clock, 0.5F);
+    EXPECT_TRUE(harness.take().empty());
+    EXPECT_FALSE(harness.node.seconds_until_due().has_value());
+}
+
+TEST(Broadcasts, EmptyLineAndEmptyNameQueueNothing) {
+    NodeHarness harness(true);
+    log_in(harness, "ann", host(11));
+    harness.node.name = "boss";
+    const auto queued = harness.node.peers[0].channel.reliable_queue.size();
+    harness.node.broadcast_chat("", true);
+    harness.node.change_name("");
+    EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.size(), queued);
+    EXPECT_EQ(harness.node.name, "boss");
+    harness.node.change_name("chief");
+    EXPECT_EQ(harness.node.name, "chief");
+    EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.back().kind, KIND_NICK_CHANGE);
+}
+
+TEST(Broadcasts, LoginDatagramIsSentAtOnceWithIdZero) {
+    NodeHarness harness(false);
+    harness.node.send_login("");
+    EXPECT_TRUE(harness.take().empty());
+    harness.node.send_login("ann");
+    const auto sent = harness.take();
+    ASSERT_EQ(sent.size(), 1U);
+    NetMessage expected = make_message(KIND_LOGIN, 0, true, "ann");
+    EXPECT_EQ(sent[0].message, expected);
+    EXPECT_EQ(sent[0].size, 88U);
+}
+
+TEST(Shutdown, EmptyTableStillClosesTheSocket) {
+    NodeHarness harness(false);
+    harness.node.endpoint.open_socket(false);
+    net_shutdown(harness.node);
+    EXPECT_TRUE(harness.take().empty());
+    EXPECT_FALSE(harness.node.endpoint.is_open());
+}
+
+TEST_F(ServerSession, ShutdownSaysGoodbyeToEveryPeer) {
+    harness.node.name = "boss";
+    net_shutdown(harness.node);
+    const auto logouts = of_kind(harness.take(), KIND_LOGOUT);
+    ASSERT_EQ(logouts.size(), 3U);
+    EXPECT_EQ(read_text(logouts[0].message), "boss");
+    EXPECT_EQ(logouts[2].to, c);
+}
+
+TEST_F(ServerSession, NextDueTimeFollowsTheEarliestTimer) {
+    for (Peer& peer : harness.node.peers) {
+        peer.channel.reliable_queue.clear();
+    }
+    const auto idle = harness.node.seconds_until_due();
+    ASSERT_TRUE(idle.has_value());
+    EXPECT_GT(*idle, 5.0F) << "nothing due before the first ping";
+    EXPECT_LT(*idle, 5.01F);
+    harness.node.broadcast_chat("x", true);
+    EXPECT_EQ(harness.node.seconds_until_due(), 0.0F);
+    harness.node.maintain(0.0F);
+    EXPECT_EQ(harness.node.seconds_until_due(), 0.0F) << "copies wait in the outbox";
+    harness.node.maintain(0.0F);
+    EXPECT_EQ(harness.node.seconds_until_due(), RESEND_INTERVAL);
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,58 @@
+#include "node_harness.h"
+
+#include <algorithm>
+
+namespace tw::test {
+
+NodeHarness::NodeHarness(bool server) {
+    node.is_server = server;
+    node.set_transmitter(
+        [this](std::span<const std::uint8_t> datagram, std::optional<SocketAddress> to) {
+            auto message = NetMessage::decode(datagram);
+            sent.push_back(Sent{message.value_or(NetMessage{}), to, datagram.size()});
+            return true;
+        });
+}
+
+std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
+    const WireRecord record = message.encode();
+    return node.dispatch(record, from);
+}
+
+std::vector<Sent> NodeHarness::flush() {
+    node.maintain(0.0F);
+    return take();
+}
+
+std::vector<Sent> NodeHarness::take() {
+    std::vector<Sent> taken;
+    taken.swap(sent);
+    return taken;
+}
+
+NetMessage make_message(std::int32_t kind, std::int32_t id, bool reliable, std::string_view text) {
+    NetMessage message;
+    message.kind = kind;
+    message.id = id;
+    message.reliable = reliable ? 1 : 0;
+    set_text(message, text);
+    return message;
+}
+
+SocketAddress host(std::uint8_t last_octet, std::uint16_t port) {
+    return SocketAddress{ipv4(127, 0, 0, last_octet), port};
+}
+
+std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind) {
+    std::vector<Sent> matching;
+    std::copy_if(sent.begin(), sent.end(), std::back_inserter(matching),
+                 [&](const Sent& s) { return s.message.kind == kind; });
+    return matching;
+}
+
+void log_in(NodeHarness& server, const std::string& name, const SocketAddress& from) {
+    server.deliver(make_message(KIND_LOGIN, 0, true, name), from);
+    server.flush();
+}
+
+}  // namespace tw::test

@@ -1,0 +1,366 @@
+#include <gtest/gtest.h>
+
+#include "net/net_node.h"
+#include "node_harness.h"
+
+namespace tw {
+namespace {
+
+using test::host;
+using test::log_in;
+using test::make_message;
+using test::NodeHarness;
+using test::of_kind;
+
+class ClientDispatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
+        harness.flush();
+        // The chat layer names the server from its acceptance.
+        harness.node.peers[0].name = "srv";
+    }
+    NodeHarness harness{false};
+    SocketAddress server = host(1, 1210);
+};
+
+class ServerDispatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        harness.node.name = "boss";
+        log_in(harness, "ann", a);
+        log_in(harness, "bob", b);
+        log_in(harness, "cat", c);
+        harness.flush();
+    }
+    // Messages queued reliably to peer `position` since the last look, oldest first.
+    std::vector<NetMessage> reliable_to(std::size_t position) {
+        return harness.node.peers[position].channel.reliable_queue;
+    }
+    NodeHarness harness{true};
+    SocketAddress a = host(11, 40001);
+    SocketAddress b = host(12, 40002);
+    SocketAddress c = host(13, 40003);
+};
+
+TEST(Dispatch, ShortDatagramIsDroppedWithoutTrace) {
+    NodeHarness harness(true);
+    const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
+    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11)).has_value());
+    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_TRUE(harness.flush().empty());
+    EXPECT_EQ(harness.node.counters.dropped_short, 1U);
+}
+
+TEST(Dispatch, LongDatagramIsReadFromItsFirstEightyEightBytes) {
+    NodeHarness harness(true);
+    std::array<std::uint8_t, 100> datagram{};
+    const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
+    std::copy(login.begin(), login.end(), datagram.begin());
+    datagram.fill(0xFF);
+    std::copy(login.begin(), login.end(), datagram.begin());
+    const auto delivered = harness.node.dispatch(datagram, host(11));
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(harness.node.peers[0].name, "ann");
+}
+
+TEST(Dispatch, UnknownSenderIsAdmittedOnlyByLoginOrAcceptance) {
+    NodeHarness harness(false);
+    EXPECT_FALSE(harness.deliver(make_message(KIND_PING, 10, false), host(9)).has_value());
+    EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "x"), host(9)).has_value());
+    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_TRUE(harness.flush().empty());
+    EXPECT_EQ(harness.node.counters.dropped_unknown, 2U);
+}
+
+TEST_F(ClientDispatch, AcceptanceAdmitsTheServerWithItsPortAndAcknowledges) {
+    ASSERT_EQ(harness.node.peers.size(), 1U);
+    EXPECT_EQ(harness.node.peers[0].address, server);
+    NodeHarness fresh(false);
+    const auto delivered =
+        fresh.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(delivered->peer, 0U);
+    const auto sent = fresh.flush();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0].message.kind, KIND_ACK);
+    EXPECT_EQ(get_i32(sent[0].message.text), 10);
+    EXPECT_EQ(sent[0].size, 88U);
+    EXPECT_FALSE(sent[0].to.has_value()) << "a client sends to its connected server";
+}
+
+TEST_F(ClientDispatch, DuplicateIsAcknowledgedEachTimeButDeliveredOnce) {
+    const NetMessage chat = make_message(KIND_CHAT, 20, true, "hi");
+    EXPECT_TRUE(harness.deliver(chat, server).has_value());
+    EXPECT_FALSE(harness.deliver(chat, server).has_value());
+    const auto acks = of_kind(harness.flush(), KIND_ACK);
+    ASSERT_EQ(acks.size(), 2U);
+    EXPECT_EQ(get_i32(acks[0].message.text), 20);
+    EXPECT_EQ(get_i32(acks[1].message.text), 20);
+    EXPECT_NE(acks[0].message.id, acks[1].message.id);
+    EXPECT_EQ(harness.node.counters.duplicates, 1U);
+}
+
+TEST_F(ClientDispatch, ReliableWithZeroLengthIsAcknowledgedNotDelivered) {
+    NetMessage empty = make_message(KIND_CHAT, 21, true);
+    EXPECT_FALSE(harness.deliver(empty, server).has_value());
+    EXPECT_EQ(of_kind(harness.flush(), KIND_ACK).size(), 1U);
+}
+
+TEST_F(ClientDispatch, AckRemovesOnlyTheFirstMatchingQueuedMessage) {
+    auto& queue = harness.node.peers[0].channel.reliable_queue;
+    queue.clear();
+    queue.push_back(make_message(KIND_CHAT, 30, true, "one"));
+    queue.push_back(make_message(KIND_CHAT, 31, true, "two"));
+    queue.push_back(make_message(KIND_CHAT, 30, true, "three"));
+    NetMessage ack = make_message(KIND_ACK, 50, false);
+    ack.length = 1;
+    put_i32(ack.text, 30);
+    harness.deliver(ack, server);
+    ASSERT_EQ(queue.size(), 2U);
+    EXPECT_EQ(read_text(queue[0]), "two");
+    EXPECT_EQ(read_text(queue[1]), "three");
+    put_i32(ack.text, 999);
+    harness.deliver(ack, server);
+    EXPECT_EQ(queue.size(), 2U);
+}
+
+TEST_F(ClientDispatch, PingIsAnsweredWithItsOwnPayloadAndPongSetsRoundTrip) {
+    NetMessage ping = make_message(KIND_PING, 40, false);
+    ping.length = 1;
+    ping.reserved = 77;
+    put_f32(ping.text, 3.25F);
+    ping.text[10] = 0x5A;
+    harness.deliver(ping, server);
+    const auto pongs = of_kind(harness.flush(), KIND_PONG);
+    ASSERT_EQ(pongs.size(), 1U);
+    EXPECT_EQ(pongs[0].message.text, ping.text);
+    EXPECT_EQ(pongs[0].message.reserved, 77);
+    EXPECT_EQ(pongs[0].message.length, 1);
+
+    harness.node.clock = 12.75F;
+    NetMessage pong = make_message(KIND_PONG, 41, false);
+    pong.length = 1;
+    put_f32(pong.text, 12.5F);
+    harness.deliver(pong, server);
+    EXPECT_FLOAT_EQ(harness.node.peers[0].round_trip, 0.25F);
+}
+
+TEST_F(ClientDispatch, ChatIsDeliveredButNotRelayedByAClient) {
+    const auto delivered = harness.deliver(make_message(KIND_CHAT, 22, true, "hello"), server);
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(read_text(delivered->message), "hello");
+    EXPECT_TRUE(harness.node.peers[0].channel.reliable_queue.empty());
+}
+
+TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
+    harness.deliver(make_message(KIND_NICK_CHANGE, 23, true, "boss"), server);
+    ASSERT_EQ(harness.node.notices.size(), 1U);
+    EXPECT_EQ(harness.node.notices[0], "srv changed nick to boss");
+    EXPECT_EQ(harness.node.peers[0].name, "boss");
+    EXPECT_TRUE(harness.node.peers[0].channel.reliable_queue.empty());
+    EXPECT_EQ(harness.flush().size(), 1U);
+}
+
+TEST_F(ClientDispatch, LogoutRemovesTheServerAndHandsOutNoPeer) {
+    const auto delivered = harness.deliver(make_message(KIND_LOGOUT, 24, false, "srv"), server);
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_FALSE(delivered->peer.has_value());
+    EXPECT_TRUE(harness.node.peers.empty());
+}
+
+TEST(Dispatch, LoginReachingAClientAdmitsButOnlyAcknowledges) {
+    NodeHarness client(false);
+    const auto delivered = client.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(5));
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(client.node.peers.size(), 1U);
+    EXPECT_TRUE(client.node.peers[0].channel.reliable_queue.empty());
+    const auto sent = client.flush();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0].message.kind, KIND_ACK);
+}
+
+TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
+    NodeHarness server(true);
+    server.node.name = "boss";
+    log_in(server, "ann", host(11));
+    NetMessage login = make_message(KIND_LOGIN, 0, true, "bob");
+    login.reserved = 5;
+    const auto delivered = server.deliver(login, host(12));
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(read_text(delivered->message), "bob");
+    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    ASSERT_EQ(to_bob.size(), 1U);
+    EXPECT_EQ(to_bob[0].kind, KIND_LOGIN_ACCEPTED);
+    EXPECT_EQ(read_text(to_bob[0]), "boss");
+    EXPECT_EQ(to_bob[0].reserved, 0);
+    const auto& to_ann = server.node.peers[0].channel.reliable_queue;
+    ASSERT_FALSE(to_ann.empty());
+    EXPECT_EQ(to_ann.back().kind, KIND_PEER_LOGGED_IN);
+    EXPECT_EQ(read_text(to_ann.back()), "bob");
+    EXPECT_EQ(to_ann.back().reserved, 5);
+}
+
+TEST(ServerLogin, HostileLengthIsReadWithinTheArea) {
+    NodeHarness server(true);
+    NetMessage login = make_message(KIND_LOGIN, 0, true, "ann");
+    login.length = 5000;
+    EXPECT_TRUE(server.deliver(login, host(11)).has_value());
+    EXPECT_EQ(server.node.peers[0].name, "ann");
+
+    NetMessage negative = make_message(KIND_LOGIN, 0, true, "bob");
+    negative.length = -3;
+    EXPECT_FALSE(server.deliver(negative, host(12)).has_value());
+    EXPECT_EQ(server.node.peers[1].name, "");
+
+    NetMessage unterminated = make_message(KIND_LOGIN, 0, true, std::string(64, 'z'));
+    unterminated.length = 64;
+    server.deliver(unterminated, host(13));
+    EXPECT_EQ(server.node.peers[2].name, std::string(64, 'z'));
+}
+
+TEST(ServerLogin, LoginFromNewPortStartsFreshSession) {
+    NodeHarness server(true);
+    log_in(server, "ann", host(11, 40001));
+    log_in(server, "bob", host(12, 40002));
+    Peer& old = server.node.peers[0];
+    old.received_ids[10] = 1;
+    old.channel.queue_message(true);
+    old.idle_time = 4.0F;
+
+    const auto delivered =
+        server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 50000));
+    ASSERT_TRUE(delivered.has_value()) << "a restarted client's login is a first login";
+    ASSERT_EQ(server.node.peers.size(), 2U);
+    const Peer& fresh = server.node.peers[0];
+    EXPECT_EQ(fresh.address, host(11, 50000));
+    EXPECT_EQ(fresh.received_ids.count(10), 0U);
+    EXPECT_EQ(fresh.idle_time, 0.0F);
+    ASSERT_EQ(fresh.channel.reliable_queue.size(), 1U);
+    EXPECT_EQ(fresh.channel.reliable_queue[0].kind, KIND_LOGIN_ACCEPTED);
+    EXPECT_EQ(fresh.channel.reliable_queue[0].id, 11) << "id 10 went to the acknowledgement";
+
+    const auto sent = server.flush();
+    const auto acks = of_kind(sent, KIND_ACK);
+    ASSERT_EQ(acks.size(), 1U);
+    EXPECT_EQ(acks[0].to, host(11, 50000));
+    // The new process's first chat line is not mistaken for the old one's.
+    EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "back"), host(11, 50000)));
+}
+
+TEST(ServerLogin, RepeatedLoginFromSamePortIsOnlyAcknowledged) {
+    NodeHarness server(true);
+    log_in(server, "ann", host(11, 40001));
+    log_in(server, "bob", host(12, 40002));
+    const auto queued_to_bob = server.node.peers[1].channel.reliable_queue.size();
+    EXPECT_FALSE(server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 40001)));
+    EXPECT_EQ(server.node.peers[1].channel.reliable_queue.size(), queued_to_bob);
+    EXPECT_EQ(server.node.peers[0].name, "ann");
+    EXPECT_EQ(of_kind(server.flush(), KIND_ACK).size(), 1U);
+}
+
+TEST_F(ServerDispatch, ChatIsRelayedToEveryOtherPeerWithTheAuthorsName) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        harness.node.peers[i].channel.reliable_queue.clear();
+    }
+    NetMessage chat = make_message(KIND_CHAT, 10, true, "hello there");
+    chat.reserved = 9;
+    ASSERT_TRUE(harness.deliver(chat, b).has_value());
+    EXPECT_TRUE(reliable_to(1).empty()) << "the author gets no copy";
+    for (std::size_t other : {0U, 2U}) {
+        const auto queued = reliable_to(other);
+        ASSERT_EQ(queued.size(), 1U);
+        EXPECT_EQ(queued[0].kind, KIND_CHAT_RELAY);
+        EXPECT_EQ(queued[0].length, chat.length);
+        EXPECT_EQ(queued[0].reserved, 9);
+        EXPECT_EQ(read_text_at(queued[0].text, 0), "bob");
+        EXPECT_EQ(queued[0].text[3], 0);
+        EXPECT_EQ(read_text_at(queued[0].text, 14), "hello there");
+    }
+}
+
+TEST_F(ServerDispatch, UnreliableChatIsRelayedUnreliably) {
+    harness.deliver(make_message(KIND_CHAT, 10, false, "quick"), a);
+    const auto relays = of_kind(harness.flush(), KIND_CHAT_RELAY);
+    ASSERT_EQ(relays.size(), 2U);
+    EXPECT_EQ(relays[0].message.reliable, 0);
+    EXPECT_EQ(relays[0].to, b);
+    EXPECT_EQ(relays[1].to, c);
+}
+
+TEST_F(ServerDispatch, RelayCutsNameToThirteenAndLineToFortyNine) {
+    harness.node.peers[0].name = std::string(40, 'N');
+    harness.node.peers[1].channel.reliable_queue.clear();
+    harness.deliver(make_message(KIND_CHAT, 10, true, std::string(64, 'L')), a);
+    const auto queued = reliable_to(1);
+    ASSERT_EQ(queued.size(), 1U);
+    EXPECT_EQ(read_text_at(queued[0].text, 0), std::string(13, 'N'));
+    EXPECT_EQ(read_text_at(queued[0].text, 14), std::string(49, 'L'));
+}
+
+TEST_F(ServerDispatch, NameChangeIsAnnouncedToTheOthersAndNoticed) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        harness.node.peers[i].channel.reliable_queue.clear();
+    }
+    harness.deliver(make_message(KIND_NICK_CHANGE, 10, true, "annie"), a);
+    EXPECT_EQ(harness.node.peers[0].name, "annie");
+    ASSERT_EQ(harness.node.notices.size(), 1U);
+    EXPECT_EQ(harness.node.notices[0], "ann changed nick to annie");
+    EXPECT_TRUE(reliable_to(0).empty());
+    ASSERT_EQ(reliable_to(2).size(), 1U);
+    EXPECT_EQ(reliable_to(2)[0].kind, KIND_NICK_NOTICE);
+    EXPECT_EQ(read_text(reliable_to(2)[0]), "ann changed nick to annie");
+}
+
+TEST_F(ServerDispatch, LongNameChangeNoticeIsCutToTheArea) {
+    harness.node.peers[0].name = std::string(40, 'o');
+    harness.node.peers[1].channel.reliable_queue.clear();
+    harness.deliver(make_message(KIND_NICK_CHANGE, 10, true, std::string(40, 'n')), a);
+    const auto queued = reliable_to(1);
+    ASSERT_EQ(queued.size(), 1U);
+    EXPECT_EQ(queued[0].length, 64);
+    const std::string notice = std::string(40, 'o') + " changed nick to " + std::string(40, 'n');
+    EXPECT_EQ(read_text(queued[0]), notice.substr(0, 64));
+}
+
+TEST_F(ServerDispatch, LogoutRemovesThePeerAndTellsTheRest) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        harness.node.peers[i].channel.reliable_queue.clear();
+    }
+    NetMessage logout = make_message(KIND_LOGOUT, 12, false, "bob");
+    logout.reserved = 3;
+    const auto delivered = harness.deliver(logout, b);
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(read_text(delivered->message), "bob");
+    EXPECT_FALSE(delivered->peer.has_value());
+    ASSERT_EQ(harness.node.peers.size(), 2U);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto queued = reliable_to(i);
+        ASSERT_EQ(queued.size(), 1U);
+        EXPECT_EQ(queued[0].kind, KIND_PEER_LOGGED_OUT);
+        EXPECT_EQ(read_text(queued[0]), "bob");
+        EXPECT_EQ(queued[0].reserved, 3);
+    }
+}
+
+TEST_F(ServerDispatch, DuplicatesOfChatLoginAndNamesDoNothingBeyondTheirAck) {
+    harness.deliver(make_message(KIND_CHAT, 10, true, "once"), a);
+    harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a);
+    harness.flush();
+    for (std::size_t i = 0; i < 3; ++i) {
+        harness.node.peers[i].channel.reliable_queue.clear();
+    }
+    harness.node.notices.clear();
+    EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "once"), a));
+    EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a));
+    EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_NOTICE, 11, true, "x"), a));
+    EXPECT_EQ(harness.node.peers[0].name, "annie");
+    EXPECT_TRUE(harness.node.notices.empty());
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(reliable_to(i).empty());
+    }
+    EXPECT_EQ(of_kind(harness.flush(), KIND_ACK).size(), 3U);
+}
+
+}  // namespace
+}  // namespace tw

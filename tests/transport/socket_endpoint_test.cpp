@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+
+#include "transport/socket_endpoint.h"
+
+namespace tw {
+namespace {
+
+// A plain socket on a loopback address of its own, to watch what an endpoint sends.
+class Listener {
+  public:
+    explicit Listener(std::uint32_t ip) {
+        endpoint.set_local_ip(ip);
+        endpoint.open_socket(false);
+        bound = endpoint.bind_port(0);
+    }
+    SocketAddress address() const { return endpoint.local_address().value_or(SocketAddress{}); }
+    std::optional<ReceivedDatagram> wait_for_datagram() {
+        if (!endpoint.wait_readable(5000)) {
+            return std::nullopt;
+        }
+        return endpoint.receive_from(buffer);
+    }
+
+    SocketEndpoint endpoint;
+    std::array<std::uint8_t, 200> buffer{};
+    bool bound = false;
+};
+
+bool descriptor_is_open(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(SocketLifetime, ReopeningClosesThePreviousSocket) {
+    SocketEndpoint endpoint;
+    const int first = endpoint.open_socket(false);
+    ASSERT_GE(first, 0);
+    const int second = endpoint.open_socket(false);
+    EXPECT_TRUE(descriptor_is_open(second));
+    if (second != first) {
+        EXPECT_FALSE(descriptor_is_open(first));
+    }
+}
+
+TEST(SocketLifetime, ClosedSocketFailsCleanly) {
+    SocketEndpoint endpoint;
+    endpoint.open_socket(false);
+    EXPECT_EQ(endpoint.close_socket(), 0);
+    EXPECT_FALSE(endpoint.is_open());
+    EXPECT_EQ(endpoint.handle(), -1);
+    EXPECT_EQ(endpoint.close_socket(), -1);
+    const std::array<std::uint8_t, 88> record{};
+    endpoint.set_destination(SocketAddress{ipv4(127, 0, 0, 1), 9});
+    EXPECT_FALSE(endpoint.send_raw(record));
+    std::array<std::uint8_t, 100> buffer{};
+    EXPECT_FALSE(endpoint.receive_from(buffer).has_value());
+    EXPECT_FALSE(endpoint.wait_readable(0));
+}
+
+TEST(SendRaw, UnconnectedSocketWithoutDestinationFails) {
+    SocketEndpoint endpoint;
+    endpoint.open_socket(false);
+    const std::array<std::uint8_t, 88> record{};
+    EXPECT_FALSE(endpoint.send_raw(record));
+}
+
+TEST(SendRaw, DestinationIsUsedOnANeverConnectedSocket) {
+    Listener listener(ipv4(127, 0, 0, 20));
+    ASSERT_TRUE(listener.bound);
+    SocketEndpoint endpoint;
+    endpoint.open_socket(false);
+    endpoint.set_destination(listener.address());
+    std::array<std::uint8_t, 88> record{};
+    record[16] = 101;
+    ASSERT_TRUE(endpoint.send_raw(record));
+    const auto got = listener.wait_for_datagram();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->size, 88U);
+    EXPECT_EQ(listener.buffer[16], 101);
+}
+
+TEST(ConnectWithTimeout, UnresolvableHostFailsWithoutAThread) {
+    SocketEndpoint endpoint;
+    endpoint.open_socket(false);
+    EXPECT_FALSE(endpoint.connect_with_timeout("no-such-host.invalid", 1210, 30000));
+    EXPECT_EQ(endpoint.connect_threads_started, 0U);
+}
+
+TEST(ConnectWithTimeout, LoopbackConnectSetsTheDefaultDestination) {
+    Listener listener(ipv4(127, 0, 0, 21));
+    ASSERT_TRUE(listener.bound);
+    SocketEndpoint endpoint;
+    endpoint.set_local_ip(ipv4(127, 0, 0, 22));
+    endpoint.open_socket(false);
+    ASSERT_TRUE(endpoint.connect_with_timeout("127.0.0.21", listener.address().port, 30000));
+    EXPECT_EQ(endpoint.connect_threads_started, 1U);
+    EXPECT_EQ(endpoint.endpoint_address, listener.address());
+    const std::array<std::uint8_t, 88> record{};
+    ASSERT_TRUE(endpoint.send_raw(record));
+    const auto got = listener.wait_for_datagram();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->source.ip, ipv4(127, 0, 0, 22)) << "a participant leaves from its own address";
+}
+
+TEST(ConnectWithTimeout, ClosedSocketCannotConnect) {
+    SocketEndpoint endpoint;
+    EXPECT_FALSE(endpoint.connect_with_timeout("127.0.0.1", 1210, 1000));
+}
+
+// A stream listener whose accept queue is full drops further handshakes, so a connect
+// to it hangs: the one way to see the wait end by its time-out on loopback.
+TEST(ConnectWithTimeout, ConnectThatNeverCompletesTimesOut) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(ipv4(127, 0, 0, 23));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t size = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const int port = ntohs(address.sin_port);
+
+    std::vector<SocketEndpoint> fillers(4);
+    bool timed_out = false;
+    for (SocketEndpoint& filler : fillers) {
+        filler.open_socket(true);
+        if (!filler.connect_with_timeout("127.0.0.23", port, 300)) {
+            timed_out = true;
+            break;
+        }
+    }
+    ::close(listener);
+    EXPECT_TRUE(timed_out) << "a full accept queue should leave a connect hanging";
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/net_node.h"
+
+namespace tw::test {
+
+// A datagram the node sent, decoded, and where it went (nothing: the connected default).
+struct Sent {
+    NetMessage message;
+    std::optional<SocketAddress> to;
+    std::size_t size = 0;
+};
+
+// A NetNode whose datagrams are captured instead of sent, driven by hand.
+class NodeHarness {
+  public:
+    explicit NodeHarness(bool server);
+
+    std::optional<Delivery> deliver(const NetMessage& message, const SocketAddress& from);
+    // Sends the outboxes without moving any timer.
+    std::vector<Sent> flush();
+    // Takes what has been captured so far.
+    std::vector<Sent> take();
+
+    NetNode node;
+
+  private:
+    std::vector<Sent> sent;
+};
+
+NetMessage make_message(std::int32_t kind, std::int32_t id, bool reliable,
+                        std::string_view text = {});
+SocketAddress host(std::uint8_t last_octet, std::uint16_t port = 40000);
+std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind);
+// The peer admitted for `name` by a login from `from`, with its login answers flushed away.
+void log_in(NodeHarness& server, const std::string& name, const SocketAddress& from);
+
+}  // namespace tw::test
