@@ -7,9 +7,10 @@ BUILD_TEST  := build
 BUILD_RUN   := build-run
 DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
-DEPS_TEST   := xvfb xdotool x11-utils imagemagick python3
+DEPS_TEST   := xvfb xdotool x11-utils imagemagick python3 clang libclang-rt-dev
 
-.PHONY: run test build deps deps-test clean format
+.PHONY: run test build deps deps-test clean format fuzz bench
+FUZZ_SECONDS ?= 60
 
 deps:
 	@./tools/install-deps $(DEPS_BUILD)
@@ -28,6 +29,15 @@ test: deps-test
 	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+	./tools/run-fuzz $(FUZZ_SECONDS)
+
+# Coverage-guided fuzzing of one-datagram dispatch, FUZZ_SECONDS per mode.
+fuzz: deps-test
+	./tools/run-fuzz $(FUZZ_SECONDS)
+
+# Benchmarks: prints the table and writes it as JSON.
+bench: deps
+	./tools/run-bench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
