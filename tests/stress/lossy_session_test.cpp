@@ -1,0 +1,237 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "relayed_chat.h"
+
+namespace tw {
+namespace {
+
+using test::LinkFaults;
+using test::RelayedChat;
+using test::Spread;
+using test::spread_of;
+using ::testing::IsEmpty;
+
+constexpr int LINES_EACH = 100;
+constexpr int FRAMES_BETWEEN_LINES = 5;
+
+struct LinkCase {
+    const char* name;
+    LinkFaults faults;
+    std::uint8_t block;
+};
+
+void PrintTo(const LinkCase& link_case, std::ostream* out) {
+    *out << link_case.name;
+}
+
+// Prints one row of the figures that docs/robustness.md reports, and records it in the
+// test's XML output as well.
+void report(const std::string& name, const RelayedChat& chat, std::uint64_t datagrams,
+            const test::LinkCounters& relayed) {
+    const auto& tally = *chat.tally;
+    const Spread latency = spread_of(tally.latencies());
+    const double per_delivery =
+        tally.deliveries() == 0
+            ? 0.0
+            : static_cast<double>(datagrams) / static_cast<double>(tally.deliveries());
+    std::printf(
+        "[ figures  ] %s: delivered %zu/%zu, latency median %.3f s p99 %.3f s worst %.3f s, "
+        "%llu datagrams sent by nodes = %.2f per line delivered, relay took %llu dropped %llu "
+        "duplicated %llu held back %llu, time-outs %zu, settled at %.2f s\n",
+        name.c_str(), tally.deliveries(), tally.expected_deliveries(), latency.median, latency.p99,
+        latency.worst, static_cast<unsigned long long>(datagrams), per_delivery,
+        static_cast<unsigned long long>(relayed.taken),
+        static_cast<unsigned long long>(relayed.dropped),
+        static_cast<unsigned long long>(relayed.duplicated),
+        static_cast<unsigned long long>(relayed.held_back), tally.timeouts().size(), chat.now());
+    ::testing::Test::RecordProperty("latency_median_s", std::to_string(latency.median));
+    ::testing::Test::RecordProperty("latency_p99_s", std::to_string(latency.p99));
+    ::testing::Test::RecordProperty("datagrams_per_line_delivered", std::to_string(per_delivery));
+}
+
+test::LinkCounters since(const test::LinkCounters& now, const test::LinkCounters& before) {
+    return test::LinkCounters{now.taken - before.taken, now.dropped - before.dropped,
+                              now.duplicated - before.duplicated, now.held_back - before.held_back,
+                              now.forwarded - before.forwarded};
+}
+
+// One server and three clients behind a lossy relay, each typing a hundred distinct
+// lines. Logins go through while the link is still clean: the login is sent once and
+// never again, so a lost one would simply mean no session.
+class LossyChat : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LossyChat, EveryLineArrivesExactlyOnceAndNoSessionTimesOut) {
+    const LinkCase& link_case = GetParam();
+    RelayedChat chat(link_case.block, {"ann", "bob", "cat"}, 1000U + link_case.block);
+    ASSERT_TRUE(chat.ready());
+    ASSERT_TRUE(chat.log_in());
+
+    chat.link->set_faults(link_case.faults);
+    const std::uint64_t sent_before = chat.datagrams_sent();
+    const test::LinkCounters relayed_before = chat.link->counters();
+    chat.chat(LINES_EACH, FRAMES_BETWEEN_LINES);
+    const bool settled = chat.settle(60.0);
+
+    const auto& tally = *chat.tally;
+    EXPECT_TRUE(settled) << tally.deliveries() << " of " << tally.expected_deliveries()
+                         << " deliveries";
+    EXPECT_EQ(tally.deliveries(), 4U * 3U * LINES_EACH);
+    EXPECT_THAT(tally.problems(), IsEmpty());
+    EXPECT_THAT(tally.timeouts(), IsEmpty());
+    EXPECT_EQ(chat.server.objects.net_node.peers.size(), 3U);
+    for (const auto& client : chat.clients) {
+        EXPECT_EQ(client->objects.net_node.peers.size(), 1U);
+    }
+    report(link_case.name, chat, chat.datagrams_sent() - sent_before,
+           since(chat.link->counters(), relayed_before));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, LossyChat,
+    ::testing::Values(LinkCase{"clean", LinkFaults{0.0, 0.0, 0.0, 0.05}, 61},
+                      LinkCase{"loss0", LinkFaults{0.0, 0.05, 0.05, 0.05}, 62},
+                      LinkCase{"loss10", LinkFaults{0.10, 0.05, 0.05, 0.05}, 63},
+                      LinkCase{"loss20", LinkFaults{0.20, 0.05, 0.05, 0.05}, 64}),
+    [](const ::testing::TestParamInfo<LinkCase>& param_info) {
+        return std::string(param_info.param.name);
+    });
+
+// Half of everything lost: sessions may time out, but what is shown is never shown
+// twice, never garbled, and every session that ends says so.
+TEST(HalfLostChat, NoLineTwiceNoneCorruptedAndEveryTimeOutShown) {
+    RelayedChat chat(65, {"ann", "bob", "cat"}, 4242);
+    ASSERT_TRUE(chat.ready());
+    ASSERT_TRUE(chat.log_in());
+    chat.link->set_faults(LinkFaults{0.5, 0.05, 0.05, 0.05});
+    const std::uint64_t sent_before = chat.datagrams_sent();
+    const test::LinkCounters relayed_before = chat.link->counters();
+    chat.chat(LINES_EACH, FRAMES_BETWEEN_LINES);
+    static_cast<void>(chat.settle(40.0));
+    report("loss50", chat, chat.datagrams_sent() - sent_before,
+           since(chat.link->counters(), relayed_before));
+    // A minute of idling on the same link, where only pings keep sessions alive.
+    chat.run_for(60.0);
+
+    const auto& tally = *chat.tally;
+    EXPECT_THAT(tally.problems(), IsEmpty());
+    EXPECT_GT(tally.deliveries(), 0U);
+    const NetNode& server = chat.server.objects.net_node;
+    for (std::size_t i = 0; i < chat.clients.size(); ++i) {
+        const auto& client = *chat.clients[i];
+        if (client.objects.net_node.peers.empty()) {
+            EXPECT_TRUE(client.saw("Disconnected: Session Timed Out")) << chat.names[i];
+        }
+        const bool still_served =
+            std::any_of(server.peers.begin(), server.peers.end(),
+                        [&](const Peer& p) { return p.name == chat.names[i]; });
+        if (!still_served) {
+            EXPECT_TRUE(chat.server.saw(chat.names[i] + " Timed Out")) << chat.names[i];
+        }
+    }
+    for (const std::string& timeout : tally.timeouts()) {
+        std::printf("[ figures  ] loss50 time-out, then a minute idle: %s\n", timeout.c_str());
+    }
+}
+
+bool saw_all(const test::Participant& who, const std::vector<std::string>& lines) {
+    return std::all_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return who.saw(line); });
+}
+
+// The link goes dead: every session ends on both sides with its notice, and once the link
+// is back the clients connect again and chat as before.
+TEST(CutLink, EverySessionEndsWithItsNoticeAndReconnectingWorks) {
+    RelayedChat chat(66, {"ann", "bob", "cat"}, 66);
+    ASSERT_TRUE(chat.ready());
+    ASSERT_TRUE(chat.log_in());
+    chat.chat(10, FRAMES_BETWEEN_LINES, "before");
+    ASSERT_TRUE(chat.settle(10.0));
+
+    chat.link->set_faults(LinkFaults{1.0, 0.0, 0.0, 0.0});
+    chat.run_for(11.0);
+    EXPECT_TRUE(saw_all(chat.server, {"ann Timed Out", "bob Timed Out", "cat Timed Out"}));
+    EXPECT_TRUE(chat.server.objects.net_node.peers.empty());
+    for (const auto& client : chat.clients) {
+        EXPECT_EQ(client->count("Disconnected: Session Timed Out"), 1U);
+        EXPECT_TRUE(client->objects.net_node.peers.empty());
+    }
+
+    chat.link->set_faults(LinkFaults{});
+    ASSERT_TRUE(chat.connect_all());
+    chat.chat(10, FRAMES_BETWEEN_LINES, "after");
+    EXPECT_TRUE(chat.settle(10.0));
+    EXPECT_THAT(chat.tally->problems(), IsEmpty());
+    EXPECT_EQ(chat.tally->deliveries(), chat.tally->expected_deliveries());
+}
+
+// Only the server's side goes silent: the clients time out while the server still holds
+// their sessions, and they come back from new ports of the same hosts before the server
+// has noticed. Their logins start fresh sessions in the old places: accepted, announced,
+// and never timed out afterwards.
+TEST(ServerSilence, ClientsReconnectBeforeTheServerTimesThemOut) {
+    RelayedChat chat(67, {"ann", "bob", "cat"}, 67);
+    ASSERT_TRUE(chat.ready());
+    ASSERT_TRUE(chat.log_in());
+
+    chat.link->set_faults(LinkFaults{}, LinkFaults{1.0, 0.0, 0.0, 0.0});
+    const auto all_disconnected = [&] {
+        return std::all_of(chat.clients.begin(), chat.clients.end(), [](const auto& client) {
+            return client->saw("Disconnected: Session Timed Out");
+        });
+    };
+    for (int round = 0; round < 1200 && !all_disconnected(); ++round) {
+        chat.frame();
+    }
+    ASSERT_TRUE(all_disconnected());
+    ASSERT_EQ(chat.server.objects.net_node.peers.size(), 3U) << "the server has not noticed yet";
+
+    const std::vector<std::string> disconnections = chat.tally->timeouts();
+    EXPECT_EQ(disconnections.size(), 3U);
+
+    chat.link->set_faults(LinkFaults{});
+    ASSERT_TRUE(chat.connect_all());
+    EXPECT_EQ(chat.server.objects.net_node.peers.size(), 3U);
+    chat.chat(10, FRAMES_BETWEEN_LINES, "back");
+    EXPECT_TRUE(chat.settle(10.0));
+    // Long past the moment the old sessions would have timed out.
+    chat.run_for(15.0);
+    EXPECT_THAT(chat.tally->problems(), IsEmpty());
+    EXPECT_EQ(chat.tally->timeouts(), disconnections) << "no time-out after the return";
+    EXPECT_EQ(chat.tally->deliveries(), chat.tally->expected_deliveries());
+    for (const auto& client : chat.clients) {
+        EXPECT_EQ(client->objects.net_node.peers.size(), 1U);
+    }
+}
+
+// The login is sent once and never again: when it is lost the client waits with no
+// session, sends nothing more and shows nothing more, until its user types "connect"
+// again. (This is why the other scenarios log in over a clean link.)
+TEST(LostLogin, ClientWaitsWithoutSessionUntilItConnectsAgain) {
+    RelayedChat chat(69, {"ann"}, 69);
+    ASSERT_TRUE(chat.ready());
+    auto& ann = *chat.clients[0];
+    ann.type("nick ann");
+    chat.link->set_faults(LinkFaults{1.0, 0.0, 0.0, 0.0}, LinkFaults{});
+    ann.type("connect " + address_text(chat.relay_ip));
+    chat.run_for(30.0);
+
+    EXPECT_TRUE(ann.saw("Logging in."));
+    EXPECT_FALSE(ann.saw("Login Accepted by boss"));
+    EXPECT_TRUE(ann.objects.net_node.peers.empty());
+    EXPECT_TRUE(chat.server.objects.net_node.peers.empty());
+    EXPECT_FALSE(ann.saw("Disconnected: Session Timed Out")) << "no session, nothing to time out";
+    EXPECT_EQ(chat.link->counters().taken, 1U) << "one login datagram, never repeated";
+
+    chat.link->set_faults(LinkFaults{});
+    EXPECT_TRUE(chat.connect_all());
+}
+
+}  // namespace
+}  // namespace tw
