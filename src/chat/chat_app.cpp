@@ -18,18 +18,32 @@ void ChatApp::handle_messages() {
     }
 }
 
+namespace {
+
+// "<name> line", built by appending: GCC 12 at -O2 reports a false overlap (-Wrestrict)
+// for "<" + std::string.
+std::string chat_line(const std::string& name, const std::string& line) {
+    std::string text{"<"};
+    text += name;
+    text += "> ";
+    text += line;
+    return text;
+}
+
+}  // namespace
+
 void ChatApp::show(const Delivery& delivery) {
     const NetMessage& message = delivery.message;
     Peer* sender = delivery.peer ? &app.net_node.peers[*delivery.peer] : nullptr;
     ChatLog& log = app.chat_log;
     switch (message.kind) {
         case KIND_CHAT:
-            log.add_line("<" + (sender ? sender->name : std::string()) + "> " + read_text(message),
+            log.add_line(chat_line(sender ? sender->name : std::string(), read_text(message)),
                          LineStyle::peer_chat);
             break;
         case KIND_CHAT_RELAY:
-            log.add_line("<" + read_text_at(message.text, 0) + "> " +
-                             read_text_at(message.text, RELAY_LINE_OFFSET),
+            log.add_line(chat_line(read_text_at(message.text, 0),
+                                   read_text_at(message.text, RELAY_LINE_OFFSET)),
                          LineStyle::peer_chat);
             break;
         case KIND_LOGIN:

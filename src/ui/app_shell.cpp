@@ -1,0 +1,95 @@
+#include "ui/app_shell.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "ui/console_view.h"
+#include "ui/key_input.h"
+
+namespace tw {
+
+int frame_wait_ms(std::optional<float> seconds_until_due) {
+    if (!seconds_until_due || !std::isfinite(*seconds_until_due)) {
+        return MAX_FRAME_WAIT_MS;
+    }
+    const float due = *seconds_until_due;
+    if (due <= 0.0F) {
+        return 0;
+    }
+    const double milliseconds = std::ceil(static_cast<double>(due) * 1000.0);
+    if (milliseconds >= MAX_FRAME_WAIT_MS) {
+        return MAX_FRAME_WAIT_MS;
+    }
+    return static_cast<int>(milliseconds);
+}
+
+int AppShell::run() {
+    for (;;) {
+        run_frame();
+        const int timeout = frame_wait_ms(objects.net_node.seconds_until_due());
+        window.wait(objects.net_node.endpoint.handle(), timeout);
+        while (const auto event = window.next_event()) {
+            if (!handle_event(*event)) {
+                shut_down();
+                return 0;
+            }
+        }
+    }
+}
+
+void AppShell::run_frame() {
+    TextSurface& surface = window.begin_frame();
+    FrameTimer& timer = objects.frame_timer;
+    if (!timer.is_running()) {
+        timer.start();
+    }
+    timer.tick();
+    app.frame_step(timer.frame_time());
+
+    OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
+    draw_console(console, objects.input_line, objects.chat_log);
+    menu_strip.draw(surface, window.client_width());
+    window.end_frame();
+}
+
+bool AppShell::handle_event(const WindowEvent& event) {
+    if (const auto* key = std::get_if<KeyEvent>(&event)) {
+        return handle_key(*key);
+    }
+    if (const auto* click = std::get_if<ClickEvent>(&event)) {
+        return handle_click(*click);
+    }
+    return false;
+}
+
+bool AppShell::handle_key(const KeyEvent& key) {
+    const MenuOutcome outcome = menu_strip.on_key(key.vk, key.down, key.alt);
+    if (outcome.command) {
+        return run_command(*outcome.command);
+    }
+    if (!outcome.consumed) {
+        on_key(key.vk, key.down, key.shift, objects.input_line,
+               [this](std::string line) { app.execute_line(std::move(line)); });
+    }
+    return true;
+}
+
+bool AppShell::handle_click(const ClickEvent& click) {
+    const MenuOutcome outcome = menu_strip.on_click(click.x, click.y);
+    if (outcome.command) {
+        return run_command(*outcome.command);
+    }
+    return true;
+}
+
+bool AppShell::run_command(int command) {
+    return command != COMMAND_EXIT;
+}
+
+void AppShell::shut_down() {
+    window.release();
+    net_shutdown(objects.net_node);
+}
+
+}  // namespace tw

@@ -1,0 +1,82 @@
+#include "ui/key_input.h"
+
+#include <array>
+
+#include "ui/virtual_key.h"
+
+namespace tw {
+
+namespace {
+
+struct ShiftPair {
+    int code;
+    char plain;
+    char shifted;
+};
+
+constexpr auto DIGIT_AND_PUNCTUATION_KEYS = std::to_array<ShiftPair>({
+    {48, '0', ')'},
+    {49, '1', '!'},
+    {50, '2', '@'},
+    {51, '3', '#'},
+    {52, '4', '$'},
+    {53, '5', '%'},
+    {54, '6', '^'},
+    {55, '7', '&'},
+    {56, '8', '*'},
+    {57, '9', '('},
+    {vk::semicolon, ';', ':'},
+    {vk::equals, '=', '+'},
+    {vk::comma, ',', '<'},
+    {vk::minus, '-', '_'},
+    {vk::period, '.', '>'},
+    {vk::slash, '/', '?'},
+    {vk::grave, '`', '~'},
+    {vk::left_bracket, '[', '{'},
+    {vk::backslash, '\\', '|'},
+    {vk::right_bracket, ']', '}'},
+    {vk::apostrophe, '\'', '"'},
+});
+
+// A letter key's code is its upper-case letter; the lower-case one lies 32 above it.
+constexpr int LOWER_CASE_DISTANCE = 32;
+
+}  // namespace
+
+std::optional<char> key_character(int vk_code, bool shift) {
+    if (vk_code >= vk::letter_a && vk_code <= vk::letter_z) {
+        return static_cast<char>(shift ? vk_code : vk_code + LOWER_CASE_DISTANCE);
+    }
+    if (vk_code == vk::space) {
+        return ' ';
+    }
+    for (const ShiftPair& key : DIGIT_AND_PUNCTUATION_KEYS) {
+        if (key.code == vk_code) {
+            return shift ? key.shifted : key.plain;
+        }
+    }
+    return std::nullopt;
+}
+
+void on_key(int vk_code, bool down, bool shift, std::string& input_line,
+            const LineHandler& execute) {
+    if (!down) {
+        return;
+    }
+    if (const auto character = key_character(vk_code, shift)) {
+        input_line.push_back(*character);
+        return;
+    }
+    if (vk_code == vk::back) {
+        if (!input_line.empty()) {
+            input_line.pop_back();
+        }
+        return;
+    }
+    if (vk_code == vk::enter && !input_line.empty()) {
+        // A copy, because the interpreter empties the line it was handed from.
+        execute(std::string{input_line});
+    }
+}
+
+}  // namespace tw

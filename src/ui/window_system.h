@@ -1,0 +1,60 @@
+#pragma once
+
+#include <optional>
+#include <variant>
+
+#include "ui/text_surface.h"
+
+namespace tw {
+
+// A key went down or up. `vk` is a Windows virtual-key code (virtual_key.h); the
+// modifier flags are their state as of this event.
+struct KeyEvent {
+    int vk = 0;
+    bool down = false;
+    bool shift = false;
+    bool alt = false;
+
+    bool operator==(const KeyEvent&) const = default;
+};
+
+// The primary button went down at (x, y) of the client area.
+struct ClickEvent {
+    int x = 0;
+    int y = 0;
+
+    bool operator==(const ClickEvent&) const = default;
+};
+
+// The user asked the window to close (its close box), or it was destroyed from outside.
+struct CloseEvent {
+    bool operator==(const CloseEvent&) const = default;
+};
+
+using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent>;
+
+// What the frame loop needs from a window system: the one window, its off-screen
+// picture, its events, and a wait that also watches the network socket. An X11 version
+// lives in x11/; another platform can be added beside it.
+class WindowSystem {
+  public:
+    virtual ~WindowSystem() = default;
+
+    // The off-screen picture of the client area at its current size, filled black; it is
+    // made again only when that size changed since the last frame.
+    virtual TextSurface& begin_frame() = 0;
+    virtual int client_width() const = 0;
+    // Copies the picture to the window in one operation.
+    virtual void end_frame() = 0;
+
+    // Takes one event that has already arrived, never waiting.
+    virtual std::optional<WindowEvent> next_event() = 0;
+    // Returns at once when an event is already waiting; otherwise waits until one may
+    // have arrived, `socket` (ignored when negative) is readable, or `timeout_ms` passed.
+    virtual void wait(int socket, int timeout_ms) = 0;
+
+    // The window goes away: the off-screen picture is released and the window destroyed.
+    virtual void release() = 0;
+};
+
+}  // namespace tw

@@ -1,0 +1,28 @@
+// The program: one window on the X display, and its frame loop.
+
+#include <cstdio>
+
+#include "chat/chat_app.h"
+#include "net/net_node.h"
+#include "ui/app_shell.h"
+#include "ui/x11/x_window_system.h"
+
+namespace {
+
+constexpr const char* WINDOW_TITLE = "Tamblewick";
+constexpr int WINDOW_SIZE = 250;
+
+}  // namespace
+
+int main() {
+    tw::AppObjects objects;
+    tw::net_startup(objects.net_node);
+
+    tw::XWindowSystem window;
+    if (!window.open(WINDOW_TITLE, WINDOW_SIZE, WINDOW_SIZE)) {
+        std::fprintf(stderr, "tamblewick: %s\n", window.failure().c_str());
+        return 1;
+    }
+    tw::AppShell shell{window, objects};
+    return shell.run();
+}

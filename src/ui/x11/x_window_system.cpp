@@ -1,0 +1,382 @@
+#include "ui/x11/x_window_system.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <utility>
+
+#include "ui/virtual_key.h"
+
+namespace tw {
+
+namespace {
+
+// fontconfig's default sans-serif face; DejaVu is named as well for machines whose
+// fontconfig has no alias for the generic family. 12 pixels fits the 15-pixel line pitch.
+constexpr const char* FONT_PATTERN = "sans-serif:pixelsize=12:antialias=true";
+constexpr const char* FALLBACK_FONT_PATTERN = "DejaVu Sans:pixelsize=12:antialias=true";
+
+constexpr Rgb BLACK{0, 0, 0};
+
+// X 16-bit colour channels from 8-bit ones: 0xab becomes 0xabab.
+unsigned short channel16(std::uint8_t value) {
+    return static_cast<unsigned short>(value * 257U);
+}
+
+bool is_keypad_keysym(KeySym sym) {
+    return sym >= XK_KP_Space && sym <= XK_KP_Equal;
+}
+
+}  // namespace
+
+XWindowSystem::~XWindowSystem() {
+    release();
+}
+
+bool XWindowSystem::fail(std::string reason) {
+    failure_text = std::move(reason);
+    release();
+    return false;
+}
+
+bool XWindowSystem::open(const char* title, int width, int height) {
+    display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return fail(std::string{"cannot open display \""} + XDisplayName(nullptr) + "\"");
+    }
+    screen = DefaultScreen(display);
+    visual = DefaultVisual(display, screen);
+    colormap = DefaultColormap(display, screen);
+    depth = DefaultDepth(display, screen);
+
+    font = XftFontOpenName(display, screen, FONT_PATTERN);
+    if (font == nullptr) {
+        font = XftFontOpenName(display, screen, FALLBACK_FONT_PATTERN);
+    }
+    if (font == nullptr) {
+        return fail("cannot load a sans-serif font");
+    }
+
+    XSetWindowAttributes attributes{};
+    // No background: every frame paints every pixel, and a background would flash.
+    attributes.background_pixmap = None;
+    attributes.bit_gravity = NorthWestGravity;
+    attributes.event_mask =
+        KeyPressMask | KeyReleaseMask | ButtonPressMask | StructureNotifyMask | ExposureMask;
+    window = XCreateWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height), 0, depth, InputOutput, visual,
+                           CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
+    if (window == 0) {
+        return fail("cannot create the window");
+    }
+    window_alive = true;
+    set_window_properties(title, width, height);
+
+    XGCValues values{};
+    // Without this every XCopyArea would send a NoExpose event back and wake the loop.
+    values.graphics_exposures = False;
+    gc = XCreateGC(display, window, GCGraphicsExposures, &values);
+
+    // A held key then repeats as key-downs alone, as the key handling expects, instead
+    // of as release-and-press pairs.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(display, True, &supported);
+    detectable_repeat = supported == True;
+
+    client_w = width;
+    client_h = height;
+    if (!make_picture()) {
+        return fail("cannot create the off-screen picture");
+    }
+    XMapWindow(display, window);
+    XFlush(display);
+    return true;
+}
+
+void XWindowSystem::set_window_properties(const char* title, int width, int height) {
+    XStoreName(display, window, title);
+    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+    const std::string title_text{title};
+    XChangeProperty(display, window, net_wm_name, utf8_string, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(title_text.data()),
+                    static_cast<int>(title_text.size()));
+
+    std::string res_name{"tamblewick"};
+    std::string res_class{"WINDOW_CLASS"};
+    XClassHint class_hint{};
+    class_hint.res_name = res_name.data();
+    class_hint.res_class = res_class.data();
+    XSetClassHint(display, window, &class_hint);
+
+    XSizeHints size_hints{};
+    size_hints.flags = PSize | PMinSize;
+    size_hints.width = width;
+    size_hints.height = height;
+    size_hints.min_width = 1;
+    size_hints.min_height = 1;
+    XSetWMNormalHints(display, window, &size_hints);
+
+    XWMHints wm_hints{};
+    wm_hints.flags = InputHint | StateHint;
+    wm_hints.input = True;
+    wm_hints.initial_state = NormalState;
+    XSetWMHints(display, window, &wm_hints);
+
+    wm_protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    wm_delete_window = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, window, &wm_delete_window, 1);
+
+    // The process id and host let window managers and tools tell instances apart.
+    const Atom net_wm_pid = XInternAtom(display, "_NET_WM_PID", False);
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, window, net_wm_pid, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+    std::array<char, HOST_NAME_MAX + 1> host{};
+    if (gethostname(host.data(), host.size() - 1) == 0) {
+        char* host_list = host.data();
+        XTextProperty host_property{};
+        if (XStringListToTextProperty(&host_list, 1, &host_property) != 0) {
+            XSetWMClientMachine(display, window, &host_property);
+            XFree(host_property.value);
+        }
+    }
+}
+
+bool XWindowSystem::make_picture() {
+    const Pixmap fresh =
+        XCreatePixmap(display, window, static_cast<unsigned>(client_w),
+                      static_cast<unsigned>(client_h), static_cast<unsigned>(depth));
+    if (fresh == 0) {
+        return false;
+    }
+    if (draw == nullptr) {
+        draw = XftDrawCreate(display, fresh, visual, colormap);
+        if (draw == nullptr) {
+            XFreePixmap(display, fresh);
+            return false;
+        }
+    } else {
+        XftDrawChange(draw, fresh);
+    }
+    if (picture != 0) {
+        XFreePixmap(display, picture);
+    }
+    picture = fresh;
+    picture_w = client_w;
+    picture_h = client_h;
+    return true;
+}
+
+TextSurface& XWindowSystem::begin_frame() {
+    if (display != nullptr && (picture_w != client_w || picture_h != client_h)) {
+        // On failure the old picture stays; the frame is then drawn at the old size.
+        make_picture();
+    }
+    fill_rect(0, 0, picture_w, picture_h, BLACK);
+    return *this;
+}
+
+void XWindowSystem::end_frame() {
+    if (display == nullptr || picture == 0 || !window_alive) {
+        return;
+    }
+    XCopyArea(display, picture, window, gc, 0, 0, static_cast<unsigned>(picture_w),
+              static_cast<unsigned>(picture_h), 0, 0);
+    XFlush(display);
+}
+
+const XftColor* XWindowSystem::colour_of(Rgb rgb) {
+    for (std::size_t i = 0; i < colour_count; ++i) {
+        if (colours[i].rgb == rgb) {
+            return &colours[i].colour;
+        }
+    }
+    if (colour_count == colours.size()) {
+        return nullptr;
+    }
+    XRenderColor wanted{};
+    wanted.red = channel16(rgb.r);
+    wanted.green = channel16(rgb.g);
+    wanted.blue = channel16(rgb.b);
+    wanted.alpha = 0xffff;
+    CachedColour& slot = colours[colour_count];
+    if (XftColorAllocValue(display, visual, colormap, &wanted, &slot.colour) == False) {
+        return nullptr;
+    }
+    slot.rgb = rgb;
+    ++colour_count;
+    return &slot.colour;
+}
+
+void XWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
+    if (draw == nullptr || font == nullptr || text.empty()) {
+        return;
+    }
+    const XftColor* xft_colour = colour_of(colour);
+    if (xft_colour == nullptr) {
+        return;
+    }
+    // Bytes are drawn as Latin-1, one glyph per byte: texts are single-byte characters.
+    const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+    XftDrawString8(draw, xft_colour, font, x, y + font->ascent,
+                   reinterpret_cast<const FcChar8*>(text.data()), length);
+}
+
+void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
+    if (draw == nullptr || width <= 0 || height <= 0) {
+        return;
+    }
+    const XftColor* xft_colour = colour_of(colour);
+    if (xft_colour == nullptr) {
+        return;
+    }
+    XftDrawRect(draw, xft_colour, x, y, static_cast<unsigned>(width),
+                static_cast<unsigned>(height));
+}
+
+std::optional<WindowEvent> XWindowSystem::next_event() {
+    while (display != nullptr && XPending(display) > 0) {
+        XEvent event{};
+        XNextEvent(display, &event);
+        if (auto translated = translate(event)) {
+            return translated;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
+    switch (event.type) {
+        case KeyPress:
+            return translate_key(event.xkey, true);
+        case KeyRelease:
+            if (is_repeat_release(event.xkey)) {
+                return std::nullopt;
+            }
+            return translate_key(event.xkey, false);
+        case ButtonPress:
+            if (event.xbutton.button == Button1) {
+                return ClickEvent{event.xbutton.x, event.xbutton.y};
+            }
+            return std::nullopt;
+        case ConfigureNotify:
+            // Only the size is kept; the picture follows it at the next frame.
+            client_w = std::max(1, event.xconfigure.width);
+            client_h = std::max(1, event.xconfigure.height);
+            return std::nullopt;
+        case ClientMessage:
+            if (event.xclient.message_type == wm_protocols && event.xclient.format == 32 &&
+                static_cast<Atom>(event.xclient.data.l[0]) == wm_delete_window) {
+                return CloseEvent{};
+            }
+            return std::nullopt;
+        case DestroyNotify:
+            if (event.xdestroywindow.window == window) {
+                window_alive = false;
+                return CloseEvent{};
+            }
+            return std::nullopt;
+        case MappingNotify: {
+            XMappingEvent mapping = event.xmapping;
+            XRefreshKeyboardMapping(&mapping);
+            return std::nullopt;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down) {
+    // Index 0 names the key rather than the character, as a virtual-key code does, and
+    // ignores Caps Lock. Keypad keys are the exception: which code they give depends on
+    // Num Lock, which XLookupString applies.
+    KeySym sym = XLookupKeysym(&key, 0);
+    if (is_keypad_keysym(sym)) {
+        std::array<char, 8> characters{};
+        KeySym looked_up = NoSymbol;
+        XLookupString(&key, characters.data(), static_cast<int>(characters.size()), &looked_up,
+                      nullptr);
+        if (looked_up != NoSymbol) {
+            sym = looked_up;
+        }
+    }
+    const auto code = virtual_key_from_keysym(static_cast<std::uint32_t>(sym));
+    if (!code) {
+        return std::nullopt;
+    }
+    return KeyEvent{*code, down, (key.state & ShiftMask) != 0, (key.state & Mod1Mask) != 0};
+}
+
+bool XWindowSystem::is_repeat_release(const XKeyEvent& key) {
+    // Servers without detectable auto-repeat send a release and a press with the same
+    // time stamp for every repeat; the release is dropped so that only key-downs repeat.
+    if (detectable_repeat || XEventsQueued(display, QueuedAfterReading) == 0) {
+        return false;
+    }
+    XEvent next{};
+    XPeekEvent(display, &next);
+    return next.type == KeyPress && next.xkey.keycode == key.keycode && next.xkey.time == key.time;
+}
+
+void XWindowSystem::wait(int socket, int timeout_ms) {
+    if (display == nullptr) {
+        return;
+    }
+    // Xlib may already hold events read from the connection that poll cannot see;
+    // XPending also flushes what is still buffered for the server.
+    if (XPending(display) > 0) {
+        return;
+    }
+    std::array<pollfd, 2> watched{};
+    watched[0].fd = ConnectionNumber(display);
+    watched[0].events = POLLIN;
+    watched[1].fd = socket;
+    watched[1].events = POLLIN;
+    const nfds_t count = socket >= 0 ? 2 : 1;
+    // An interrupted or failed poll simply ends the wait early: the next frame looks.
+    poll(watched.data(), count, timeout_ms);
+}
+
+void XWindowSystem::release() {
+    if (display == nullptr) {
+        return;
+    }
+    for (std::size_t i = 0; i < colour_count; ++i) {
+        XftColorFree(display, visual, colormap, &colours[i].colour);
+    }
+    colour_count = 0;
+    if (draw != nullptr) {
+        XftDrawDestroy(draw);
+        draw = nullptr;
+    }
+    if (picture != 0) {
+        XFreePixmap(display, picture);
+        picture = 0;
+    }
+    picture_w = 0;
+    picture_h = 0;
+    if (font != nullptr) {
+        XftFontClose(display, font);
+        font = nullptr;
+    }
+    if (gc != nullptr) {
+        XFreeGC(display, gc);
+        gc = nullptr;
+    }
+    if (window_alive) {
+        XDestroyWindow(display, window);
+        window_alive = false;
+    }
+    window = 0;
+    XCloseDisplay(display);
+    display = nullptr;
+}
+
+}  // namespace tw

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <X11/Xft/Xft.h>
+#include <X11/Xlib.h>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "ui/text_surface.h"
+#include "ui/window_system.h"
+
+namespace tw {
+
+// The window on an X display: every Xlib and Xft call of the program is in this class.
+// Frames are composed in a pixmap with anti-aliased Xft text and copied to the window in
+// one XCopyArea, so the window never shows half a frame.
+class XWindowSystem final : public WindowSystem, public TextSurface {
+  public:
+    XWindowSystem() = default;
+    ~XWindowSystem() override;
+    XWindowSystem(const XWindowSystem&) = delete;
+    XWindowSystem& operator=(const XWindowSystem&) = delete;
+
+    // Connects to the display that DISPLAY names, loads the font and shows a window of
+    // the given client size. On false, failure() says why, in one line.
+    bool open(const char* title, int width, int height);
+    const std::string& failure() const { return failure_text; }
+
+    TextSurface& begin_frame() override;
+    int client_width() const override { return client_w; }
+    void end_frame() override;
+    std::optional<WindowEvent> next_event() override;
+    void wait(int socket, int timeout_ms) override;
+    void release() override;
+
+    void draw_text(int x, int y, Rgb colour, std::string_view text) override;
+    void fill_rect(int x, int y, int width, int height, Rgb colour) override;
+
+  private:
+    struct CachedColour {
+        Rgb rgb;
+        XftColor colour;
+    };
+
+    bool fail(std::string reason);
+    void set_window_properties(const char* title, int width, int height);
+    bool make_picture();
+    std::optional<WindowEvent> translate(const XEvent& event);
+    std::optional<WindowEvent> translate_key(XKeyEvent key, bool down);
+    bool is_repeat_release(const XKeyEvent& key);
+    const XftColor* colour_of(Rgb rgb);
+
+    Display* display = nullptr;
+    int screen = 0;
+    Visual* visual = nullptr;
+    Colormap colormap = 0;
+    int depth = 0;
+    Window window = 0;
+    bool window_alive = false;
+    Atom wm_protocols = 0;
+    Atom wm_delete_window = 0;
+    GC gc = nullptr;
+    XftFont* font = nullptr;
+    Pixmap picture = 0;
+    XftDraw* draw = nullptr;
+    int client_w = 0;
+    int client_h = 0;
+    int picture_w = 0;
+    int picture_h = 0;
+    bool detectable_repeat = false;
+    // The console and the menu use a dozen colours; they are allocated once and kept.
+    std::array<CachedColour, 16> colours{};
+    std::size_t colour_count = 0;
+    std::string failure_text;
+};
+
+}  // namespace tw

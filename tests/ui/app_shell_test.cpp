@@ -1,0 +1,266 @@
+#include "ui/app_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "net/net_node.h"
+#include "recording_surface.h"
+#include "transport/socket_address.h"
+
+namespace tw {
+namespace {
+
+constexpr int KEY_A = 65;
+constexpr int KEY_F = 70;
+constexpr int KEY_H = 72;
+constexpr int KEY_I = 73;
+constexpr int KEY_X = 88;
+constexpr int KEY_1 = 49;
+constexpr int ENTER = 13;
+constexpr int ESCAPE = 27;
+constexpr Rgb RED{255, 0, 0};
+
+KeyEvent key_down(int vk, bool shift = false, bool alt = false) {
+    return KeyEvent{vk, true, shift, alt};
+}
+KeyEvent key_up(int vk) {
+    return KeyEvent{vk, false, false, false};
+}
+
+// A window that plays a script of events, one per wait, as a user between frames would.
+// When the script runs out the window is closed, so that every run ends by itself.
+class ScriptedWindow final : public WindowSystem {
+  public:
+    explicit ScriptedWindow(std::deque<WindowEvent> events) : script(std::move(events)) {}
+
+    TextSurface& begin_frame() override {
+        surface.clear();
+        ++frames_begun;
+        return surface;
+    }
+    int client_width() const override { return 250; }
+    void end_frame() override { ++frames_ended; }
+    std::optional<WindowEvent> next_event() override {
+        if (!event_ready) {
+            return std::nullopt;
+        }
+        event_ready = false;
+        if (script.empty()) {
+            ++closes_after_script;
+            return CloseEvent{};
+        }
+        WindowEvent event = script.front();
+        script.pop_front();
+        return event;
+    }
+    void wait(int socket, int timeout_ms) override {
+        waits.emplace_back(socket, timeout_ms);
+        event_ready = true;
+    }
+    void release() override { ++releases; }
+
+    test::RecordingSurface surface;
+    std::deque<WindowEvent> script;
+    std::vector<std::pair<int, int>> waits;
+    bool event_ready = false;
+    int frames_begun = 0;
+    int frames_ended = 0;
+    int releases = 0;
+    int closes_after_script = 0;
+};
+
+class AppShellTest : public ::testing::Test {
+  protected:
+    void SetUp() override { net_startup(objects.net_node); }
+
+    // Adds a peer whose datagrams are captured instead of sent.
+    void add_captured_peer() {
+        Peer peer;
+        peer.address_text = "127.0.0.2";
+        peer.address = SocketAddress{ipv4(127, 0, 0, 2), 40000};
+        objects.net_node.add_peer(peer);
+        objects.net_node.set_transmitter(
+            [this](std::span<const std::uint8_t> datagram, std::optional<SocketAddress>) {
+                if (const auto message = NetMessage::decode(datagram)) {
+                    sent.push_back(*message);
+                }
+                return true;
+            });
+    }
+
+    bool sent_kind(std::int32_t kind, const std::string& text) const {
+        for (const NetMessage& message : sent) {
+            if (message.kind == kind && read_text(message) == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int run(std::deque<WindowEvent> events) {
+        window.script = std::move(events);
+        AppShell shell{window, objects};
+        return shell.run();
+    }
+
+    AppObjects objects;
+    ScriptedWindow window{{}};
+    std::vector<NetMessage> sent;
+};
+
+TEST_F(AppShellTest, AFrameDrawsTheRedPromptUnderTheMenuStrip) {
+    AppShell shell{window, objects};
+    shell.run_frame();
+    EXPECT_EQ(window.frames_begun, 1);
+    EXPECT_EQ(window.frames_ended, 1);
+    ASSERT_FALSE(window.surface.texts.empty());
+    EXPECT_EQ(window.surface.texts[0], (test::DrawnText{15, 15 + MENU_STRIP_HEIGHT, RED, "> "}));
+    bool file_title = false;
+    for (const auto& text : window.surface.texts) {
+        file_title = file_title || (text.text == "File" && text.y < MENU_STRIP_HEIGHT);
+    }
+    EXPECT_TRUE(file_title);
+}
+
+TEST_F(AppShellTest, TheFirstFrameStartsTheFrameTimer) {
+    AppShell shell{window, objects};
+    ASSERT_FALSE(objects.frame_timer.is_running());
+    shell.run_frame();
+    EXPECT_TRUE(objects.frame_timer.is_running());
+}
+
+TEST_F(AppShellTest, TypedKeysReachTheInputLineAndTheNextFrameShowsThem) {
+    AppShell shell{window, objects};
+    for (const KeyEvent& key :
+         {key_down(KEY_H, true), key_up(KEY_H), key_down(KEY_I), key_down(KEY_1, true)}) {
+        EXPECT_TRUE(shell.handle_event(key));
+    }
+    EXPECT_EQ(objects.input_line, "Hi!");
+    shell.run_frame();
+    EXPECT_EQ(window.surface.texts[0].text, "> Hi!");
+}
+
+TEST_F(AppShellTest, EnterRunsTheLineThroughTheInterpreter) {
+    AppShell shell{window, objects};
+    objects.input_line = "hello";
+    EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
+    EXPECT_EQ(objects.input_line, "");
+    ASSERT_EQ(objects.chat_log.size(), 1U);
+    EXPECT_EQ(objects.chat_log.line(0).style, LineStyle::own_chat);
+    EXPECT_EQ(objects.chat_log.line(0).text, " <> hello");
+}
+
+TEST_F(AppShellTest, KeysHeldWithAltDoNotType) {
+    AppShell shell{window, objects};
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_A, false, true)));
+    EXPECT_EQ(objects.input_line, "");
+}
+
+TEST_F(AppShellTest, KeysGoToTheOpenMenuInsteadOfTheLine) {
+    AppShell shell{window, objects};
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_F, false, true)));
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
+    EXPECT_TRUE(shell.handle_event(key_down(ESCAPE)));
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
+    EXPECT_EQ(objects.input_line, "a");
+}
+
+TEST_F(AppShellTest, ExitChosenWithAltFThenXEndsTheRunWithCodeZero) {
+    EXPECT_EQ(run({key_down(KEY_F, false, true), key_down(KEY_X)}), 0);
+    EXPECT_EQ(window.closes_after_script, 0);
+    EXPECT_EQ(window.releases, 1);
+    EXPECT_FALSE(objects.net_node.endpoint.is_open());
+}
+
+TEST_F(AppShellTest, ExitChosenWithTheMouseEndsTheRun) {
+    EXPECT_EQ(run({ClickEvent{10, 10}, ClickEvent{20, 30}}), 0);
+    EXPECT_EQ(window.closes_after_script, 0);
+    EXPECT_EQ(window.releases, 1);
+}
+
+TEST_F(AppShellTest, CloseBoxTakesTheSamePath) {
+    EXPECT_EQ(run({CloseEvent{}}), 0);
+    EXPECT_EQ(window.closes_after_script, 0);
+    EXPECT_EQ(window.releases, 1);
+    EXPECT_FALSE(objects.net_node.endpoint.is_open());
+}
+
+TEST_F(AppShellTest, EveryFrameIsCopiedAndEveryEventIsFollowedByAFrame) {
+    EXPECT_EQ(run({key_down(KEY_A), key_down(KEY_A), ClickEvent{200, 200}, CloseEvent{}}), 0);
+    EXPECT_EQ(window.frames_begun, window.frames_ended);
+    EXPECT_EQ(window.frames_begun, 4);
+    EXPECT_EQ(objects.input_line, "aa");
+}
+
+TEST_F(AppShellTest, ClosingSendsTheLogoutToEveryPeer) {
+    add_captured_peer();
+    objects.net_node.name = "alice";
+    EXPECT_EQ(run({CloseEvent{}}), 0);
+    EXPECT_TRUE(sent_kind(KIND_LOGOUT, "alice"));
+}
+
+TEST_F(AppShellTest, TheWaitWatchesTheNodesSocket) {
+    ASSERT_GE(objects.net_node.endpoint.handle(), 0);
+    const int socket = objects.net_node.endpoint.handle();
+    run({CloseEvent{}});
+    ASSERT_FALSE(window.waits.empty());
+    EXPECT_EQ(window.waits[0].first, socket);
+}
+
+TEST_F(AppShellTest, WithoutPeersTheLoopWaitsTheLongestStep) {
+    run({key_down(KEY_A), CloseEvent{}});
+    ASSERT_EQ(window.waits.size(), 2U);
+    EXPECT_EQ(window.waits[0].second, MAX_FRAME_WAIT_MS);
+    EXPECT_EQ(window.waits[1].second, MAX_FRAME_WAIT_MS);
+}
+
+TEST_F(AppShellTest, AMessageWaitingToGoOutMakesTheNextFrameComeAtOnce) {
+    add_captured_peer();
+    objects.net_node.broadcast_chat("hello", true);
+    run({key_down(KEY_A), key_down(KEY_A), CloseEvent{}});
+    ASSERT_GE(window.waits.size(), 2U);
+    // The first pass moves the queued line into the outbox; the second sends it, after
+    // which nothing is due before the resend interval.
+    EXPECT_EQ(window.waits[0].second, 0);
+    EXPECT_EQ(window.waits[1].second, MAX_FRAME_WAIT_MS);
+    EXPECT_TRUE(sent_kind(KIND_CHAT, "hello"));
+}
+
+class FrameWaitTest : public ::testing::Test {};
+
+TEST_F(FrameWaitTest, NothingDueWaitsTheLongestStep) {
+    EXPECT_EQ(frame_wait_ms(std::nullopt), MAX_FRAME_WAIT_MS);
+}
+
+TEST_F(FrameWaitTest, SomethingDueNowOrOverdueDoesNotWait) {
+    EXPECT_EQ(frame_wait_ms(0.0F), 0);
+    EXPECT_EQ(frame_wait_ms(-0.5F), 0);
+}
+
+TEST_F(FrameWaitTest, ADeadlineIsNeverCutShortToTheMillisecond) {
+    EXPECT_EQ(frame_wait_ms(0.0004F), 1);
+    EXPECT_EQ(frame_wait_ms(0.020F), 20);
+    EXPECT_EQ(frame_wait_ms(0.0201F), 21);
+    EXPECT_EQ(frame_wait_ms(0.099F), 99);
+}
+
+TEST_F(FrameWaitTest, FarDeadlinesAreCappedAtTheLongestStep) {
+    EXPECT_EQ(frame_wait_ms(0.1F), MAX_FRAME_WAIT_MS);
+    EXPECT_EQ(frame_wait_ms(2.0F), MAX_FRAME_WAIT_MS);
+    EXPECT_EQ(frame_wait_ms(1.0e30F), MAX_FRAME_WAIT_MS);
+}
+
+TEST_F(FrameWaitTest, ANonsenseDeadlineNeitherSpinsNorBlocks) {
+    EXPECT_EQ(frame_wait_ms(std::numeric_limits<float>::quiet_NaN()), MAX_FRAME_WAIT_MS);
+    EXPECT_EQ(frame_wait_ms(std::numeric_limits<float>::infinity()), MAX_FRAME_WAIT_MS);
+}
+
+}  // namespace
+}  // namespace tw

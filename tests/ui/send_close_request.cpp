@@ -1,0 +1,40 @@
+// Asks a window to close the way a window manager's close box does: by sending it the
+// WM_DELETE_WINDOW client message. The end-to-end tests run without a window manager.
+//
+// Usage: send_close_request WINDOW_ID   (decimal or 0x hex, as xdotool prints it)
+
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+int main(int argc, char** argv) {
+    const std::span arguments(argv, static_cast<std::size_t>(argc));
+    if (arguments.size() != 2) {
+        std::fputs("usage: send_close_request WINDOW_ID\n", stderr);
+        return 2;
+    }
+    char* end = nullptr;
+    const unsigned long window = std::strtoul(arguments[1], &end, 0);
+    if (end == arguments[1] || *end != '\0' || window == 0) {
+        std::fprintf(stderr, "send_close_request: not a window id: %s\n", arguments[1]);
+        return 2;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fputs("send_close_request: cannot open display\n", stderr);
+        return 1;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent != 0 ? 0 : 1;
+}
