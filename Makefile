@@ -9,7 +9,9 @@ DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-
                libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
 DEPS_TEST   := xvfb xdotool x11-utils imagemagick python3 clang libclang-rt-dev
 
-.PHONY: run test build deps deps-test clean format fuzz bench
+.PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows
+BUILD_WIN   := build-windows
+DEPS_WIN    := g++-mingw-w64-x86-64-posix
 FUZZ_SECONDS ?= 60
 
 deps:
@@ -31,6 +33,15 @@ test: deps-test
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	./tools/run-fuzz $(FUZZ_SECONDS)
 
+deps-windows:
+	@./tools/install-deps cmake make $(DEPS_WIN)
+
+# The same program for Windows, cross-built with mingw-w64: build-windows/tamblewick.exe
+windows: deps-windows
+	cmake -S . -B $(BUILD_WIN) -DCMAKE_BUILD_TYPE=Release \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTAMBLEWICK_TESTS=OFF
+	cmake --build $(BUILD_WIN) -j$(JOBS)
+
 # Coverage-guided fuzzing of one-datagram dispatch, FUZZ_SECONDS per mode.
 fuzz: deps-test
 	./tools/run-fuzz $(FUZZ_SECONDS)
@@ -43,4 +54,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_TEST) $(BUILD_RUN)
+	rm -rf $(BUILD_TEST) $(BUILD_RUN) $(BUILD_WIN)

@@ -1,26 +1,6 @@
 #include "transport/frame_timer.h"
 
-#include <chrono>
-
 namespace tw {
-
-namespace {
-
-std::int64_t steady_nanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
-
-ClockSource ClockSource::monotonic() {
-    return ClockSource{
-        []() -> std::optional<std::int64_t> { return 1'000'000'000; },
-        []() -> std::optional<std::int64_t> { return steady_nanoseconds(); },
-        []() -> std::int64_t { return steady_nanoseconds() / 1'000'000; },
-    };
-}
 
 FrameTimer::FrameTimer(ClockSource clock_source) : source(clock_source) {
     const auto counts = source.frequency();

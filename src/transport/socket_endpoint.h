@@ -9,6 +9,10 @@
 
 namespace tw {
 
+// A socket as the platform names it: a descriptor on POSIX, a SOCKET on Windows.
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
+
 inline constexpr int SOCKET_TYPE_STREAM = 1;
 inline constexpr int SOCKET_TYPE_DATAGRAM = 2;
 
@@ -27,7 +31,7 @@ class SocketEndpoint {
     SocketEndpoint& operator=(const SocketEndpoint&) = delete;
 
     // Replaces the node's socket with a fresh one; the old one is closed.
-    int open_socket(bool stream);
+    SocketHandle open_socket(bool stream);
     bool bind_port(int port);
     bool connect_with_timeout(const char* host, int port, int timeout_ms);
     bool send_raw(std::span<const std::uint8_t> data);
@@ -49,8 +53,8 @@ class SocketEndpoint {
     // The bound local address of the socket, for tests and diagnostics.
     std::optional<SocketAddress> local_address() const;
 
-    int handle() const { return socket_handle; }
-    bool is_open() const { return socket_handle >= 0; }
+    SocketHandle handle() const { return socket_handle; }
+    bool is_open() const { return socket_handle != INVALID_SOCKET_HANDLE; }
 
     SocketAddress destination;
     SocketAddress endpoint_address;
@@ -62,11 +66,12 @@ class SocketEndpoint {
   private:
     bool bind_to(const SocketAddress& address);
 
-    int socket_handle = -1;
+    SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
 };
 
-// The socket library needs no start-up on POSIX; this reports the version Winsock would.
+// Starts the platform's socket library, asking for version 2.0; true only when that is
+// the version it reports. On POSIX there is nothing to start.
 bool startup_socket_library();
 void cleanup_socket_library();
 

@@ -47,9 +47,13 @@ void AppShell::run_frame() {
     timer.tick();
     app.frame_step(timer.frame_time());
 
-    OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
-    draw_console(console, objects.input_line, objects.chat_log);
-    menu_strip.draw(surface, window.client_width());
+    if (window.has_native_menu()) {
+        draw_console(surface, objects.input_line, objects.chat_log);
+    } else {
+        OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
+        draw_console(console, objects.input_line, objects.chat_log);
+        menu_strip.draw(surface, window.client_width());
+    }
     window.end_frame();
 }
 
@@ -64,7 +68,8 @@ bool AppShell::handle_event(const WindowEvent& event) {
 }
 
 bool AppShell::handle_key(const KeyEvent& key) {
-    const MenuOutcome outcome = menu_strip.on_key(key.vk, key.down, key.alt);
+    const MenuOutcome outcome =
+        window.has_native_menu() ? MenuOutcome{} : menu_strip.on_key(key.vk, key.down, key.alt);
     if (outcome.command) {
         return run_command(*outcome.command);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <variant>
 
@@ -51,7 +52,10 @@ class WindowSystem {
     virtual std::optional<WindowEvent> next_event() = 0;
     // Returns at once when an event is already waiting; otherwise waits until one may
     // have arrived, `socket` (ignored when negative) is readable, or `timeout_ms` passed.
-    virtual void wait(int socket, int timeout_ms) = 0;
+    virtual void wait(std::intptr_t socket, int timeout_ms) = 0;
+    // A platform whose windows have a menu bar of their own handles "File" > "Exit" there
+    // and reports it as a close; the frame loop then draws no menu strip of its own.
+    virtual bool has_native_menu() const { return false; }
 
     // The window goes away: the off-screen picture is released and the window destroyed.
     virtual void release() = 0;

@@ -34,15 +34,15 @@ class Listener {
     bool bound = false;
 };
 
-bool descriptor_is_open(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
+bool descriptor_is_open(SocketHandle fd) {
+    return ::fcntl(static_cast<int>(fd), F_GETFD) != -1;
 }
 
 TEST(SocketLifetime, ReopeningClosesThePreviousSocket) {
     SocketEndpoint endpoint;
-    const int first = endpoint.open_socket(false);
+    const SocketHandle first = endpoint.open_socket(false);
     ASSERT_GE(first, 0);
-    const int second = endpoint.open_socket(false);
+    const SocketHandle second = endpoint.open_socket(false);
     EXPECT_TRUE(descriptor_is_open(second));
     if (second != first) {
         EXPECT_FALSE(descriptor_is_open(first));

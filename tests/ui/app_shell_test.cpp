@@ -60,15 +60,17 @@ class ScriptedWindow final : public WindowSystem {
         script.pop_front();
         return event;
     }
-    void wait(int socket, int timeout_ms) override {
+    void wait(std::intptr_t socket, int timeout_ms) override {
         waits.emplace_back(socket, timeout_ms);
         event_ready = true;
     }
     void release() override { ++releases; }
+    bool has_native_menu() const override { return native_menu; }
 
     test::RecordingSurface surface;
+    bool native_menu = false;
     std::deque<WindowEvent> script;
-    std::vector<std::pair<int, int>> waits;
+    std::vector<std::pair<std::intptr_t, int>> waits;
     bool event_ready = false;
     int frames_begun = 0;
     int frames_ended = 0;
@@ -127,6 +129,16 @@ TEST_F(AppShellTest, AFrameDrawsTheRedPromptUnderTheMenuStrip) {
         file_title = file_title || (text.text == "File" && text.y < MENU_STRIP_HEIGHT);
     }
     EXPECT_TRUE(file_title);
+}
+
+TEST_F(AppShellTest, AWindowWithItsOwnMenuGetsTheConsoleAtTheTopAndAllKeys) {
+    window.native_menu = true;
+    AppShell shell{window, objects};
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_F, false, true)));
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_X)));
+    shell.run_frame();
+    ASSERT_EQ(window.surface.texts.size(), 1U) << "no strip is drawn";
+    EXPECT_EQ(window.surface.texts[0], (test::DrawnText{15, 15, RED, "> fx"}));
 }
 
 TEST_F(AppShellTest, TheFirstFrameStartsTheFrameTimer) {
@@ -208,7 +220,7 @@ TEST_F(AppShellTest, ClosingSendsTheLogoutToEveryPeer) {
 
 TEST_F(AppShellTest, TheWaitWatchesTheNodesSocket) {
     ASSERT_GE(objects.net_node.endpoint.handle(), 0);
-    const int socket = objects.net_node.endpoint.handle();
+    const SocketHandle socket = objects.net_node.endpoint.handle();
     run({CloseEvent{}});
     ASSERT_FALSE(window.waits.empty());
     EXPECT_EQ(window.waits[0].first, socket);

@@ -325,7 +325,7 @@ bool XWindowSystem::is_repeat_release(const XKeyEvent& key) {
     return next.type == KeyPress && next.xkey.keycode == key.keycode && next.xkey.time == key.time;
 }
 
-void XWindowSystem::wait(int socket, int timeout_ms) {
+void XWindowSystem::wait(std::intptr_t socket, int timeout_ms) {
     if (display == nullptr) {
         return;
     }
@@ -337,7 +337,8 @@ void XWindowSystem::wait(int socket, int timeout_ms) {
     std::array<pollfd, 2> watched{};
     watched[0].fd = ConnectionNumber(display);
     watched[0].events = POLLIN;
-    watched[1].fd = socket;
+    // Descriptors are small numbers; the wider handle type only serves other platforms.
+    watched[1].fd = static_cast<int>(socket);
     watched[1].events = POLLIN;
     const nfds_t count = socket >= 0 ? 2 : 1;
     // An interrupted or failed poll simply ends the wait early: the next frame looks.

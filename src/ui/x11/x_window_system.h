@@ -32,7 +32,7 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     int client_width() const override { return client_w; }
     void end_frame() override;
     std::optional<WindowEvent> next_event() override;
-    void wait(int socket, int timeout_ms) override;
+    void wait(std::intptr_t socket, int timeout_ms) override;
     void release() override;
 
     void draw_text(int x, int y, Rgb colour, std::string_view text) override;

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "transport/socket_address.h"
+#include "transport/socket_endpoint.h"
+
+// The few socket calls whose spelling differs between POSIX and Winsock. One small file
+// per platform implements them; the endpoint above is shared.
+namespace tw::sys {
+
+bool startup();
+void cleanup();
+
+SocketHandle open(bool stream);
+int close(SocketHandle handle);
+bool bind(SocketHandle handle, const SocketAddress& address);
+bool connect(SocketHandle handle, const SocketAddress& address);
+// Sends on a stream, to the connected default (`to` null) or to `to`; false on error.
+bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
+          const SocketAddress* to);
+// Takes one waiting datagram without blocking.
+std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer);
+bool wait_readable(SocketHandle handle, int timeout_ms);
+std::optional<SocketAddress> local_address(SocketHandle handle);
+std::optional<std::uint32_t> resolve_ipv4(const char* host);
+
+// A handle of the same socket that a connect thread may keep after its caller gave up
+// waiting, and gives back with release_thread_handle.
+SocketHandle thread_handle(SocketHandle handle);
+void release_thread_handle(SocketHandle handle);
+// The connect thread must never hold up the frame loop's thread for the processor.
+void lower_thread_priority();
+
+}  // namespace tw::sys

@@ -1,0 +1,129 @@
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "transport/socket_system.h"
+
+namespace tw::sys {
+
+namespace {
+
+sockaddr_in to_native(const SocketAddress& address) {
+    sockaddr_in native{};
+    native.sin_family = AF_INET;
+    native.sin_port = htons(address.port);
+    native.sin_addr.s_addr = htonl(address.ip);
+    return native;
+}
+
+SocketAddress from_native(const sockaddr_in& native) {
+    return SocketAddress{ntohl(native.sin_addr.s_addr), ntohs(native.sin_port)};
+}
+
+int fd(SocketHandle handle) {
+    return static_cast<int>(handle);
+}
+
+}  // namespace
+
+bool startup() {
+    return true;
+}
+
+void cleanup() {}
+
+SocketHandle open(bool stream) {
+    return ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+}
+
+int close(SocketHandle handle) {
+    return ::close(fd(handle));
+}
+
+bool bind(SocketHandle handle, const SocketAddress& address) {
+    const sockaddr_in native = to_native(address);
+    return ::bind(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0;
+}
+
+bool connect(SocketHandle handle, const SocketAddress& address) {
+    const sockaddr_in native = to_native(address);
+    return ::connect(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) != -1;
+}
+
+bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
+          const SocketAddress* to) {
+    ssize_t result = -1;
+    if (stream) {
+        result = ::send(fd(handle), data.data(), data.size(), MSG_NOSIGNAL);
+    } else if (to != nullptr) {
+        const sockaddr_in native = to_native(*to);
+        result = ::sendto(fd(handle), data.data(), data.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&native), sizeof native);
+    } else {
+        result = ::sendto(fd(handle), data.data(), data.size(), 0, nullptr, 0);
+    }
+    return result != -1;
+}
+
+std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer) {
+    sockaddr_in source{};
+    socklen_t source_size = sizeof source;
+    const ssize_t size = ::recvfrom(fd(handle), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&source), &source_size);
+    if (size < 0) {
+        return std::nullopt;
+    }
+    return ReceivedDatagram{static_cast<std::size_t>(size), from_native(source)};
+}
+
+bool wait_readable(SocketHandle handle, int timeout_ms) {
+    pollfd entry{fd(handle), POLLIN, 0};
+    return ::poll(&entry, 1, timeout_ms) > 0 && (entry.revents & POLLIN) != 0;
+}
+
+std::optional<SocketAddress> local_address(SocketHandle handle) {
+    sockaddr_in native{};
+    socklen_t size = sizeof native;
+    if (::getsockname(fd(handle), reinterpret_cast<sockaddr*>(&native), &size) != 0) {
+        return std::nullopt;
+    }
+    return from_native(native);
+}
+
+std::optional<std::uint32_t> resolve_ipv4(const char* host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (host == nullptr || ::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    sockaddr_in first{};
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(found->ai_addr), sizeof first,
+                reinterpret_cast<std::uint8_t*>(&first));
+    return ntohl(first.sin_addr.s_addr);
+}
+
+// A descriptor of its own: a thread that outlives its caller's wait can then never touch
+// a descriptor number that the process has reused since.
+SocketHandle thread_handle(SocketHandle handle) {
+    return ::dup(fd(handle));
+}
+
+void release_thread_handle(SocketHandle handle) {
+    ::close(fd(handle));
+}
+
+void lower_thread_priority() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+}
+
+}  // namespace tw::sys

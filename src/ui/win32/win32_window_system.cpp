@@ -1,0 +1,233 @@
+#include "ui/win32/win32_window_system.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tw {
+
+namespace {
+
+constexpr const char* WINDOW_CLASS = "WINDOW_CLASS";
+constexpr const char* WINDOW_TITLE = "Tamblewick";
+constexpr int WINDOW_SIZE = 250;
+constexpr WORD MENU_RESOURCE = 109;
+constexpr WORD COMMAND_EXIT_ID = 105;
+
+COLORREF colour_ref(Rgb rgb) {
+    return RGB(rgb.r, rgb.g, rgb.b);
+}
+
+// Shift counts as held when any of the four upper bits of the state's low byte is set.
+bool shift_held() {
+    return (static_cast<unsigned>(GetKeyState(VK_SHIFT)) & 0xF0U) != 0;
+}
+
+}  // namespace
+
+Win32WindowSystem::~Win32WindowSystem() {
+    release();
+    if (socket_event != nullptr) {
+        WSACloseEvent(socket_event);
+    }
+}
+
+bool Win32WindowSystem::fail(std::string reason) {
+    failure_text = std::move(reason);
+    release();
+    return false;
+}
+
+bool Win32WindowSystem::open(HINSTANCE instance, int show_mode) {
+    WNDCLASSEXA window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = &Win32WindowSystem::window_procedure;
+    window_class.hInstance = instance;
+    window_class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // the arrow
+    window_class.lpszMenuName = MAKEINTRESOURCEA(MENU_RESOURCE);
+    window_class.lpszClassName = WINDOW_CLASS;
+    if (RegisterClassExA(&window_class) == 0) {
+        return fail("cannot register the window class");
+    }
+    // The creation messages already reach the procedure, which finds this object
+    // through the creation parameter.
+    window = CreateWindowExA(0, WINDOW_CLASS, WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                             WINDOW_SIZE, WINDOW_SIZE, nullptr, nullptr, instance, this);
+    if (window == nullptr) {
+        return fail("cannot create the window");
+    }
+    window_dc = GetDC(window);
+    make_picture();
+    socket_event = WSACreateEvent();
+    ShowWindow(window, show_mode);
+    UpdateWindow(window);
+    return true;
+}
+
+LRESULT CALLBACK Win32WindowSystem::window_procedure(HWND hwnd, UINT message, WPARAM wparam,
+                                                     LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32WindowSystem*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcA(hwnd, message, wparam, lparam);
+    }
+    return self->handle(hwnd, message, wparam, lparam);
+}
+
+LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+            events.push_back(
+                KeyEvent{static_cast<int>(wparam), message == WM_KEYDOWN, shift_held(), false});
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(wparam) == COMMAND_EXIT_ID) {
+                events.push_back(CloseEvent{});
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            // The close box takes the same way out as "Exit": the frame loop says goodbye
+            // to every peer before the window goes.
+            events.push_back(CloseEvent{});
+            return 0;
+        case WM_DESTROY:
+            if (!closing) {
+                events.push_back(CloseEvent{});
+            }
+            window = nullptr;
+            return 0;
+        case WM_PAINT: {
+            // Frames are drawn by the loop; a paint request only shows the last one again.
+            PAINTSTRUCT paint;
+            const HDC target = BeginPaint(hwnd, &paint);
+            if (picture_dc != nullptr) {
+                BitBlt(target, 0, 0, client_w, client_h, picture_dc, 0, 0, SRCCOPY);
+            }
+            EndPaint(hwnd, &paint);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd, message, wparam, lparam);
+}
+
+void Win32WindowSystem::make_picture() {
+    RECT client{};
+    GetClientRect(window, &client);
+    client_w = client.right;
+    client_h = client.bottom;
+    picture_dc = CreateCompatibleDC(window_dc);
+    picture = CreateCompatibleBitmap(window_dc, std::max(client_w, 1), std::max(client_h, 1));
+    previous_bitmap = SelectObject(picture_dc, picture);
+    previous_font = SelectObject(picture_dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(picture_dc, TRANSPARENT);
+}
+
+void Win32WindowSystem::release_picture() {
+    if (picture_dc == nullptr) {
+        return;
+    }
+    SelectObject(picture_dc, previous_font);
+    SelectObject(picture_dc, previous_bitmap);
+    DeleteDC(picture_dc);
+    DeleteObject(picture);
+    picture_dc = nullptr;
+    picture = nullptr;
+}
+
+TextSurface& Win32WindowSystem::begin_frame() {
+    RECT client{};
+    GetClientRect(window, &client);
+    if (client.right != client_w || client.bottom != client_h) {
+        release_picture();
+        make_picture();
+    }
+    fill_rect(0, 0, client_w, client_h, Rgb{0, 0, 0});
+    return *this;
+}
+
+void Win32WindowSystem::end_frame() {
+    if (window != nullptr) {
+        BitBlt(window_dc, 0, 0, client_w, client_h, picture_dc, 0, 0, SRCCOPY);
+    }
+}
+
+void Win32WindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
+    SetTextColor(picture_dc, colour_ref(colour));
+    TextOutA(picture_dc, x, y, text.data(), static_cast<int>(text.size()));
+}
+
+void Win32WindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
+    const RECT box{x, y, x + width, y + height};
+    const HBRUSH brush = CreateSolidBrush(colour_ref(colour));
+    FillRect(picture_dc, &box, brush);
+    DeleteObject(brush);
+}
+
+std::optional<WindowEvent> Win32WindowSystem::next_event() {
+    MSG message;
+    while (events.empty() && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
+        if (message.message == WM_QUIT) {
+            events.push_back(CloseEvent{});
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    if (events.empty()) {
+        return std::nullopt;
+    }
+    WindowEvent event = events.front();
+    events.pop_front();
+    return event;
+}
+
+void Win32WindowSystem::watch_socket(std::intptr_t socket) {
+    if (socket == watched_socket || socket_event == nullptr) {
+        return;
+    }
+    watched_socket = socket;
+    if (socket >= 0) {
+        WSAEventSelect(static_cast<SOCKET>(socket), socket_event, FD_READ);
+    }
+}
+
+void Win32WindowSystem::wait(std::intptr_t socket, int timeout_ms) {
+    if (!events.empty()) {
+        return;
+    }
+    watch_socket(socket);
+    const DWORD handles = (socket >= 0 && socket_event != nullptr) ? 1 : 0;
+    // MWMO_INPUTAVAILABLE also wakes for messages that arrived before this call, which a
+    // plain wait would leave until the next one.
+    MsgWaitForMultipleObjectsEx(handles, &socket_event, static_cast<DWORD>(std::max(timeout_ms, 0)),
+                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (handles != 0) {
+        // Every receive that leaves data behind signals the event again, so the frame
+        // that follows drains the socket and the next wait sees only new datagrams.
+        WSAResetEvent(socket_event);
+    }
+}
+
+void Win32WindowSystem::release() {
+    release_picture();
+    if (window != nullptr) {
+        closing = true;
+        if (window_dc != nullptr) {
+            ReleaseDC(window, window_dc);
+            window_dc = nullptr;
+        }
+        DestroyWindow(window);
+        window = nullptr;
+    }
+}
+
+}  // namespace tw
