@@ -75,16 +75,19 @@ std::string read_text_at(const TextArea& area, std::size_t offset) {
     return std::string(begin, end);
 }
 
-std::string read_text(const NetMessage& message) {
+std::string_view text_view(const NetMessage& message) {
     if (message.length <= 0) {
         return {};
     }
-    std::string text = read_text_at(message.text, 0);
-    const auto limit = static_cast<std::size_t>(message.length);
-    if (text.size() > limit) {
-        text.resize(limit);
-    }
-    return text;
+    const auto end = std::find(message.text.begin(), message.text.end(), std::uint8_t{0});
+    const auto found = static_cast<std::size_t>(end - message.text.begin());
+    // The text area is bytes; a char view of them is allowed by the aliasing rules.
+    return std::string_view(reinterpret_cast<const char*>(message.text.data()),
+                            std::min(found, static_cast<std::size_t>(message.length)));
+}
+
+std::string read_text(const NetMessage& message) {
+    return std::string(text_view(message));
 }
 
 std::size_t write_text_at(TextArea& area, std::size_t offset, std::size_t limit,

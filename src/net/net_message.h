@@ -56,6 +56,9 @@ struct NetMessage {
 // The one way a text is read from a message: the bytes up to the first zero within
 // the area (or the area's end), cut to `length`; empty for a `length` of 0 or less.
 std::string read_text(const NetMessage& message);
+// The same text as a view into the message, for the relay path, which only copies it on
+// and would otherwise allocate for every line longer than a short string's inline room.
+std::string_view text_view(const NetMessage& message);
 // Reads a zero-terminated string starting at `offset`, never past the area.
 std::string read_text_at(const TextArea& area, std::size_t offset);
 

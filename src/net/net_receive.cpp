@@ -57,15 +57,15 @@ std::optional<Delivery> NetNode::dispatch(std::span<const std::uint8_t> datagram
 
 std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
                                                  const SocketAddress& source) {
-    const std::string text = address_text(source.ip);
-    const auto known = find_peer(text);
+    const AddressText text(source.ip);
+    const auto known = find_peer(text.view());
     if (known) {
         // A login from a new port of a known host is a new process of that client (it
         // restarted): its old session would keep sending to a dead port and take the new
         // process's ids for duplicates, so it starts afresh in the same place.
         if (is_server && message.kind == KIND_LOGIN && !(peers[*known].address == source)) {
             Peer fresh;
-            fresh.address_text = text;
+            fresh.address_text = std::string(text.view());
             fresh.address = source;
             peers[*known] = std::move(fresh);
         }
@@ -75,16 +75,14 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         return std::nullopt;
     }
     Peer admitted;
-    admitted.address_text = text;
+    admitted.address_text = std::string(text.view());
     admitted.address = source;
     add_peer(admitted);
     return peers.size() - 1;
 }
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
-    auto [entry, inserted] = peer.received_ids.try_emplace(message.id, 1U);
-    const bool duplicate = !inserted && entry->second != 0;
-    entry->second = 1U;
+    const bool duplicate = !peer.received_ids.remember(message.id);
     NetMessage& ack = peer.channel.queue_message(false);
     ack.kind = KIND_ACK;
     ack.length = 1;
@@ -186,7 +184,7 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
 void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
     TextArea payload{};
     write_text_at(payload, 0, RELAY_NAME_MAX, peers[sender].name);
-    write_text_at(payload, RELAY_LINE_OFFSET, RELAY_LINE_MAX, read_text(message));
+    write_text_at(payload, RELAY_LINE_OFFSET, RELAY_LINE_MAX, text_view(message));
     // The author is skipped by position: names and addresses are not unique when joined.
     queue_to_each(message.reliable != 0, sender, [&](NetMessage& relay) {
         relay.kind = KIND_CHAT_RELAY;

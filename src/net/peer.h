@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 
+#include "net/received_ids.h"
 #include "net/send_channel.h"
 #include "transport/socket_address.h"
 
@@ -19,7 +19,7 @@ struct Peer {
     float idle_time = 0.0F;
     float ping_timer = 0.0F;
     float round_trip = 0.0F;
-    std::map<std::int32_t, std::uint32_t> received_ids;
+    ReceivedIds received_ids;
     std::string name;
 
     // Counts down the resend timers and copies every due reliable message into the outbox.

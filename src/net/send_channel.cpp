@@ -3,15 +3,16 @@
 namespace tw {
 
 NetMessage& SendChannel::queue_message(bool reliable) {
-    NetMessage message;
+    auto& queue = reliable ? reliable_queue : outbox;
+    // Built in its place at the end of the queue: a zeroed temporary copied in would
+    // write all 88 bytes twice, and this runs once per relay to every peer.
+    NetMessage& message = queue.emplace_back();
     message.id = next_id;
     // Ids only identify duplicates; wrapping after two billion messages is harmless
     // but must not be signed overflow.
     next_id = static_cast<std::int32_t>(static_cast<std::uint32_t>(next_id) + 1U);
     message.reliable = reliable ? 1 : 0;
-    auto& queue = reliable ? reliable_queue : outbox;
-    queue.push_back(message);
-    return queue.back();
+    return message;
 }
 
 }  // namespace tw

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tw {
 
@@ -15,6 +18,18 @@ struct SocketAddress {
 
 // Dotted-decimal text of the address alone, as peers are identified by it.
 std::string address_text(std::uint32_t ip);
+
+// The same text in a buffer of its own, for the receive path, which looks the sender up
+// by it once per datagram and keeps it only when it admits a new peer.
+class AddressText {
+  public:
+    explicit AddressText(std::uint32_t ip);
+    std::string_view view() const { return std::string_view(chars.data(), size); }
+
+  private:
+    std::array<char, 16> chars{};  // "255.255.255.255" and room to spare
+    std::size_t size = 0;
+};
 
 // Builds an address from four octets, e.g. ipv4(127, 0, 0, 2).
 constexpr std::uint32_t ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
