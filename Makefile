@@ -9,9 +9,10 @@ DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-
                libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
 DEPS_TEST   := xvfb xdotool x11-utils imagemagick python3 clang libclang-rt-dev
 
-.PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows
+.PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows window-cost
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
+DEPS_WINE   := wine wine64
 FUZZ_SECONDS ?= 60
 
 deps:
@@ -27,8 +28,12 @@ build: deps
 run: build
 	./$(BUILD_RUN)/tamblewick
 
+# The tests also run the Windows build under Wine, so they need the cross compiler and wine.
+test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE)
 test: deps-test
-	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON
+	$(MAKE) windows
+	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
+	      -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	./tools/run-fuzz $(FUZZ_SECONDS)
@@ -49,6 +54,10 @@ fuzz: deps-test
 # Benchmarks: prints the table and writes it as JSON.
 bench: deps
 	./tools/run-bench
+
+# CPU and frames per second of the release window, idle and under a chat load, on Xvfb.
+window-cost: build
+	./tools/window-cost
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

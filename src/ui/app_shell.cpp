@@ -93,8 +93,9 @@ bool AppShell::run_command(int command) {
 }
 
 void AppShell::shut_down() {
-    window.release();
+    // The goodbye goes first: some window systems take seconds to let a window go.
     net_shutdown(objects.net_node);
+    window.release();
 }
 
 }  // namespace tw

@@ -31,7 +31,7 @@ class AppShell {
     void run_frame();
     // False once the event has asked the window to close.
     bool handle_event(const WindowEvent& event);
-    // The destroy path: off-screen picture and window released, farewell to every peer.
+    // The destroy path: farewell to every peer, then the off-screen picture and window go.
     void shut_down();
 
     const MenuStrip& menu() const { return menu_strip; }

@@ -191,13 +191,14 @@ std::optional<WindowEvent> Win32WindowSystem::next_event() {
 }
 
 void Win32WindowSystem::watch_socket(std::intptr_t socket) {
-    if (socket == watched_socket || socket_event == nullptr) {
+    if (socket < 0 || socket_event == nullptr) {
         return;
     }
-    watched_socket = socket;
-    if (socket >= 0) {
-        WSAEventSelect(static_cast<SOCKET>(socket), socket_event, FD_READ);
-    }
+    // Selected again before every wait, not only when the handle changes: "connect"
+    // closes the socket and opens a new one, which usually gets the old handle's number
+    // back, and a new socket never selected would leave every datagram waiting for the
+    // frame timer. Selecting also signals at once when a datagram is waiting already.
+    WSAEventSelect(static_cast<SOCKET>(socket), socket_event, FD_READ);
 }
 
 void Win32WindowSystem::wait(std::intptr_t socket, int timeout_ms) {

@@ -53,7 +53,6 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     int client_w = 0;
     int client_h = 0;
     HANDLE socket_event = nullptr;
-    std::intptr_t watched_socket = -1;
     bool closing = false;
     std::deque<WindowEvent> events;
     std::string failure_text;
