@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bench_server.h"
+#include "transport/socket_native.h"
 
 namespace tw::bench {
 
@@ -38,18 +39,6 @@ std::size_t lines_per_burst(std::size_t clients) {
 
 // Socket buffers asked for; the system caps them at its own limit.
 constexpr int SOCKET_BUFFER_BYTES = 1 << 20;
-
-sockaddr_in to_native(const SocketAddress& address) {
-    sockaddr_in native{};
-    native.sin_family = AF_INET;
-    native.sin_port = htons(address.port);
-    native.sin_addr.s_addr = htonl(address.ip);
-    return native;
-}
-
-SocketAddress from_native(const sockaddr_in& native) {
-    return SocketAddress{ntohl(native.sin_addr.s_addr), ntohs(native.sin_port)};
-}
 
 void widen_buffers(int handle) {
     for (const int option : {SO_RCVBUF, SO_SNDBUF}) {

@@ -9,23 +9,12 @@
 #include <algorithm>
 #include <memory>
 
+#include "transport/socket_native.h"
 #include "transport/socket_system.h"
 
 namespace tw::sys {
 
 namespace {
-
-sockaddr_in to_native(const SocketAddress& address) {
-    sockaddr_in native{};
-    native.sin_family = AF_INET;
-    native.sin_port = htons(address.port);
-    native.sin_addr.s_addr = htonl(address.ip);
-    return native;
-}
-
-SocketAddress from_native(const sockaddr_in& native) {
-    return SocketAddress{ntohl(native.sin_addr.s_addr), ntohs(native.sin_port)};
-}
 
 int fd(SocketHandle handle) {
     return static_cast<int>(handle);

@@ -1,0 +1,28 @@
+#pragma once
+
+// The platform's IPv4 socket address and its conversion from and to ours; shared by the
+// platform files, which differ in everything else.
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#endif
+
+#include "transport/socket_address.h"
+
+namespace tw {
+
+inline sockaddr_in to_native(const SocketAddress& address) {
+    sockaddr_in native{};
+    native.sin_family = AF_INET;
+    native.sin_port = htons(address.port);
+    native.sin_addr.s_addr = htonl(address.ip);
+    return native;
+}
+
+inline SocketAddress from_native(const sockaddr_in& native) {
+    return SocketAddress{ntohl(native.sin_addr.s_addr), ntohs(native.sin_port)};
+}
+
+}  // namespace tw
