@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "net/net_node.h"
 
@@ -156,8 +157,9 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message,
 
 void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) {
     Peer& peer = peers[sender];
-    const std::string notice = peer.name + " changed nick to " + read_text(message);
-    peer.name = read_text(message);
+    std::string new_name = read_text(message);
+    const std::string notice = peer.name + " changed nick to " + new_name;
+    peer.name = std::move(new_name);
     if (is_server) {
         queue_to_each(true, sender, [&](NetMessage& relay) {
             relay.kind = KIND_NICK_NOTICE;

@@ -4,8 +4,10 @@
 // platform files, which differ in everything else.
 #ifdef _WIN32
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #endif
 

@@ -1,13 +1,7 @@
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <memory>
 
 #include "transport/socket_native.h"
 #include "transport/socket_system.h"
@@ -84,21 +78,6 @@ std::optional<SocketAddress> local_address(SocketHandle handle) {
         return std::nullopt;
     }
     return from_native(native);
-}
-
-std::optional<std::uint32_t> resolve_ipv4(const char* host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (host == nullptr || ::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
-    }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
-    sockaddr_in first{};
-    std::copy_n(reinterpret_cast<const std::uint8_t*>(found->ai_addr), sizeof first,
-                reinterpret_cast<std::uint8_t*>(&first));
-    return ntohl(first.sin_addr.s_addr);
 }
 
 // A descriptor of its own: a thread that outlives its caller's wait can then never touch

@@ -1,8 +1,5 @@
 #include <windows.h>
 #include <winsock2.h>
-#include <ws2tcpip.h>
-
-#include <memory>
 
 #include "transport/socket_native.h"
 #include "transport/socket_system.h"
@@ -106,19 +103,6 @@ std::optional<SocketAddress> local_address(SocketHandle handle) {
         return std::nullopt;
     }
     return from_native(address_in);
-}
-
-std::optional<std::uint32_t> resolve_ipv4(const char* host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (host == nullptr || ::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
-    }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
-    const auto* first = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    return ntohl(first->sin_addr.s_addr);
 }
 
 // Winsock handles cannot be duplicated cheaply; the thread uses the node's own handle.
