@@ -8,8 +8,16 @@ void ChatApp::frame_step(float elapsed) {
 }
 
 void ChatApp::handle_messages() {
-    while (const auto delivery = app.net_node.receive()) {
-        show(*delivery);
+    // Bounded, so that a flood of any kind still leaves time for the session's timers
+    // and the drawing; what is left waits in the socket for the next frame.
+    for (std::size_t taken = 0; taken < RECEIVE_BUDGET; ++taken) {
+        const Reception reception = app.net_node.receive();
+        if (!reception.taken) {
+            break;
+        }
+        if (reception.delivery) {
+            show(*reception.delivery);
+        }
     }
     auto& notices = app.net_node.notices;
     while (!notices.empty()) {

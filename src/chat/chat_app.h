@@ -10,6 +10,8 @@ namespace tw {
 
 inline constexpr int CHAT_PORT = 1210;
 inline constexpr int CONNECT_TIMEOUT_MS = 30000;
+// Datagrams one frame takes from the socket at most.
+inline constexpr std::size_t RECEIVE_BUDGET = 256;
 
 // The process-wide objects, built in this order and destroyed in reverse. One object
 // owns them so that a test can run several participants in one process.

@@ -23,7 +23,15 @@ bool startup() {
 void cleanup() {}
 
 SocketHandle open(bool stream) {
-    return ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    const int handle = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    if (handle >= 0 && !stream) {
+        // A server's hundred clients acknowledge a burst of announcements in the same
+        // moment; the default buffer holds a few hundred datagrams and drops the rest.
+        // The system caps the size at its own maximum.
+        const int bytes = 4 << 20;
+        ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    return handle;
 }
 
 int close(SocketHandle handle) {
