@@ -116,6 +116,41 @@ void linearity(const SummaryReporter& reporter, const std::string& what, const S
                                 format(", %.1f to %.1f ns per item", low * 1e9, high * 1e9));
 }
 
+// A hostile LAN: the session layer stays bounded and the real clients keep chatting.
+void flood_targets(const SummaryReporter& reporter) {
+    const std::string flood = "BM_LoginFlood/addresses:1000";
+    const auto figure = [&](const char* name) { return reporter.counter(flood, name); };
+    if (const auto ratio = figure("sent_per_attack")) {
+        verdict(*ratio < 50.0, format("login flood: %.2f datagrams sent per attack datagram "
+                                      "(under 50)",
+                                      *ratio));
+    }
+    if (const auto peak = figure("peak_heap_MB")) {
+        verdict(*peak < 32.0, format("login flood: %.2f MB peak heap (under 32)", *peak));
+    }
+    if (const auto held = figure("held_after_MB")) {
+        verdict(*held < 8.0, format("login flood: %.2f MB held 35 s after (under 8)", *held));
+    }
+    if (const auto peers = figure("peers_after")) {
+        verdict(*peers == 2.0,
+                format("login flood: %.0f peers 35 s after (the 2 real ones)", *peers));
+    }
+    const auto once = figure("every_line_once");
+    const auto p99 = figure("p99_latency_s");
+    if (once && p99) {
+        verdict(
+            *once == 1.0 && *p99 < 1.0,
+            format("login flood: real clients see every line once, p99 %.3f s (under 1)", *p99));
+    }
+    const auto window = reporter.counter("BM_RememberedIdMemory/id_step:0", "id_window_bytes");
+    const auto growth = reporter.counter("BM_RememberedIdMemory/id_step:0", "heap_growth");
+    if (window && growth) {
+        verdict(*window + *growth < 1024.0,
+                format("scattered ids: %.0f bytes remembered, heap grew %.0f (under 1 KB)", *window,
+                       *growth));
+    }
+}
+
 void summarise(const SummaryReporter& reporter) {
     std::printf("\nTargets\n");
     for (const char* clients : {"clients:10", "clients:100"}) {
@@ -153,6 +188,7 @@ void summarise(const SummaryReporter& reporter) {
         }
     }
     linearity(reporter, "maintain over P x Q >= 100", maintain_runs);
+    flood_targets(reporter);
 }
 
 }  // namespace
