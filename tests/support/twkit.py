@@ -181,7 +181,9 @@ def describe_process(pid):
             name = comm.read().strip()
     except OSError:
         return f"pid {pid}"
-    return f"pid {pid} ({name}: {command[:120]})"
+    if len(command) > 100:
+        command = command[:100] + "..."
+    return f"pid {pid} ({name}: {command})"
 
 
 def port_taken_message():
