@@ -414,12 +414,17 @@ class UnderFire(twkit.WindowTestCase):
 
     def check_intruder_times_out(self, cast):
         """One more stranger logs in, with a name that fills the whole text area and has
-        no terminator, and then falls silent like every stranger: the server announces
-        it, resends to it unanswered and, after ten silent seconds, times it out. The
-        good clients live through those seconds on the server's pings alone."""
+        no terminator. It acknowledges the server's answer once, which confirms the login,
+        and then falls silent like every stranger: the server announces it, resends to it
+        unanswered and, after ten silent seconds, times it out. The good clients live
+        through those seconds on the server's pings alone."""
         since = self.station.arrival_count()
         self.station.send(cast.intruder, twkit.record(twkit.KIND_LOGIN, INTRUDER_NAME,
                                                     message_id=0, reliable=1))
+        answer = self.station.wait_for(
+            "the answer to the intruder's login", cast.intruder,
+            lambda m: m.kind == twkit.KIND_LOGIN_ACCEPTED, since=since)
+        self.station.send(cast.intruder, twkit.ack_for(answer, 10))
         for name, index in cast.good.items():
             announced = self.station.wait_for(
                 f"the intruder's login announced to {name}", index,
