@@ -11,8 +11,9 @@ bool Peer::acknowledged(std::int32_t id) {
     if (found == queue.end()) {
         return false;
     }
-    // The next message in line was queued later, so its wait starts over: the limit holds
-    // whichever message is oldest, not how long the peer has been owing anything.
+    // Only the oldest message's wait is kept. When it is acknowledged the next one's wait
+    // is counted from now: a peer that acknowledges is never cut short, and one that
+    // acknowledges nothing is dropped 30 s after its first unanswered message.
     if (found == queue.begin()) {
         unacknowledged_wait = 0.0F;
     }
