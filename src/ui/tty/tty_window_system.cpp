@@ -1,0 +1,78 @@
+#include "ui/tty/tty_window_system.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ui/console_view.h"
+#include "ui/tty/terminal_mode.h"
+
+namespace tw {
+
+namespace {
+
+// When the terminal cannot tell its size, the classic one.
+constexpr int FALLBACK_ROWS = 24;
+constexpr int FALLBACK_COLUMNS = 80;
+
+}  // namespace
+
+TtyWindowSystem::~TtyWindowSystem() {
+    release();
+}
+
+bool TtyWindowSystem::open() {
+    if (!enter_screen_mode()) {
+        failure_text = std::string{"cannot set up the terminal: "} + std::strerror(errno);
+        return false;
+    }
+    resized();
+    return true;
+}
+
+void TtyWindowSystem::resized() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        grid.resize(size.ws_row, size.ws_col);
+    } else {
+        grid.resize(FALLBACK_ROWS, FALLBACK_COLUMNS);
+    }
+}
+
+void TtyWindowSystem::resumed() {
+    grid.invalidate();
+}
+
+TextSurface& TtyWindowSystem::begin_frame() {
+    grid.clear();
+    return *this;
+}
+
+void TtyWindowSystem::end_frame() {
+    write_output(grid.render());
+}
+
+void TtyWindowSystem::release() {
+    leave_screen_mode();
+}
+
+void TtyWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
+    const int from_prompt = y - PROMPT_TOP;
+    if (from_prompt < 0 || from_prompt % LINE_PITCH != 0 || x < CONSOLE_LEFT) {
+        return;
+    }
+    grid.put(from_prompt / LINE_PITCH, 0, colour, text);
+}
+
+void TtyWindowSystem::decode(std::string_view bytes, std::vector<WindowEvent>& events) {
+    keys.feed(bytes, events);
+}
+
+void TtyWindowSystem::end_of_input(std::vector<WindowEvent>& events) {
+    // A terminal reads as ended only when it has hung up: nobody is left to type.
+    events.emplace_back(CloseEvent{});
+}
+
+}  // namespace tw
