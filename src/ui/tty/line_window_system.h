@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "chat/chat_log.h"
+#include "net/net_node.h"
 #include "ui/text_surface.h"
 #include "ui/tty/key_decoder.h"
 #include "ui/tty/terminal_colour.h"
@@ -22,10 +25,16 @@ class NullSurface final : public TextSurface {
 // typed and entered, and each line added to the log is printed to stdout at once, as the
 // window shows it. The end of piped input leaves the program running; the end of a
 // terminal's input (Ctrl+D at the start of a line) closes it.
+//
+// A script types faster than a login is answered, and a chat line entered before the
+// server has answered would go to no one. So after "connect" has sent its login, further
+// input lines wait until the server is a peer, for at most LOGIN_HOLD.
 class LineWindowSystem final : public TerminalPlatform {
   public:
     // Starts printing `log`'s new lines; colour is used only when stdout is a terminal.
-    LineWindowSystem(ChatLog& log, ColourMode colours, TextEncoding encoding,
+    static constexpr std::chrono::seconds LOGIN_HOLD{5};
+
+    LineWindowSystem(ChatLog& log, const NetNode& node, ColourMode colours, TextEncoding encoding,
                      bool input_is_terminal);
     ~LineWindowSystem() override;
     LineWindowSystem(const LineWindowSystem&) = delete;
@@ -37,15 +46,17 @@ class LineWindowSystem final : public TerminalPlatform {
     void release() override;
 
     // One log line as printed: the window's text made safe, with its colour when wanted.
-    static std::string printed_line(const LogLine& line, ColourMode colours,
-                                    TextEncoding encoding);
+    static std::string printed_line(const LogLine& line, ColourMode colours, TextEncoding encoding);
 
   protected:
     void decode(std::string_view bytes, std::vector<WindowEvent>& events) override;
     void end_of_input(std::vector<WindowEvent>& events) override;
+    bool input_held() override;
 
   private:
     ChatLog& chat_log;
+    const NetNode& net_node;
+    std::optional<std::chrono::steady_clock::time_point> hold_until;
     LineDecoder lines;
     NullSurface nothing;
     bool closes_at_end;

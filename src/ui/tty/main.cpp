@@ -42,7 +42,7 @@ int main() {
         tw::AppShell shell{screen, objects};
         return shell.run();
     }
-    tw::LineWindowSystem lines{objects.chat_log,
+    tw::LineWindowSystem lines{objects.chat_log, objects.net_node,
                                output_is_terminal ? colours : tw::ColourMode::none, encoding,
                                input_is_terminal};
     tw::AppShell shell{lines, objects};

@@ -64,8 +64,8 @@ std::string ScreenGrid::render() {
 void ScreenGrid::render_row(std::size_t row, std::string& out) const {
     out += "\x1b[" + std::to_string(row + 1) + ";1H";
     const Row& cells = frame[row];
-    const auto last_inked = std::find_if(cells.rbegin(), cells.rend(),
-                                         [](const Cell& cell) { return cell.inked; });
+    const auto last_inked =
+        std::find_if(cells.rbegin(), cells.rend(), [](const Cell& cell) { return cell.inked; });
     const auto used = static_cast<std::size_t>(cells.rend() - last_inked);
     bool coloured = false;
     Rgb current{};

@@ -15,7 +15,8 @@ namespace tw {
 // writes nothing at all.
 class ScreenGrid {
   public:
-    ScreenGrid(ColourMode colours, TextEncoding encoding) : mode(colours), text_encoding(encoding) {}
+    ScreenGrid(ColourMode colours, TextEncoding encoding)
+        : mode(colours), text_encoding(encoding) {}
 
     // A new size: everything is drawn again, from a cleared screen.
     void resize(int row_count, int column_count);

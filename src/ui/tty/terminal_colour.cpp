@@ -51,10 +51,9 @@ int nearest_xterm_colour(Rgb colour) {
     const int g = nearest_level(colour.g);
     const int b = nearest_level(colour.b);
     const int cube = CUBE_START + 36 * r + 6 * g + b;
-    const int cube_distance =
-        squared_distance(colour, CUBE_LEVELS[static_cast<std::size_t>(r)],
-                         CUBE_LEVELS[static_cast<std::size_t>(g)],
-                         CUBE_LEVELS[static_cast<std::size_t>(b)]);
+    const int cube_distance = squared_distance(colour, CUBE_LEVELS[static_cast<std::size_t>(r)],
+                                               CUBE_LEVELS[static_cast<std::size_t>(g)],
+                                               CUBE_LEVELS[static_cast<std::size_t>(b)]);
 
     int best_grey = 0;
     int grey_distance = -1;
@@ -72,8 +71,8 @@ int nearest_xterm_colour(Rgb colour) {
 std::string foreground_sequence(Rgb colour, ColourMode mode) {
     switch (mode) {
         case ColourMode::truecolor:
-            return "\x1b[38;2;" + std::to_string(colour.r) + ';' + std::to_string(colour.g) +
-                   ';' + std::to_string(colour.b) + 'm';
+            return "\x1b[38;2;" + std::to_string(colour.r) + ';' + std::to_string(colour.g) + ';' +
+                   std::to_string(colour.b) + 'm';
         case ColourMode::xterm256:
             return "\x1b[38;5;" + std::to_string(nearest_xterm_colour(colour)) + 'm';
         case ColourMode::none:

@@ -31,6 +31,9 @@ std::optional<WindowEvent> TerminalPlatform::next_event() {
             resized();
         }
     }
+    if (input_held()) {
+        return std::nullopt;
+    }
     if (pending.empty() && input_ready) {
         input_ready = false;
         read_input();
@@ -57,7 +60,8 @@ void TerminalPlatform::read_input() {
 }
 
 void TerminalPlatform::wait(std::intptr_t socket, int timeout_ms) {
-    if (!pending.empty() || input_ready || SignalWatch::has_news()) {
+    const bool held = input_held();
+    if (SignalWatch::has_news() || (!held && (!pending.empty() || input_ready))) {
         return;
     }
     std::array<pollfd, 3> watched{};
@@ -67,11 +71,12 @@ void TerminalPlatform::wait(std::intptr_t socket, int timeout_ms) {
     watched[1].fd = socket >= 0 ? static_cast<int>(socket) : -1;
     watched[1].events = POLLIN;
     // A closed stdin would poll as ready for ever, so it is left out after its end.
-    watched[2].fd = input_open ? STDIN_FILENO : -1;
+    watched[2].fd = input_open && !held ? STDIN_FILENO : -1;
     watched[2].events = POLLIN;
     // An interrupted or failed poll simply ends the wait early: the next frame looks.
     if (poll(watched.data(), watched.size(), timeout_ms) > 0) {
-        input_ready = (watched[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+        input_ready =
+            input_ready || (watched[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
 }
 

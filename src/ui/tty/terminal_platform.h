@@ -24,6 +24,8 @@ class TerminalPlatform : public WindowSystem {
     virtual void decode(std::string_view bytes, std::vector<WindowEvent>& events) = 0;
     // Stdin has ended; it is not watched any more.
     virtual void end_of_input(std::vector<WindowEvent>& events) = 0;
+    // True while typed input must wait; signals still come through meanwhile.
+    virtual bool input_held() { return false; }
     virtual void resized() {}
     virtual void resumed() {}
 
