@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ui/console_view.h"
 #include "ui/tty/terminal_mode.h"
 
 namespace tw {
@@ -47,7 +46,7 @@ void TtyWindowSystem::resumed() {
 
 TextSurface& TtyWindowSystem::begin_frame() {
     grid.clear();
-    return *this;
+    return surface;
 }
 
 void TtyWindowSystem::end_frame() {
@@ -56,14 +55,6 @@ void TtyWindowSystem::end_frame() {
 
 void TtyWindowSystem::release() {
     leave_screen_mode();
-}
-
-void TtyWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
-    const int from_prompt = y - PROMPT_TOP;
-    if (from_prompt < 0 || from_prompt % LINE_PITCH != 0 || x < CONSOLE_LEFT) {
-        return;
-    }
-    grid.put(from_prompt / LINE_PITCH, 0, colour, text);
 }
 
 void TtyWindowSystem::decode(std::string_view bytes, std::vector<WindowEvent>& events) {
