@@ -79,7 +79,11 @@ void ScreenGrid::render_row(std::size_t row, std::string& out) const {
         out += terminal_text(std::string_view{&cell.byte, 1}, text_encoding);
     }
     out += RESET_ATTRIBUTES;
-    out += ERASE_TO_LINE_END;
+    // Without wrap the cursor stays on the last column once it is written, and erasing
+    // from there would take that last character away again.
+    if (used < cells.size()) {
+        out += ERASE_TO_LINE_END;
+    }
 }
 
 }  // namespace tw
