@@ -229,12 +229,16 @@ class TtyScreen(unittest.TestCase):
     def file(self, name):
         return os.path.join(self.tmp.name, name)
 
+    def read(self, name):
+        with open(self.file(name)) as content:
+            return content.read()
+
     def start_program(self):
         before, after, rc = self.file("before"), self.file("after"), self.file("rc")
         # The shell records the terminal's settings around the program and its exit code,
         # then stays, so that the pane can still be read.
         self.tmux.start(f"stty -g > {before}; {self.binary} 2> {self.file('stderr')};"
-                        f" echo $? > {rc}; stty -g > {after}; exec sleep 600")
+                        f" echo $? > {rc}; stty -g > {after}.part; mv {after}.part {after}; exec sleep 600")
         wait_until("the prompt", lambda: self.texts()[0].startswith(">"))
 
     def rows(self):
@@ -265,10 +269,10 @@ class TtyScreen(unittest.TestCase):
         return peer
 
     def wait_for_exit(self):
-        rc = wait_until("the program to end", lambda: os.path.exists(self.file("after"))
-                        and open(self.file("rc")).read().strip())
-        self.assertEqual(rc, "0", open(self.file("stderr")).read())
-        self.assertEqual(open(self.file("before")).read(), open(self.file("after")).read())
+        rc = wait_until("the program to end",
+                        lambda: os.path.exists(self.file("after")) and self.read("rc").strip())
+        self.assertEqual(rc, "0", self.read("stderr"))
+        self.assertEqual(self.read("before"), self.read("after"))
 
     def test_colours_keys_cut_and_ctrl_c_logout(self):
         peer = self.serve_with_peer()
@@ -315,10 +319,10 @@ class TtyScreen(unittest.TestCase):
         self.assertEqual(self.tmux.title(), title)
         # A crash signal still gives the terminal back.
         os.kill(self.program_pid(), signal.SIGSEGV)
-        rc = wait_until("the program to end", lambda: os.path.exists(self.file("after"))
-                        and open(self.file("rc")).read().strip())
+        rc = wait_until("the program to end",
+                        lambda: os.path.exists(self.file("after")) and self.read("rc").strip())
         self.assertEqual(rc, str(128 + signal.SIGSEGV))
-        self.assertEqual(open(self.file("before")).read(), open(self.file("after")).read())
+        self.assertEqual(self.read("before"), self.read("after"))
 
     def test_idle_session_writes_nothing(self):
         self.serve_with_peer()
@@ -452,7 +456,8 @@ class TtyLineMode(unittest.TestCase):
             peer.login(HOSTILE_NAME)
             peer.chat(HOSTILE_LINE + b"\xe9")
             server.wait_for(f"<{HOSTILE_NAME_SHOWN}> {HOSTILE_LINE_SHOWN}\u00e9")
-            self.assertNotIn(b"\x1b", open(server.output_path, "rb").read())
+            with open(server.output_path, "rb") as printed:
+                self.assertNotIn(b"\x1b", printed.read())
             server.process.send_signal(signal.SIGHUP)
             self.assertEqual(server.process.wait(timeout=WAIT_S), 0)
             wait_until("the logout on the wire", lambda: peer.pump() and peer.kinds(KIND_LOGOUT))
