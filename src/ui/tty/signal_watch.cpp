@@ -41,14 +41,14 @@ void on_resize_signal(int) {
 
 void on_stop_signal(int) {
     const int saved_errno = errno;
-    leave_screen_mode();
+    suspend_screen_mode();
     raise(SIGSTOP);
     errno = saved_errno;
 }
 
 void on_continue_signal(int) {
     const int saved_errno = errno;
-    reenter_screen_mode();
+    resume_screen_mode();
     errno = saved_errno;
     resume_asked = 1;
     wake();

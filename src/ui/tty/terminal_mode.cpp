@@ -20,6 +20,7 @@ constexpr std::string_view LEAVE_SEQUENCE = "\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l
 termios saved_settings{};
 bool settings_saved = false;
 volatile std::sig_atomic_t mode_on = 0;
+volatile std::sig_atomic_t suspended = 0;
 
 void leave_at_exit() {
     leave_screen_mode();
@@ -65,8 +66,18 @@ bool enter_screen_mode() {
     return true;
 }
 
-void reenter_screen_mode() {
-    if (settings_saved && mode_on == 0) {
+void suspend_screen_mode() {
+    if (mode_on != 0) {
+        leave_screen_mode();
+        suspended = 1;
+    }
+}
+
+void resume_screen_mode() {
+    // Only a suspended mode comes back: after the program has left it, a continue signal
+    // must not take the terminal again.
+    if (suspended != 0) {
+        suspended = 0;
         enter_screen_mode();
     }
 }

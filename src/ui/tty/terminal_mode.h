@@ -19,7 +19,9 @@ bool enter_screen_mode();
 // Does nothing when the mode is not on, so every exit path may call it; async-signal-safe.
 void leave_screen_mode();
 
-// Back into the mode after leave_screen_mode, with the settings saved the first time.
-void reenter_screen_mode();
+// For a stop (SIGTSTP): the terminal goes back as leave_screen_mode leaves it, and
+// resume_screen_mode takes it again after the continue. Both async-signal-safe.
+void suspend_screen_mode();
+void resume_screen_mode();
 
 }  // namespace tw

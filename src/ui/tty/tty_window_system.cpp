@@ -41,7 +41,8 @@ void TtyWindowSystem::resized() {
 }
 
 void TtyWindowSystem::resumed() {
-    grid.invalidate();
+    // The screen was the shell's meanwhile, and the terminal may have another size.
+    resized();
 }
 
 TextSurface& TtyWindowSystem::begin_frame() {
