@@ -3,49 +3,39 @@
 
 Screen mode runs in tmux at 80x24: keys go in with send-keys, the screen comes back with
 capture-pane -e (text and colours). Line mode runs with pipes. Scripted UDP peers on
-127.0.0.x log in, chat, send hostile bytes and watch for the logout. Every wait polls
-with a bound; nothing sleeps to synchronise, and every test stops by itself.
+127.0.0.2 log in, chat, send hostile bytes and watch for the logout; the interop cases
+put the terminal program and the X11 window in one chat on a private Xvfb. Every wait
+polls with a bound; nothing sleeps to synchronise, and every test stops by itself.
 
-The tests bind UDP port 1210 and give 127.0.0.2 a route of its own, so they run in a
-private network namespace: when started outside one (as root), the script re-runs
-itself under `unshare --net`.
+The cases bind UDP port 1210 and run through tools/in-private-net (CMake's
+tw_add_port_test), in a network namespace with only loopback.
 
 Environment:
-  TW_TTY_BINARY   the tamblewick-tty program (required)
-  TW_TTY_CAPTURE  where to save the chatting server's capture-pane -e text (optional)
+  TW_TTY_BINARY         the tamblewick-tty program (required)
+  TW_BINARY             the X11 program (interop cases)
+  TW_LSAN_SUPPRESSIONS  leak suppressions for system libraries (optional)
+  TW_TTY_CAPTURE        where to save the chatting server's capture-pane -e text (optional)
 
-Run one case:  tty_e2e.py TtyScreen.test_colours_keys_cut_and_ctrl_c_logout
+Run one case:  tools/in-private-net tests/ui/tty_e2e.py TtyScreen.test_colours_keys_cut_and_ctrl_c_logout
 """
 
 import os
 import re
-import select
 import signal
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-WAIT_S = 20.0
-POLL_S = 0.05
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import twkit  # noqa: E402
+from twkit import (KIND_CHAT, KIND_CHAT_RELAY, KIND_LOGIN, KIND_LOGIN_ACCEPTED,  # noqa: E402
+                   KIND_LOGOUT, KIND_PEER_LOGGED_OUT, NOTICE, OWN_CHAT, PEER_CHAT, WAIT_S,
+                   record, wait_until)
+
 IDLE_MEASURE_S = 10.0
-
-CHAT_PORT = 1210
-KIND_CHAT = 101
-KIND_CHAT_RELAY = 102
-KIND_LOGIN = 103
-KIND_LOGIN_ACCEPTED = 104
-KIND_ACK = 107
-KIND_PING = 110
-KIND_PONG = 111
-KIND_LOGOUT = 112
-
-# id, resend_timer, reliable, 3 pad bytes, reserved, kind, length, text
-RECORD = struct.Struct("<ifB3xiii64s")
-assert RECORD.size == 88
+FAKE_PEER_IP = "127.0.0.2"
 
 # The window's colours as the nearest xterm-256 colours (no COLORTERM in the tests).
 PROMPT_256, OWN_256, NOTICE_256, PEER_256 = 196, 45, 240, 21
@@ -58,77 +48,42 @@ HOSTILE_NAME_SHOWN = "?]0;pwn??"
 HOSTILE_LINE_SHOWN = "?[2J?[H?X???31mY?]2;pwned?\\Z?"
 
 
-def wait_until(what, predicate, timeout=WAIT_S, seen=None):
-    """Polls predicate until it returns something true, for at most timeout seconds; on
-    time-out the error shows what `seen` returns then."""
-    deadline = time.monotonic() + timeout
-    while True:
-        result = predicate()
-        if result:
-            return result
-        if time.monotonic() >= deadline:
-            detail = f"; last seen: {seen()!r}" if seen else ""
-            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}{detail}")
-        time.sleep(POLL_S)
-
-
-def private_network():
+def give_second_address_its_own_source(test):
+    """Without it every loopback connect leaves from 127.0.0.1, and the server, which
+    tells peers apart by address, would take two local clients for one. Routes are
+    changed only in a network namespace that holds loopback alone: the test's own."""
     links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True, check=True)
-    return len(links.stdout.splitlines()) == 1
-
-
-def give_second_address_its_own_source():
-    # Without it every loopback connect leaves from 127.0.0.1, and the server, which
-    # tells peers apart by address, would take two local clients for one.
+    if len(links.stdout.splitlines()) != 1:
+        test.fail("needs a private network namespace: run it through tools/in-private-net")
     subprocess.run(["ip", "route", "replace", "local", "127.0.0.2/32", "dev", "lo",
                     "src", "127.0.0.2", "table", "local"], check=True)
 
 
-class ScriptedPeer:
-    """A client made of datagrams: logs in, chats, acknowledges and records what it got."""
+def log_in(peer, name):
+    """Logs a twkit.FakePeer in under a name of any bytes."""
+    peer.send(record(KIND_LOGIN, name, message_id=0, reliable=1))
+    peer.wait_for("the login answer", lambda m: m.kind == KIND_LOGIN_ACCEPTED)
 
-    def __init__(self, ip):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((ip, 0))
-        # Not connected: which loopback address the server answers from depends on routes.
-        self.server = ("127.0.0.1", CHAT_PORT)
-        self.next_id = 10
-        self.received = []
 
-    def close(self):
-        self.sock.close()
+def chat(peer, line):
+    peer.send(record(KIND_CHAT, line, message_id=peer.take_id(), reliable=1))
 
-    def send(self, kind, text=b"", reliable=False):
-        message_id = 0
-        if reliable:
-            message_id = self.next_id
-            self.next_id += 1
-        self.sock.sendto(RECORD.pack(message_id, 0.0, int(reliable), 0, kind, len(text), text),
-                         self.server)
 
-    def login(self, name):
-        self.sock.sendto(RECORD.pack(0, 0.0, 1, 0, KIND_LOGIN, len(name), name), self.server)
-        wait_until("the login answer", lambda: self.pump() and self.kinds(KIND_LOGIN_ACCEPTED))
+def rows_equal(actual, expected):
+    """A wait_until predicate that shows the difference when it times out."""
+    if actual != expected:
+        raise AssertionError(f"{actual!r} != {expected!r}")
+    return True
 
-    def chat(self, text):
-        self.send(KIND_CHAT, text, reliable=True)
 
-    def pump(self):
-        """Takes every waiting datagram, acknowledging and answering as a client does."""
-        while select.select([self.sock], [], [], 0)[0]:
-            data = self.sock.recv(1024)
-            if len(data) != RECORD.size:
-                continue
-            message_id, _, reliable, _, kind, length, text = RECORD.unpack(data)
-            self.received.append((kind, text[:max(length, 0)]))
-            if reliable:
-                self.sock.sendto(RECORD.pack(message_id, 0.0, 0, 0, KIND_ACK, 0, b""), self.server)
-            if kind == KIND_PING:
-                self.send(KIND_PONG)
-        return True
-
-    def kinds(self, kind):
-        return [text for k, text in self.received if k == kind]
+def environment(**extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("COLORTERM", "NO_COLOR", "TMUX")}
+    env["LANG"] = "C.UTF-8"
+    suppressions = os.environ.get("TW_LSAN_SUPPRESSIONS")
+    if suppressions:
+        env["LSAN_OPTIONS"] = f"suppressions={suppressions}:print_suppressions=0"
+    env.update(extra)
+    return env
 
 
 SGR = re.compile(r"\x1b\[([0-9;:]*)m")
@@ -214,10 +169,7 @@ class TtyScreen(unittest.TestCase):
     def setUp(self):
         self.binary = os.environ["TW_TTY_BINARY"]
         self.tmp = tempfile.TemporaryDirectory()
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("COLORTERM", "NO_COLOR", "TMUX")}
-        env["LANG"] = "C.UTF-8"
-        self.tmux = Tmux(self.tmp.name, env)
+        self.tmux = Tmux(self.tmp.name, environment())
         self.peers = []
 
     def tearDown(self):
@@ -238,17 +190,15 @@ class TtyScreen(unittest.TestCase):
         # The shell records the terminal's settings around the program and its exit code,
         # then stays, so that the pane can still be read.
         self.tmux.start(f"stty -g > {before}; {self.binary} 2> {self.file('stderr')};"
-                        f" echo $? > {rc}; stty -g > {after}.part; mv {after}.part {after}; exec sleep 600")
-        wait_until("the prompt", lambda: self.texts()[0].startswith(">"))
+                        f" echo $? > {rc}; stty -g > {after}.part; mv {after}.part {after};"
+                        " exec sleep 600")
+        wait_until("the prompt", lambda: self.tmux.texts()[0].startswith(">"))
 
     def rows(self):
-        # The peers answer the server's pings while the test watches the screen.
-        for peer in self.peers:
-            peer.pump()
         return self.tmux.rows()
 
     def texts(self):
-        return [text for text, _ in self.rows()]
+        return self.tmux.texts()
 
     def program_pid(self):
         shell = self.tmux.run("display-message", "-p", "-t", "0", "#{pane_pid}").strip()
@@ -263,21 +213,21 @@ class TtyScreen(unittest.TestCase):
         self.start_program()
         self.type_line("serve")
         wait_until("the server", lambda: " -- Server Started" in self.texts())
-        peer = ScriptedPeer("127.0.0.2")
+        peer = twkit.FakePeer(FAKE_PEER_IP)
         self.peers.append(peer)
-        peer.login(name)
+        log_in(peer, name)
         return peer
 
-    def wait_for_exit(self):
+    def wait_for_exit(self, status="0"):
         rc = wait_until("the program to end",
                         lambda: os.path.exists(self.file("after")) and self.read("rc").strip())
-        self.assertEqual(rc, "0", self.read("stderr"))
+        self.assertEqual(rc, status, self.read("stderr"))
         self.assertEqual(self.read("before"), self.read("after"))
 
     def test_colours_keys_cut_and_ctrl_c_logout(self):
         peer = self.serve_with_peer()
         self.type_line("nick alice")
-        peer.chat(b"hi from bob")
+        chat(peer, b"hi from bob")
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
         # Editing and keys that type nothing: arrows, function keys, Home, Alt+x, and
         # a bracketed paste's markers around the pasted text.
@@ -292,9 +242,8 @@ class TtyScreen(unittest.TestCase):
             ("<bob> hi from bob", PEER_256),
             (" <alice> Hello, Bob! 1+1=2 ~`{}|\"'", OWN_256),
         ]
-        wait_until("the console rows", lambda: self.rows()[:6] == expected,
-                   seen=self.rows)
-        self.assertTrue(all(not text.strip() for text in self.texts()[6:24]))
+        wait_until("the console rows", lambda: rows_equal(self.rows()[:6], expected))
+        self.assertTrue(all(not text for text in self.texts()[6:24]))
         capture = os.environ.get("TW_TTY_CAPTURE")
         if capture:
             with open(capture, "w") as saved:
@@ -302,27 +251,23 @@ class TtyScreen(unittest.TestCase):
 
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "24")
         cut = [text[:30] for text, _ in expected]
-        wait_until("the rows cut at 30 columns",
-                   lambda: self.texts()[:6] == cut, seen=self.texts)
+        wait_until("the rows cut at 30 columns", lambda: rows_equal(self.texts()[:6], cut))
 
         self.tmux.keys("C-c")
         self.wait_for_exit()
-        wait_until("the logout on the wire", lambda: peer.pump() and peer.kinds(KIND_LOGOUT))
+        peer.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT)
 
     def test_hostile_peer_leaves_screen_and_title_alone(self):
         peer = self.serve_with_peer(HOSTILE_NAME)
         title = self.tmux.title()
-        peer.chat(HOSTILE_LINE)
-        wait_until("the hostile line, defused", lambda: self.texts()[:4] == [
+        chat(peer, HOSTILE_LINE)
+        wait_until("the hostile line, defused", lambda: rows_equal(self.texts()[:4], [
             ">", " -- Server Started", f" -- {HOSTILE_NAME_SHOWN} Logged In",
-            f"<{HOSTILE_NAME_SHOWN}> {HOSTILE_LINE_SHOWN}"], seen=self.texts)
+            f"<{HOSTILE_NAME_SHOWN}> {HOSTILE_LINE_SHOWN}"]))
         self.assertEqual(self.tmux.title(), title)
         # A crash signal still gives the terminal back.
         os.kill(self.program_pid(), signal.SIGSEGV)
-        rc = wait_until("the program to end",
-                        lambda: os.path.exists(self.file("after")) and self.read("rc").strip())
-        self.assertEqual(rc, str(128 + signal.SIGSEGV))
-        self.assertEqual(self.read("before"), self.read("after"))
+        self.wait_for_exit(str(128 + signal.SIGSEGV))
 
     def test_idle_session_writes_nothing(self):
         self.serve_with_peer()
@@ -332,12 +277,9 @@ class TtyScreen(unittest.TestCase):
         pid = self.program_pid()
         cpu_before = cpu_seconds(pid)
         start = time.monotonic()
-        # Measuring idleness is the one place where the test must let time pass; the peer
-        # answers the server's pings meanwhile.
-        deadline = start + IDLE_MEASURE_S
-        while time.monotonic() < deadline:
-            self.peers[0].pump()
-            time.sleep(0.2)
+        # Measuring idleness is the one place where the test lets time pass; the peer
+        # answers the server's pings meanwhile, from its own thread.
+        time.sleep(IDLE_MEASURE_S)
         cpu = cpu_seconds(pid) - cpu_before
         elapsed = time.monotonic() - start
         self.tmux.run("pipe-pane", "-t", "0")
@@ -361,10 +303,10 @@ class LineProgram:
     def __init__(self, binary, directory, name):
         self.output_path = os.path.join(directory, f"{name}.out")
         self.output = open(self.output_path, "wb")
-        env = {k: v for k, v in os.environ.items() if k not in ("COLORTERM", "NO_COLOR")}
-        env["LANG"] = "C.UTF-8"
+        self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=self.output,
-                                        stderr=subprocess.PIPE, env=env)
+                                        stderr=self.stderr, env=environment(),
+                                        start_new_session=True)
 
     def type(self, data):
         self.process.stdin.write(data)
@@ -374,21 +316,31 @@ class LineProgram:
         with open(self.output_path, "rb") as out:
             return out.read().decode("utf-8").split("\n")[:-1]
 
+    def count(self, line):
+        return self.lines().count(line)
+
     def wait_for(self, line):
-        wait_until(f"{line!r}", lambda: line in self.lines(), seen=self.lines)
+        def printed():
+            lines = self.lines()
+            if line not in lines:
+                raise AssertionError(f"printed so far: {lines!r}")
+            return True
+        wait_until(f"{line!r}", printed)
+
+    def error_text(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode(errors="replace")
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-        self.process.wait(timeout=WAIT_S)
+        twkit.stop(self.process, signal.SIGKILL)
         self.process.stdin.close()
-        self.process.stderr.close()
         self.output.close()
+        self.stderr.close()
 
-    def terminate(self):
-        self.process.send_signal(signal.SIGTERM)
-        rc = self.process.wait(timeout=WAIT_S)
-        return rc, self.process.stderr.read().decode(errors="replace")
+    def terminate(self, how=signal.SIGTERM):
+        """Exit code 0 and nothing on standard error after `how`."""
+        self.process.send_signal(how)
+        return self.process.wait(timeout=WAIT_S), self.error_text()
 
 
 class TtyLineMode(unittest.TestCase):
@@ -398,7 +350,6 @@ class TtyLineMode(unittest.TestCase):
         self.binary = os.environ["TW_TTY_BINARY"]
         self.tmp = tempfile.TemporaryDirectory()
         self.programs = []
-        give_second_address_its_own_source()
 
     def tearDown(self):
         for program in self.programs:
@@ -411,6 +362,7 @@ class TtyLineMode(unittest.TestCase):
         return program
 
     def test_piped_server_and_two_piped_clients(self):
+        give_second_address_its_own_source(self)
         server = self.start("server")
         server.type(b"serve\n")
         server.wait_for(" -- Server Started")
@@ -430,11 +382,9 @@ class TtyLineMode(unittest.TestCase):
         ann.type(b"welcome\n")
         bob.wait_for("<ann> welcome")
 
-        rc, stderr = bob.terminate()
-        self.assertEqual(rc, 0, stderr)
+        self.assertEqual(bob.terminate(), (0, ""))
         ann.wait_for(" -- bobby Logged Out")
-        rc, stderr = ann.terminate()
-        self.assertEqual(rc, 0, stderr)
+        self.assertEqual(ann.terminate(), (0, ""))
         server.wait_for(" -- ann Logged Out")
 
         self.assertEqual(server.lines(), [
@@ -451,25 +401,93 @@ class TtyLineMode(unittest.TestCase):
         server.type(b"serve\n")
         server.process.stdin.close()
         server.wait_for(" -- Server Started")
-        peer = ScriptedPeer("127.0.0.2")
+        peer = twkit.FakePeer(FAKE_PEER_IP)
         try:
-            peer.login(HOSTILE_NAME)
-            peer.chat(HOSTILE_LINE + b"\xe9")
+            log_in(peer, HOSTILE_NAME)
+            chat(peer, HOSTILE_LINE + b"\xe9")
             server.wait_for(f"<{HOSTILE_NAME_SHOWN}> {HOSTILE_LINE_SHOWN}\u00e9")
             with open(server.output_path, "rb") as printed:
                 self.assertNotIn(b"\x1b", printed.read())
-            server.process.send_signal(signal.SIGHUP)
-            self.assertEqual(server.process.wait(timeout=WAIT_S), 0)
-            wait_until("the logout on the wire", lambda: peer.pump() and peer.kinds(KIND_LOGOUT))
+            self.assertEqual(server.terminate(signal.SIGHUP), (0, ""))
+            peer.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT)
         finally:
             peer.close()
 
 
+class TtyInterop(twkit.WindowTestCase):
+    """The terminal program and the X11 window in one chat."""
+
+    def setUp(self):
+        super().setUp()
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.lines = []
+
+    def tearDown(self):
+        for program in self.lines:
+            program.stop()
+        super().tearDown()
+
+    def start_line_program(self, name):
+        program = LineProgram(os.environ["TW_TTY_BINARY"], self.tmp.name, name)
+        self.lines.append(program)
+        return program
+
+    def test_tty_client_through_the_window_server(self):
+        alice = self.serve(self.start_program(), "alice")
+        bob = self.start_line_program("bob")
+        bob.type(b"nick bob\nconnect 127.0.0.1\nhello from the terminal\n")
+        bob.wait_for(" -- Login Accepted by alice")
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+        bob.wait_for(" -- carol Logged In")
+
+        alice.type_line("hi bob")
+        bob.wait_for("<alice> hi bob")
+        bob.type(b"bye all\n")
+        relay = carol.wait_for("bob's line", lambda m: m.kind == KIND_CHAT_RELAY
+                               and m.relay_parts() == ("bob", "bye all"))
+        self.assertIsNotNone(relay)
+        # Server: bob Logged In, <bob> hello..., carol Logged In, <alice> hi bob, <bob> bye all.
+        wait_until("the server window to show the chat", lambda: twkit.check_console(
+            alice.picture(), [NOTICE, PEER_CHAT, NOTICE, OWN_CHAT, PEER_CHAT]))
+        self.assertEqual(bob.count("<alice> hi bob"), 1)
+        self.assertEqual(bob.terminate(), (0, ""))
+        carol.wait_for("bob's logout", lambda m: m.kind == KIND_PEER_LOGGED_OUT
+                       and m.text_str() == "bob")
+        alice.keys("alt+f", "x")
+        self.expect_clean_exit(alice)
+
+    def test_window_client_through_the_tty_server(self):
+        server = self.start_line_program("server")
+        server.type(b"nick srv\nserve\n")
+        server.wait_for(" -- Server Started")
+        alice = self.start_program()
+        alice.type_line("nick alice")
+        alice.type_line("connect 127.0.0.1")
+        server.wait_for(" -- alice Logged In")
+        # Nick changed, Connecting to, Connected., Logging in., Login Accepted by srv.
+        wait_until("the client to be accepted",
+                   lambda: twkit.check_console(alice.picture(), [NOTICE] * 5))
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "srv")
+
+        alice.type_line("hello from the window")
+        server.wait_for("<alice> hello from the window")
+        relay = carol.wait_for("alice's line", lambda m: m.kind == KIND_CHAT_RELAY)
+        self.assertEqual(relay.relay_parts(), ("alice", "hello from the window"))
+        server.type(b"welcome\n")
+        # Client: Logging in., Login Accepted by srv, carol Logged In, own line, <srv> welcome.
+        wait_until("the client window to show the chat", lambda: twkit.check_console(
+            alice.picture(), [NOTICE, NOTICE, NOTICE, OWN_CHAT, PEER_CHAT]))
+        self.assertEqual(server.count("<alice> hello from the window"), 1)
+
+        alice.keys("alt+f", "x")
+        self.expect_clean_exit(alice)
+        server.wait_for(" -- alice Logged Out")
+        self.assertEqual(server.terminate(), (0, ""))
+        carol.wait_for("the server's logout", lambda m: m.kind == KIND_LOGOUT)
+
+
 if __name__ == "__main__":
-    if not private_network():
-        if os.environ.get("TW_TTY_IN_NAMESPACE"):
-            sys.exit("tty_e2e.py: no private network namespace")
-        os.environ["TW_TTY_IN_NAMESPACE"] = "1"
-        os.execvp("unshare", ["unshare", "--net", "--", sys.executable, *sys.argv])
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     unittest.main()

@@ -19,6 +19,8 @@ volatile std::sig_atomic_t resize_asked = 0;
 volatile std::sig_atomic_t resume_asked = 0;
 
 constexpr std::array CLOSE_SIGNALS{SIGINT, SIGTERM, SIGHUP};
+// The crash handler runs once and may re-raise its own signal from inside.
+constexpr int RUN_ONCE = static_cast<int>(SA_RESETHAND | SA_NODEFER);
 constexpr std::array CRASH_SIGNALS{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT, SIGTRAP};
 
 void wake() {
@@ -95,7 +97,7 @@ bool SignalWatch::install() {
     caught = catch_signal(SIGTSTP, on_stop_signal, SA_RESTART) && caught;
     caught = catch_signal(SIGCONT, on_continue_signal, SA_RESTART) && caught;
     for (const int signal_number : CRASH_SIGNALS) {
-        caught = catch_signal(signal_number, on_crash_signal, SA_RESETHAND | SA_NODEFER) && caught;
+        caught = catch_signal(signal_number, on_crash_signal, RUN_ONCE) && caught;
     }
     // A reader of the output that went away must not end a server: writes then fail.
     caught = catch_signal(SIGPIPE, SIG_IGN, 0) && caught;
