@@ -227,7 +227,9 @@ class TtyScreen(unittest.TestCase):
     def test_colours_keys_cut_and_ctrl_c_logout(self):
         peer = self.serve_with_peer()
         self.type_line("nick alice")
+        wait_until("the nick", lambda: " -- Nick changed to alice" in self.texts())
         chat(peer, b"hi from bob")
+        wait_until("the peer's line", lambda: "<bob> hi from bob" in self.texts())
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
         # Editing and keys that type nothing: arrows, function keys, Home, Alt+x, and
         # a bracketed paste's markers around the pasted text.
@@ -438,6 +440,10 @@ class TtyInterop(twkit.WindowTestCase):
         bob = self.start_line_program("bob")
         bob.type(b"nick bob\nconnect 127.0.0.1\nhello from the terminal\n")
         bob.wait_for(" -- Login Accepted by alice")
+        # Nick changed to alice, Server Started, bob Logged In, <bob> hello from the terminal:
+        # the line typed before the login was answered arrived.
+        wait_until("the server window to show bob's first line", lambda: twkit.check_console(
+            alice.picture(), [NOTICE, NOTICE, NOTICE, PEER_CHAT]))
         carol = self.start_peer(FAKE_PEER_IP)
         self.log_in(carol, "carol", "alice")
         bob.wait_for(" -- carol Logged In")
