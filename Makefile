@@ -8,7 +8,7 @@ BUILD_RUN   := build-run
 DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
 DEPS_TEST   := xvfb xfonts-base xauth xdotool x11-utils imagemagick python3 clang libclang-rt-dev \
-               tmux iproute2 util-linux
+               tmux iproute2
 
 .PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows window-cost
 BUILD_WIN   := build-windows
