@@ -55,12 +55,12 @@ test: deps-test
 	./tools/run-fuzz $(FUZZ_SECONDS)
 
 # Every target built with clang as well (no sanitizers), so that neither compiler's
-# warnings can creep in; its unit tests run, the window tests only in the sanitizer build.
+# warnings can creep in; its unit tests run, the window and terminal tests only in the sanitizer build.
 clang-test: deps-test
 	cmake -S . -B $(BUILD_CLANG) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	      -DTAMBLEWICK_WINDOW=ON -DTAMBLEWICK_BENCH=ON
 	cmake --build $(BUILD_CLANG) -j$(JOBS)
-	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_windows?_'
+	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_(windows?|tty)_'
 
 deps-windows:
 	@./tools/install-deps cmake make $(DEPS_WIN)
