@@ -294,9 +294,14 @@ class TtyScreen(unittest.TestCase):
 
 
 def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    """Time on a CPU, in nanoseconds' resolution where the kernel keeps it, else ticks."""
+    try:
+        with open(f"/proc/{pid}/schedstat") as schedstat:
+            return int(schedstat.read().split()[0]) / 1e9
+    except (OSError, ValueError, IndexError):
+        with open(f"/proc/{pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 class LineProgram:
