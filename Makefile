@@ -12,7 +12,7 @@ BUILD_CLANG := build-clang
 DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
 DEPS_BENCH  := libbenchmark-dev
 DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
-               imagemagick python3 clang libclang-rt-dev
+               imagemagick python3 clang libclang-rt-dev tmux iproute2
 # The sanitizer build of make check and make test; the window program is required there.
 CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
                -DTAMBLEWICK_WINDOW=ON
@@ -55,12 +55,12 @@ test: deps-test
 	./tools/run-fuzz $(FUZZ_SECONDS)
 
 # Every target built with clang as well (no sanitizers), so that neither compiler's
-# warnings can creep in; its unit tests run, the window tests only in the sanitizer build.
+# warnings can creep in; its unit tests run, the window and terminal tests only in the sanitizer build.
 clang-test: deps-test
 	cmake -S . -B $(BUILD_CLANG) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	      -DTAMBLEWICK_WINDOW=ON -DTAMBLEWICK_BENCH=ON
 	cmake --build $(BUILD_CLANG) -j$(JOBS)
-	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_windows?_'
+	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_(windows?|tty)_'
 
 deps-windows:
 	@./tools/install-deps cmake make $(DEPS_WIN)

@@ -5,6 +5,9 @@ namespace tw {
 void ChatLog::add_line(std::string_view text, LineStyle style) {
     lines.push_back(LogLine{style, std::string(text)});
     ++added;
+    if (on_add) {
+        on_add(lines.back());
+    }
     if (lines.size() > CAPACITY) {
         lines.erase(lines.begin());
     }

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tw {
@@ -28,9 +30,15 @@ class ChatLog {
     // Lines added since the start, including those pushed out since.
     std::uint64_t added_count() const { return added; }
 
+    // Sees every line as it is added, also those that more lines in the same frame push
+    // out before anything is drawn: a front end that prints the log as a stream needs all.
+    using Listener = std::function<void(const LogLine&)>;
+    void set_listener(Listener listener) { on_add = std::move(listener); }
+
   private:
     std::vector<LogLine> lines;
     std::uint64_t added = 0;
+    Listener on_add;
 };
 
 }  // namespace tw

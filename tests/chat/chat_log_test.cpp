@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "chat/chat_log.h"
 
 namespace tw {
@@ -30,6 +33,20 @@ TEST(ChatLog, StoresTextsExactlyAsGiven) {
     EXPECT_EQ(log.line(0), (LogLine{LineStyle::own_chat, ""}));
     EXPECT_EQ(log.line(1).text, "Server Started");
     EXPECT_EQ(log.line(2).text, wide);
+}
+
+TEST(ChatLog, ListenerSeesEveryLineAlsoThosePushedOut) {
+    ChatLog log;
+    std::vector<LogLine> heard;
+    log.set_listener([&heard](const LogLine& line) { heard.push_back(line); });
+    for (int i = 0; i < 7; ++i) {
+        log.add_line(std::to_string(i), LineStyle::notice);
+    }
+    ASSERT_EQ(heard.size(), 7U);
+    EXPECT_EQ(heard[0], (LogLine{LineStyle::notice, "0"}));
+    log.set_listener(nullptr);
+    log.add_line("quiet", LineStyle::own_chat);
+    EXPECT_EQ(heard.size(), 7U);
 }
 
 }  // namespace

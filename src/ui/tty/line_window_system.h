@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "chat/chat_log.h"
+#include "net/net_node.h"
+#include "ui/text_surface.h"
+#include "ui/tty/key_decoder.h"
+#include "ui/tty/terminal_colour.h"
+#include "ui/tty/terminal_platform.h"
+#include "ui/tty/terminal_text.h"
+
+namespace tw {
+
+// A surface that keeps nothing: in line mode the log is printed as it grows instead.
+class NullSurface final : public TextSurface {
+  public:
+    void draw_text(int, int, Rgb, std::string_view) override {}
+    void fill_rect(int, int, int, int, Rgb) override {}
+};
+
+// The program without a screen, for pipes, scripts and services: each line of stdin is
+// typed and entered, and each line added to the log is printed to stdout at once, as the
+// window shows it. The end of piped input leaves the program running; the end of a
+// terminal's input (Ctrl+D at the start of a line) closes it.
+//
+// A script types faster than a login is answered, and a chat line entered before the
+// server has answered would go to no one. So after "connect" has sent its login, further
+// input lines wait until the server is a peer, for at most LOGIN_HOLD.
+class LineWindowSystem final : public TerminalPlatform {
+  public:
+    // Starts printing `log`'s new lines; colour is used only when stdout is a terminal.
+    static constexpr std::chrono::seconds LOGIN_HOLD{5};
+
+    LineWindowSystem(ChatLog& log, const NetNode& node, ColourMode colours, TextEncoding encoding,
+                     bool input_is_terminal);
+    ~LineWindowSystem() override;
+    LineWindowSystem(const LineWindowSystem&) = delete;
+    LineWindowSystem& operator=(const LineWindowSystem&) = delete;
+
+    TextSurface& begin_frame() override { return nothing; }
+    int client_width() const override { return 0; }
+    void end_frame() override {}
+    void release() override;
+
+    // One log line as printed: the window's text made safe, with its colour when wanted.
+    static std::string printed_line(const LogLine& line, ColourMode colours, TextEncoding encoding);
+
+  protected:
+    void decode(std::string_view bytes, std::vector<WindowEvent>& events) override;
+    void end_of_input(std::vector<WindowEvent>& events) override;
+    bool input_held() override;
+
+  private:
+    ChatLog& chat_log;
+    const NetNode& net_node;
+    std::optional<std::chrono::steady_clock::time_point> hold_until;
+    LineDecoder lines;
+    NullSurface nothing;
+    bool closes_at_end;
+};
+
+}  // namespace tw

@@ -1,0 +1,89 @@
+#include "ui/tty/screen_grid.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace tw {
+
+namespace {
+
+constexpr std::string_view RESET_ATTRIBUTES = "\x1b[0m";
+constexpr std::string_view ERASE_SCREEN = "\x1b[H\x1b[2J";
+constexpr std::string_view ERASE_TO_LINE_END = "\x1b[K";
+
+}  // namespace
+
+void ScreenGrid::resize(int row_count, int column_count) {
+    width = std::max(column_count, 0);
+    const auto count = static_cast<std::size_t>(std::max(row_count, 0));
+    frame.assign(count, Row(static_cast<std::size_t>(width)));
+    shown = frame;
+    full_redraw = true;
+}
+
+void ScreenGrid::clear() {
+    for (Row& row : frame) {
+        std::fill(row.begin(), row.end(), Cell{});
+    }
+}
+
+void ScreenGrid::put(int row, int column, Rgb colour, std::string_view text) {
+    if (row < 0 || row >= rows() || column < 0) {
+        return;
+    }
+    Row& cells = frame[static_cast<std::size_t>(row)];
+    auto position = static_cast<std::size_t>(column);
+    for (const char byte : text) {
+        if (position >= cells.size()) {
+            return;
+        }
+        cells[position] = Cell{displayable_byte(byte), colour, true};
+        ++position;
+    }
+}
+
+std::string ScreenGrid::render() {
+    std::string out;
+    if (full_redraw) {
+        out += RESET_ATTRIBUTES;
+        out += ERASE_SCREEN;
+        for (Row& row : shown) {
+            std::fill(row.begin(), row.end(), Cell{});
+        }
+        full_redraw = false;
+    }
+    for (std::size_t row = 0; row < frame.size(); ++row) {
+        if (frame[row] != shown[row]) {
+            render_row(row, out);
+            shown[row] = frame[row];
+        }
+    }
+    return out;
+}
+
+void ScreenGrid::render_row(std::size_t row, std::string& out) const {
+    out += "\x1b[" + std::to_string(row + 1) + ";1H";
+    const Row& cells = frame[row];
+    const auto last_inked =
+        std::find_if(cells.rbegin(), cells.rend(), [](const Cell& cell) { return cell.inked; });
+    const auto used = static_cast<std::size_t>(cells.rend() - last_inked);
+    bool coloured = false;
+    Rgb current{};
+    for (std::size_t column = 0; column < used; ++column) {
+        const Cell& cell = cells[column];
+        if (cell.inked && (!coloured || cell.colour != current)) {
+            out += foreground_sequence(cell.colour, mode);
+            current = cell.colour;
+            coloured = true;
+        }
+        out += terminal_text(std::string_view{&cell.byte, 1}, text_encoding);
+    }
+    out += RESET_ATTRIBUTES;
+    // Without wrap the cursor stays on the last column once it is written, and erasing
+    // from there would take that last character away again.
+    if (used < cells.size()) {
+        out += ERASE_TO_LINE_END;
+    }
+}
+
+}  // namespace tw

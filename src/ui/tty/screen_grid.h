@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/text_surface.h"
+#include "ui/tty/terminal_colour.h"
+#include "ui/tty/terminal_text.h"
+
+namespace tw {
+
+// The terminal's character cells: the frame being composed, and what the terminal shows
+// now. Rendering writes only the rows that differ, so a frame that changes nothing
+// writes nothing at all.
+class ScreenGrid {
+  public:
+    ScreenGrid(ColourMode colours, TextEncoding encoding)
+        : mode(colours), text_encoding(encoding) {}
+
+    // A new size: everything is drawn again, from a cleared screen.
+    void resize(int row_count, int column_count);
+    // Forgets what the terminal shows, so that the next render draws every row.
+    void invalidate() { full_redraw = true; }
+    int rows() const { return static_cast<int>(frame.size()); }
+    int columns() const { return width; }
+
+    // A blank frame.
+    void clear();
+    // Untrusted text from `column` on; what does not fit is cut at the right edge.
+    void put(int row, int column, Rgb colour, std::string_view text);
+    // The bytes that bring the terminal from what it shows to the frame.
+    std::string render();
+
+  private:
+    struct Cell {
+        char byte = ' ';
+        Rgb colour;
+        bool inked = false;
+
+        bool operator==(const Cell&) const = default;
+    };
+    using Row = std::vector<Cell>;
+
+    void render_row(std::size_t row, std::string& out) const;
+
+    ColourMode mode;
+    TextEncoding text_encoding;
+    int width = 0;
+    std::vector<Row> frame;
+    std::vector<Row> shown;
+    bool full_redraw = true;
+};
+
+}  // namespace tw

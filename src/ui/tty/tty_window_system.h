@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "ui/text_surface.h"
+#include "ui/tty/grid_surface.h"
+#include "ui/tty/key_decoder.h"
+#include "ui/tty/screen_grid.h"
+#include "ui/tty/terminal_platform.h"
+
+namespace tw {
+
+// The console on a terminal: the window's rows become the terminal's rows, the prompt on
+// the first, and each frame writes only what changed since the terminal last showed it.
+class TtyWindowSystem final : public TerminalPlatform {
+  public:
+    TtyWindowSystem(ColourMode colours, TextEncoding encoding)
+        : grid(colours, encoding), surface(grid) {}
+    ~TtyWindowSystem() override;
+    TtyWindowSystem(const TtyWindowSystem&) = delete;
+    TtyWindowSystem& operator=(const TtyWindowSystem&) = delete;
+
+    // Takes the terminal over; on false, failure() says why, in one line.
+    bool open();
+    const std::string& failure() const { return failure_text; }
+
+    TextSurface& begin_frame() override;
+    int client_width() const override { return grid.columns(); }
+    void end_frame() override;
+    void release() override;
+
+  protected:
+    void decode(std::string_view bytes, std::vector<WindowEvent>& events) override;
+    void end_of_input(std::vector<WindowEvent>& events) override;
+    void resized() override;
+    void resumed() override;
+
+  private:
+    KeyDecoder keys;
+    ScreenGrid grid;
+    GridSurface surface;
+    std::string failure_text;
+};
+
+}  // namespace tw
