@@ -15,6 +15,9 @@
 
 namespace tw {
 
+// Receive buffer asked for on every datagram socket.
+inline constexpr int RECEIVE_BUFFER_BYTES = 1 << 20;
+
 inline sockaddr_in to_native(const SocketAddress& address) {
     sockaddr_in native{};
     native.sin_family = AF_INET;
