@@ -55,19 +55,29 @@ bool connect(SocketHandle handle, const SocketAddress& address) {
 
 namespace {
 
+// Room for the one control message that carries a datagram's local address.
+struct Control {
+    alignas(cmsghdr) std::array<std::uint8_t, CMSG_SPACE(sizeof(in_pktinfo))> bytes{};
+};
+
+msghdr message_of(sockaddr_in& address, iovec& part, Control& control) {
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes.data();
+    message.msg_controllen = control.bytes.size();
+    return message;
+}
+
 // A datagram to `to` that leaves from the local address `from_ip`.
 bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const SocketAddress& to,
                std::uint32_t from_ip) {
     sockaddr_in native = to_native(to);
     iovec part{const_cast<std::uint8_t*>(data.data()), data.size()};
-    alignas(cmsghdr) std::array<std::uint8_t, CMSG_SPACE(sizeof(in_pktinfo))> control{};
-    msghdr message{};
-    message.msg_name = &native;
-    message.msg_namelen = sizeof native;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
+    Control control{};
+    msghdr message = message_of(native, part, control);
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = IPPROTO_IP;
     header->cmsg_type = IP_PKTINFO;
@@ -118,14 +128,8 @@ bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
 std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer) {
     sockaddr_in source{};
     iovec part{buffer.data(), buffer.size()};
-    alignas(cmsghdr) std::array<std::uint8_t, CMSG_SPACE(sizeof(in_pktinfo))> control{};
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.data();
-    message.msg_controllen = control.size();
+    Control control{};
+    msghdr message = message_of(source, part, control);
     const ssize_t size = ::recvmsg(fd(handle), &message, MSG_DONTWAIT);
     if (size < 0) {
         return std::nullopt;

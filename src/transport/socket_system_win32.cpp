@@ -20,10 +20,23 @@ int size_of(std::span<const std::uint8_t> data) {
     return static_cast<int>(data.size());
 }
 
-using Control = std::array<char, WSA_CMSG_SPACE(sizeof(IN_PKTINFO))>;
-
 WSABUF buffer_of(char* bytes, std::size_t size) {
     return WSABUF{static_cast<ULONG>(size), bytes};
+}
+
+// Room for the one control message that carries a datagram's local address.
+struct Control {
+    alignas(WSACMSGHDR) std::array<char, WSA_CMSG_SPACE(sizeof(IN_PKTINFO))> bytes{};
+};
+
+WSAMSG message_of(sockaddr_in& address, WSABUF& part, Control& control) {
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&address);
+    message.namelen = sizeof address;
+    message.lpBuffers = &part;
+    message.dwBufferCount = 1;
+    message.Control = buffer_of(control.bytes.data(), control.bytes.size());
+    return message;
 }
 
 // A datagram to `to` that leaves from the local address `from_ip`.
@@ -32,13 +45,8 @@ bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const So
     sockaddr_in address_in = to_native(to);
     WSABUF part =
         buffer_of(const_cast<char*>(reinterpret_cast<const char*>(data.data())), data.size());
-    alignas(WSACMSGHDR) Control control{};
-    WSAMSG message{};
-    message.name = reinterpret_cast<sockaddr*>(&address_in);
-    message.namelen = sizeof address_in;
-    message.lpBuffers = &part;
-    message.dwBufferCount = 1;
-    message.Control = buffer_of(control.data(), control.size());
+    Control control{};
+    WSAMSG message = message_of(address_in, part, control);
     WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message);
     header->cmsg_level = IPPROTO_IP;
     header->cmsg_type = IP_PKTINFO;
@@ -82,13 +90,8 @@ std::optional<ReceivedDatagram> receive_with_destination(LPFN_WSARECVMSG receive
                                                          std::span<std::uint8_t> buffer) {
     sockaddr_in source{};
     WSABUF part = buffer_of(reinterpret_cast<char*>(buffer.data()), buffer.size());
-    alignas(WSACMSGHDR) Control control{};
-    WSAMSG message{};
-    message.name = reinterpret_cast<sockaddr*>(&source);
-    message.namelen = sizeof source;
-    message.lpBuffers = &part;
-    message.dwBufferCount = 1;
-    message.Control = buffer_of(control.data(), control.size());
+    Control control{};
+    WSAMSG message = message_of(source, part, control);
     DWORD size = 0;
     if (receive_message(native(handle), &message, &size, nullptr, nullptr) != 0) {
         return std::nullopt;
