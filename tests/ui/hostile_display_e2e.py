@@ -23,8 +23,8 @@ import unittest
 
 import window_e2e as e2e
 
-DESTROY_ROUNDS = 3
-CHAT_INTERVAL_S = 0.002
+DESTROY_ROUNDS = 6
+CHAT_INTERVAL_S = 0.001
 CHAT_LINES_AT_MOST = 10000
 LONG_HOST = 4992               # "connect " and this many characters: 5,000 typed
 FLOOD_S = 5.0
