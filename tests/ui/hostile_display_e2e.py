@@ -23,9 +23,10 @@ import unittest
 
 import window_e2e as e2e
 
-DESTROY_ROUNDS = 6
+DESTROY_ROUNDS = 4
 CHAT_INTERVAL_S = 0.001
 CHAT_LINES_AT_MOST = 10000
+JUNK_PER_LINE = 20
 LONG_HOST = 4992               # "connect " and this many characters: 5,000 typed
 FLOOD_S = 5.0
 FLOOD_SEED = 1210
@@ -75,33 +76,39 @@ class HostileDisplay(unittest.TestCase):
 
     def test_window_destroyed_by_another_client_says_goodbye(self):
         # A copy to a window that is gone fails asynchronously, and whether that error or
-        # the DestroyNotify reaches the program first is a race. The peer keeps the
-        # window drawing with chat lines, so copies are in flight, and the attack is
-        # made a few times.
+        # the DestroyNotify reaches the program first is a race. Junk from a stranger
+        # keeps frames coming back to back and chat lines keep them drawing, so copies
+        # are in flight when the window goes; and the attack is made a few times.
+        stranger = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        stranger.bind(("127.0.1.1", 0))
+        self.addCleanup(stranger.close)
         for round_number in range(DESTROY_ROUNDS):
             with self.subTest(round=round_number):
                 server = self.start_server()
                 peer = self.logged_in_peer()
                 stop = threading.Event()
-                chatter = threading.Thread(target=self.chat_until, args=(peer, stop))
-                chatter.start()
+                busy = threading.Thread(target=self.keep_busy, args=(peer, stranger, stop))
+                busy.start()
                 try:
                     self.xserver.run(os.environ["TW_CLOSE_HELPER"], "--destroy", server.window)
                     peer.wait_for("the logout", lambda m: m.kind == e2e.KIND_LOGOUT)
                 finally:
                     stop.set()
-                    chatter.join(timeout=e2e.WAIT_S)
+                    busy.join(timeout=e2e.WAIT_S)
                 self.assertEqual(server.wait_exit(), 0, server.error_text())
                 self.assertEqual(server.error_text(), "")
                 self.peers.remove(peer)
                 peer.close()
 
     @staticmethod
-    def chat_until(peer, stop):
+    def keep_busy(peer, stranger, stop):
+        junk = e2e.record(e2e.KIND_PING, b"junk", message_id=10)
         for message_id in range(10, 10 + CHAT_LINES_AT_MOST):
             if stop.wait(CHAT_INTERVAL_S):
                 return
             peer.chat(f"line {message_id}", message_id=message_id)
+            for _ in range(JUNK_PER_LINE):
+                stranger.sendto(junk, e2e.SERVER)
 
     def test_lost_x_server_sends_the_logout(self):
         server = self.start_server()
