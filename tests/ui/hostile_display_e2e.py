@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """The real tamblewick window against a hostile X display and a hostile LAN.
 
-Each case starts its own Xvfb and the real program in it, like window_e2e.py, and then
+Each case starts its own Xvfb and the real program in it, like window_twkit.py, and then
 does to it what a broken or hostile neighbour could: another X client destroys the
 window, the X server goes away, a prompt grows far wider than any window, strangers
 flood the chat port with junk, and a client reaches the server at a second address of
 its host. Every wait polls with a bound; every case stops by itself.
 
-Environment: as window_e2e.py (TW_BINARY, TW_CLOSE_HELPER, TW_LSAN_SUPPRESSIONS).
+Environment: as window_twkit.py (TW_BINARY, TW_CLOSE_HELPER, TW_LSAN_SUPPRESSIONS). The
+cases bind UDP port 1210; ctest runs each in a private network namespace.
 
-Run one case:  hostile_display_e2e.py HostileDisplay.test_lost_x_server_sends_the_logout
+Run one case:  hostile_display_twkit.py HostileDisplay.test_lost_x_server_sends_the_logout
 """
 
 import os
@@ -21,7 +22,8 @@ import threading
 import time
 import unittest
 
-import window_e2e as e2e
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import twkit  # noqa: E402
 
 DESTROY_ROUNDS = 4
 CHAT_INTERVAL_S = 0.001
@@ -32,6 +34,7 @@ FLOOD_S = 5.0
 FLOOD_SEED = 1210
 STRANGER_HOSTS = 16
 SECOND_ADDRESS = "127.0.0.5"
+PEER_IP = "127.0.0.2"
 
 
 def process_cpu_seconds(pid):
@@ -40,38 +43,14 @@ def process_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-class HostileDisplay(unittest.TestCase):
-    def setUp(self):
-        self.programs = []
-        self.peers = []
-        self.xserver = e2e.XServer()
-        self.addCleanup(self.xserver.stop)
+class HostileDisplay(twkit.WindowTestCase):
+    def start_server(self):
+        self.require_free_chat_port()
+        return self.serve(self.start_program(), "alice")
 
-    def tearDown(self):
-        for peer in self.peers:
-            peer.close()
-        for number, program in enumerate(self.programs):
-            program.stop()
-            errors = program.error_text()
-            if errors:
-                print(f"--- standard error of program {number}:\n{errors}", file=sys.stderr)
-            program.close()
-
-    def start_server(self, name="alice"):
-        server = e2e.Program(self.xserver)
-        self.programs.append(server)
-        server.type_line(f"nick {name}")
-        server.type_line("serve")
-        e2e.wait_until("the server to bind the chat port",
-                       lambda: e2e.holds_chat_port(server.process.pid))
-        return server
-
-    def logged_in_peer(self, name="carol", server_name="alice"):
-        peer = e2e.FakePeer()
-        self.peers.append(peer)
-        peer.login(name)
-        peer.wait_for("the login answer", lambda m: m.kind == e2e.KIND_LOGIN_ACCEPTED
-                      and m.text_str() == server_name)
+    def logged_in_peer(self):
+        peer = self.start_peer(PEER_IP)
+        self.log_in(peer, "carol", "alice")
         return peer
 
     def test_window_destroyed_by_another_client_says_goodbye(self):
@@ -91,10 +70,10 @@ class HostileDisplay(unittest.TestCase):
                 busy.start()
                 try:
                     self.xserver.run(os.environ["TW_CLOSE_HELPER"], "--destroy", server.window)
-                    peer.wait_for("the logout", lambda m: m.kind == e2e.KIND_LOGOUT)
+                    peer.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT)
                 finally:
                     stop.set()
-                    busy.join(timeout=e2e.WAIT_S)
+                    busy.join(timeout=twkit.WAIT_S)
                 self.assertEqual(server.wait_exit(), 0, server.error_text())
                 self.assertEqual(server.error_text(), "")
                 self.peers.remove(peer)
@@ -102,28 +81,27 @@ class HostileDisplay(unittest.TestCase):
 
     @staticmethod
     def keep_busy(peer, stranger, stop):
-        junk = e2e.record(e2e.KIND_PING, b"junk", message_id=10)
+        junk = twkit.record(twkit.KIND_PING, b"junk", message_id=10)
         for message_id in range(10, 10 + CHAT_LINES_AT_MOST):
             if stop.wait(CHAT_INTERVAL_S):
                 return
             peer.chat(f"line {message_id}", message_id=message_id)
             for _ in range(JUNK_PER_LINE):
-                stranger.sendto(junk, e2e.SERVER)
+                stranger.sendto(junk, twkit.SERVER)
 
     def test_lost_x_server_sends_the_logout(self):
         server = self.start_server()
         peer = self.logged_in_peer()
         self.xserver.process.send_signal(signal.SIGKILL)
         # Well inside the 10 s after which the peer would time the server out anyway.
-        peer.wait_for("the logout", lambda m: m.kind == e2e.KIND_LOGOUT, timeout=5.0)
+        peer.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT, timeout=5.0)
         self.assertEqual(server.wait_exit(), 1)
         lines = server.error_text().splitlines()
         self.assertEqual(len(lines), 1, lines)
         self.assertIn("X display", lines[0])
 
     def test_rows_wider_than_the_text_layer_still_show_their_start(self):
-        program = e2e.Program(self.xserver)
-        self.programs.append(program)
+        program = self.start_program()
         program.type_line("nick bob")
         self.xserver.xdotool("type", "--delay", "0", "connect ")
         started = self.xserver_cpu()
@@ -135,13 +113,13 @@ class HostileDisplay(unittest.TestCase):
         last_hundred = self.xserver_cpu() - started
         print(f"X server CPU for 100 keys: {first_hundred:.2f} s at the start of the prompt, "
               f"{last_hundred:.2f} s after {LONG_HOST - 100} more characters", flush=True)
-        e2e.wait_until("the 5,000-character prompt to show \"> \" and its start",
-                       lambda: e2e.check_row(program.picture(), 0, e2e.RED) is None)
+        twkit.wait_until("the 5,000-character prompt to show \"> \" and its start",
+                       lambda: twkit.check_row(program.picture(), 0, twkit.RED) is None)
         # The host is far too long to resolve; its notice is as wide as the prompt was.
         # Nick changed, Connecting to: www..., Could not Connect.
         program.keys("Return")
-        e2e.wait_until("the long notice to show", lambda: e2e.check_console(
-            program.picture(), [e2e.NOTICE] * 3))
+        twkit.wait_until("the long notice to show", lambda: twkit.check_console(
+            program.picture(), [twkit.NOTICE] * 3))
 
     def xserver_cpu(self):
         return process_cpu_seconds(self.xserver.process.pid)
@@ -157,7 +135,7 @@ class HostileDisplay(unittest.TestCase):
             sock.setblocking(False)
             strangers.append(sock)
         self.addCleanup(lambda: [sock.close() for sock in strangers])
-        junk = [e2e.record(rng.choice((e2e.KIND_PING, e2e.KIND_CHAT, e2e.KIND_ACK)),
+        junk = [twkit.record(rng.choice((twkit.KIND_PING, twkit.KIND_CHAT, twkit.KIND_ACK)),
                            rng.randbytes(8), message_id=rng.randrange(10, 1 << 20),
                            reliable=rng.randrange(2)) for _ in range(64)]
 
@@ -168,7 +146,7 @@ class HostileDisplay(unittest.TestCase):
         while time.monotonic() - started < FLOOD_S:
             for sock in strangers:
                 try:
-                    sock.sendto(junk[sent % len(junk)], e2e.SERVER)
+                    sock.sendto(junk[sent % len(junk)], twkit.SERVER)
                     sent += 1
                 except BlockingIOError:
                     pass
@@ -183,22 +161,21 @@ class HostileDisplay(unittest.TestCase):
         self.assertLess(xserver_share, 0.05)
         client.chat("still here", message_id=10)
         client.wait_for("the chat line's acknowledgement",
-                        lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == 10)
+                        lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == 10)
 
     @staticmethod
     def pings(peer):
         with peer.lock:
-            return sum(1 for m in peer.received if m.kind == e2e.KIND_PING)
+            return sum(1 for m in peer.received if m.kind == twkit.KIND_PING)
 
     def test_client_reaches_the_server_at_a_second_address(self):
         self.start_server()
-        bob = e2e.Program(self.xserver)
-        self.programs.append(bob)
+        bob = self.start_program()
         bob.type_line("nick bob")
         bob.type_line(f"connect {SECOND_ADDRESS}")
         # Nick changed, Connecting to, Connected., Logging in., Login Accepted by alice.
-        e2e.wait_until("the client to be accepted",
-                       lambda: e2e.check_console(bob.picture(), [e2e.NOTICE] * 5))
+        twkit.wait_until("the client to be accepted",
+                       lambda: twkit.check_console(bob.picture(), [twkit.NOTICE] * 5))
 
 
 if __name__ == "__main__":
