@@ -30,8 +30,11 @@ class KeepAlive {
             return;
         }
         frames = 0;
+        // Stands in for a peer that is heard from and acknowledges now and then, though
+        // never what the benchmark keeps queued.
         for (Peer& peer : node.peers) {
             peer.idle_time = 0.0F;
+            peer.unacknowledged_wait = 0.0F;
         }
     }
 
@@ -96,7 +99,7 @@ void BM_DispatchChat(benchmark::State& state) {
         state.SkipWithError("a line was taken for a duplicate");
     }
 }
-BENCHMARK(BM_DispatchChat)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_DispatchChat)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(256);
 
 // One acknowledgement reaches a server with P peers: the work is finding its sender, by
 // the address text, in a table of P. A server takes P - 1 of these for every line it
@@ -127,7 +130,7 @@ void BM_DispatchAck(benchmark::State& state) {
     count_allocations(state, before);
     count_per_item(state, static_cast<double>(peer_count));
 }
-BENCHMARK(BM_DispatchAck)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_DispatchAck)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(256);
 
 // One frame's maintenance pass at 60 frames a second over P peers, each with Q reliable
 // messages waiting for their acknowledgement. Their resend timers are spread over the
@@ -170,7 +173,7 @@ void BM_Maintain(benchmark::State& state) {
 }
 BENCHMARK(BM_Maintain)
     ->ArgNames({"peers", "pending"})
-    ->ArgsProduct({{1, 10, 100, 1000}, {1, 10, 100, 1000}});
+    ->ArgsProduct({{1, 10, 100, 256}, {1, 10, 100, 1000}});
 
 // An idle frame: P peers, nothing queued, pings every five seconds. Nothing here needs
 // memory, so the pass must not allocate.
@@ -192,7 +195,7 @@ void BM_MaintainIdle(benchmark::State& state) {
     count_allocations(state, before);
     count_per_item(state, static_cast<double>(peer_count));
 }
-BENCHMARK(BM_MaintainIdle)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_MaintainIdle)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(256);
 
 }  // namespace
 

@@ -4,12 +4,42 @@ namespace tw {
 
 void ChatApp::frame_step(float elapsed) {
     handle_messages();
+    watch_login(elapsed);
     app.net_node.maintain(elapsed);
 }
 
+void ChatApp::watch_login(float elapsed) {
+    auto& pending = app.pending_login;
+    if (!pending) {
+        return;
+    }
+    // The server's answer is what gives a client its one peer.
+    if (!app.net_node.peers.empty()) {
+        pending.reset();
+        return;
+    }
+    pending->waited += elapsed;
+    if (pending->waited > LOGIN_ANSWER_SECONDS) {
+        // UDP gives no error for a server that is down or a firewall that drops the
+        // datagrams: the silence is all there is to report.
+        app.chat_log.add_line("No answer from " + pending->host + ": is UDP port " +
+                                  std::to_string(app.port) + " open?",
+                              LineStyle::notice);
+        pending.reset();
+    }
+}
+
 void ChatApp::handle_messages() {
-    while (const auto delivery = app.net_node.receive()) {
-        show(*delivery);
+    // Bounded, so that a flood of any kind still leaves time for the session's timers
+    // and the drawing; what is left waits in the socket for the next frame.
+    for (std::size_t taken = 0; taken < RECEIVE_BUDGET; ++taken) {
+        const Reception reception = app.net_node.receive();
+        if (!reception.taken) {
+            break;
+        }
+        if (reception.delivery) {
+            show(*reception.delivery);
+        }
     }
     auto& notices = app.net_node.notices;
     while (!notices.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "chat/chat_log.h"
@@ -10,6 +11,17 @@ namespace tw {
 
 inline constexpr int CHAT_PORT = 1210;
 inline constexpr int CONNECT_TIMEOUT_MS = 30000;
+// Datagrams one frame takes from the socket at most.
+inline constexpr std::size_t RECEIVE_BUDGET = 256;
+// A server on the LAN answers a login within a frame or two; after this long the user is
+// told that none came (the answer is still taken if it comes later).
+inline constexpr float LOGIN_ANSWER_SECONDS = 10.0F;
+
+// A login sent and not answered yet: to whom, and for how long.
+struct PendingLogin {
+    std::string host;
+    float waited = 0.0F;
+};
 
 // The process-wide objects, built in this order and destroyed in reverse. One object
 // owns them so that a test can run several participants in one process.
@@ -21,6 +33,7 @@ struct AppObjects {
     std::string nick;
     // The port that "serve" binds and "connect" reaches; only tests choose another.
     int port = CHAT_PORT;
+    std::optional<PendingLogin> pending_login;
 };
 
 // The chat application: typed lines, and what every frame makes of the network.
@@ -39,6 +52,7 @@ class ChatApp {
     void serve();
     void chat(const std::string& line);
     void show(const Delivery& delivery);
+    void watch_login(float elapsed);
 
     AppObjects& app;
 };

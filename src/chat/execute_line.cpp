@@ -69,7 +69,9 @@ void ChatApp::connect(const std::string& line) {
         app.chat_log.add_line("Connected.", LineStyle::notice);
         app.net_node.send_login(app.nick);
         app.chat_log.add_line("Logging in.", LineStyle::notice);
+        app.pending_login = PendingLogin{host};
     } else {
+        app.pending_login.reset();
         app.chat_log.add_line("Could not Connect", LineStyle::notice);
     }
 }

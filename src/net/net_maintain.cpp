@@ -11,7 +11,9 @@ void NetNode::maintain(float elapsed) {
         Peer& peer = peers[position];
         peer.idle_time += elapsed;
         peer.ping_timer += elapsed;
-        if (peer.idle_time > TIMEOUT_SECONDS) {
+        peer.unacknowledged_wait =
+            peer.channel.reliable_queue.empty() ? 0.0F : peer.unacknowledged_wait + elapsed;
+        if (peer.idle_time > TIMEOUT_SECONDS || peer.overdue()) {
             if (time_out(position)) {
                 return;
             }
@@ -34,6 +36,12 @@ bool NetNode::time_out(std::size_t position) {
         clear_peers();
         endpoint.close_socket();
         return true;
+    }
+    if (!peers[position].announced) {
+        // A login that never confirmed was never shown or announced: it leaves unseen.
+        ++counters.abandoned_logins;
+        remove_peer(position);
+        return false;
     }
     announce_timeout(position);
     notices.push_back(peers[position].name + " Timed Out");

@@ -20,6 +20,10 @@ void NetNode::remove_peer(std::size_t position) {
     if (position < peers.size()) {
         peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
     }
+    // A crowd that has left gives its room back; a table that merely breathes keeps it.
+    if (peers.capacity() > MAX_PEERS / 4 && peers.size() < peers.capacity() / 4) {
+        peers.shrink_to_fit();
+    }
 }
 
 void NetNode::clear_peers() {
@@ -73,10 +77,12 @@ void NetNode::change_name(std::string_view new_name) {
 }
 
 void NetNode::broadcast_logout() {
-    queue_to_each(false, std::nullopt, [&](NetMessage& message) {
+    // Also to logins not yet confirmed: they were answered, so they may know this node.
+    for (Peer& peer : peers) {
+        NetMessage& message = peer.channel.queue_message(false);
         message.kind = KIND_LOGOUT;
         set_text(message, name);
-    });
+    }
 }
 
 void NetNode::announce_timeout(std::size_t timed_out) {

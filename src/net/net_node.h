@@ -18,12 +18,27 @@ namespace tw {
 inline constexpr float TIMEOUT_SECONDS = 10.0F;
 inline constexpr float PING_INTERVAL = 5.0F;
 inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
+// Far above what a LAN's chat needs; a login beyond it is not answered.
+inline constexpr std::size_t MAX_PEERS = 256;
+// Logins waiting for the ack of their answer. Each such peer is sent its answer every 2 s
+// and is dropped after 10 s of silence, so a host forging logins from any number of
+// addresses gets at most this many answers per resend interval, and half the table stays
+// for clients that did confirm. A whole classroom connecting in the same second fits.
+inline constexpr std::size_t MAX_UNCONFIRMED_PEERS = MAX_PEERS / 2;
 
 // What receive hands to the application: the message and the position of its sender in
 // the peer table (nothing when the sender has just left it, as after a logout).
 struct Delivery {
     NetMessage message;
     std::optional<std::size_t> peer;
+};
+
+// What one receive call did: whether it took a datagram from the socket at all, and
+// what that datagram delivers. A datagram taken but not delivered (a duplicate, junk)
+// is no reason to stop reading; an empty socket is.
+struct Reception {
+    bool taken = false;
+    std::optional<Delivery> delivery;
 };
 
 // Counted instead of logged, so that tests and benchmarks can see what was dropped.
@@ -33,6 +48,12 @@ struct NetCounters {
     std::uint64_t dropped_unknown = 0;
     std::uint64_t duplicates = 0;
     std::uint64_t sent = 0;
+    // Logins not admitted because the table or its unconfirmed places were full.
+    std::uint64_t refused_logins = 0;
+    // Datagrams other than acks, logins and logouts from a login not yet confirmed.
+    std::uint64_t dropped_unconfirmed = 0;
+    // Logins that never acknowledged their answer and were let go without a word.
+    std::uint64_t abandoned_logins = 0;
 };
 
 // Where a datagram goes: a peer's address, or nothing for the socket's connected default.
@@ -58,9 +79,8 @@ class NetNode {
     void clear_peers();
     std::optional<std::size_t> find_peer(std::string_view address_text) const;
 
-    // Takes one datagram from the socket and dispatches it. Nothing when no datagram was
-    // waiting or the one taken is not to be delivered; the caller stops at the first nothing.
-    std::optional<Delivery> receive();
+    // Takes at most one datagram from the socket and dispatches it.
+    Reception receive();
     // The session work for one datagram from `source`, without any socket.
     std::optional<Delivery> dispatch(std::span<const std::uint8_t> datagram,
                                      const SocketAddress& source);
@@ -85,13 +105,15 @@ class NetNode {
   private:
     bool transmit(const WireRecord& record);
     std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
+    bool may_admit_login() const;
+    void confirm_login(std::size_t sender, NetMessage& message);
     bool acknowledge(Peer& peer, const NetMessage& message);
     void handle_kind(std::size_t sender, NetMessage& message,
                      std::optional<std::size_t>& delivered_peer);
-    void handle_logout(std::size_t sender, const NetMessage& message,
+    void handle_logout(std::size_t sender, NetMessage& message,
                        std::optional<std::size_t>& delivered_peer);
     void handle_name_change(std::size_t sender, const NetMessage& message);
-    void handle_login(std::size_t sender, const NetMessage& message);
+    void handle_login(std::size_t sender, NetMessage& message);
     void relay_chat(std::size_t sender, const NetMessage& message);
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
@@ -103,11 +125,12 @@ class NetNode {
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};
 };
 
-// Queues one message to every peer in table order, each with that peer's own next id.
+// Queues one message to every announced peer in table order, each with that peer's own
+// next id.
 template <typename Fill>
 inline void NetNode::queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill) {
     for (std::size_t i = 0; i < peers.size(); ++i) {
-        if (except && *except == i) {
+        if ((except && *except == i) || !peers[i].announced) {
             continue;
         }
         fill(peers[i].channel.queue_message(reliable));

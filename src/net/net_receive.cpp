@@ -11,14 +11,19 @@ bool admits_unknown_sender(std::int32_t kind) {
     return kind == KIND_LOGIN || kind == KIND_LOGIN_ACCEPTED;
 }
 
+// All that a login not yet confirmed may do: acknowledge its answer, log in, leave.
+bool heard_before_confirmation(std::int32_t kind) {
+    return kind == KIND_ACK || kind == KIND_LOGIN || kind == KIND_LOGOUT;
+}
+
 }  // namespace
 
-std::optional<Delivery> NetNode::receive() {
+Reception NetNode::receive() {
     const auto datagram = endpoint.receive_from(receive_buffer);
     if (!datagram) {
-        return std::nullopt;
+        return {};
     }
-    return dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source);
+    return {true, dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source)};
 }
 
 std::optional<Delivery> NetNode::dispatch(std::span<const std::uint8_t> datagram,
@@ -31,11 +36,19 @@ std::optional<Delivery> NetNode::dispatch(std::span<const std::uint8_t> datagram
     NetMessage& message = *decoded;
     const auto sender = admit_sender(message, source);
     if (!sender) {
-        ++counters.dropped_unknown;
+        return std::nullopt;
+    }
+    if (!peers[*sender].announced && !heard_before_confirmation(message.kind)) {
+        // Not even acknowledged: a real client sends nothing else before its login is
+        // answered, and what it did send is resent once it is in.
+        ++counters.dropped_unconfirmed;
         return std::nullopt;
     }
     ++counters.received;
-    peers[*sender].idle_time = 0.0F;
+    if (peers[*sender].announced) {
+        // An unconfirmed login shows it is alive only by acknowledging its answer.
+        peers[*sender].idle_time = 0.0F;
+    }
 
     bool duplicate = false;
     if (message.reliable != 0) {
@@ -65,21 +78,39 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         // restarted): its old session would keep sending to a dead port and take the new
         // process's ids for duplicates, so it starts afresh in the same place.
         if (is_server && message.kind == KIND_LOGIN && !(peers[*known].address == source)) {
+            if (!may_admit_login()) {
+                ++counters.refused_logins;
+                return std::nullopt;
+            }
             Peer fresh;
             fresh.address_text = std::string(text.view());
             fresh.address = source;
+            fresh.announced = false;
             peers[*known] = std::move(fresh);
         }
         return known;
     }
     if (!admits_unknown_sender(message.kind)) {
+        ++counters.dropped_unknown;
+        return std::nullopt;
+    }
+    const bool login = is_server && message.kind == KIND_LOGIN;
+    if (peers.size() >= MAX_PEERS || (login && !may_admit_login())) {
+        ++counters.refused_logins;
         return std::nullopt;
     }
     Peer admitted;
     admitted.address_text = std::string(text.view());
     admitted.address = source;
+    admitted.announced = !login;
     add_peer(admitted);
     return peers.size() - 1;
+}
+
+bool NetNode::may_admit_login() const {
+    const auto waiting =
+        std::count_if(peers.begin(), peers.end(), [](const Peer& peer) { return !peer.announced; });
+    return static_cast<std::size_t>(waiting) < MAX_UNCONFIRMED_PEERS;
 }
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
@@ -107,12 +138,12 @@ void NetNode::handle_kind(std::size_t sender, NetMessage& message,
             peer.round_trip = clock - get_f32(message.text);
             break;
         case KIND_ACK: {
-            auto& queue = peer.channel.reliable_queue;
             const std::int32_t acked = get_i32(message.text);
-            const auto found = std::find_if(queue.begin(), queue.end(),
-                                            [&](const NetMessage& m) { return m.id == acked; });
-            if (found != queue.end()) {
-                queue.erase(found);
+            if (peer.acknowledged(acked) && peer.login_answer == acked) {
+                peer.login_answer.reset();
+                if (!peer.announced) {
+                    confirm_login(sender, message);
+                }
             }
             break;
         }
@@ -140,11 +171,17 @@ void NetNode::handle_kind(std::size_t sender, NetMessage& message,
     }
 }
 
-void NetNode::handle_logout(std::size_t sender, const NetMessage& message,
+void NetNode::handle_logout(std::size_t sender, NetMessage& message,
                             std::optional<std::size_t>& delivered_peer) {
     const std::string departed = peers[sender].name;
+    const bool announced = peers[sender].announced;
     remove_peer(sender);
     delivered_peer.reset();
+    if (!announced) {
+        // Nobody was told it came, so nobody is told it went.
+        message.length = 0;
+        return;
+    }
     if (!is_server) {
         return;
     }
@@ -169,18 +206,41 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
     notices.push_back(notice);
 }
 
-void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
+void NetNode::handle_login(std::size_t sender, NetMessage& message) {
     Peer& peer = peers[sender];
     peer.name = read_text(message);
+    // Shown and announced when the answer is acknowledged, not before.
+    message.length = 0;
+    if (peer.login_answer) {
+        // The answer already waits for its ack: another copy would only pile up.
+        return;
+    }
     NetMessage& accepted = peer.channel.queue_message(true);
     accepted.kind = KIND_LOGIN_ACCEPTED;
     set_text(accepted, name);
+    peer.login_answer = accepted.id;
+    peer.login_reserved = message.reserved;
+}
+
+void NetNode::confirm_login(std::size_t sender, NetMessage& message) {
+    Peer& peer = peers[sender];
+    peer.announced = true;
+    peer.idle_time = 0.0F;
     const std::string newcomer = peer.name;
     queue_to_each(true, sender, [&](NetMessage& announce) {
         announce.kind = KIND_PEER_LOGGED_IN;
-        announce.reserved = message.reserved;
+        announce.reserved = peer.login_reserved;
         set_text(announce, newcomer);
     });
+    // The acknowledgement is handed on as the login it completes, which is what the
+    // application shows.
+    NetMessage login;
+    login.id = message.id;
+    login.kind = KIND_LOGIN;
+    login.reliable = message.reliable;
+    login.reserved = peer.login_reserved;
+    set_text(login, newcomer);
+    message = login;
 }
 
 void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {

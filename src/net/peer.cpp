@@ -1,6 +1,29 @@
 #include "net/peer.h"
 
+#include <algorithm>
+
 namespace tw {
+
+bool Peer::acknowledged(std::int32_t id) {
+    auto& queue = channel.reliable_queue;
+    const auto found =
+        std::find_if(queue.begin(), queue.end(), [id](const NetMessage& m) { return m.id == id; });
+    if (found == queue.end()) {
+        return false;
+    }
+    // The next message in line was queued later, so its wait starts over: the limit holds
+    // whichever message is oldest, not how long the peer has been owing anything.
+    if (found == queue.begin()) {
+        unacknowledged_wait = 0.0F;
+    }
+    queue.erase(found);
+    return true;
+}
+
+bool Peer::overdue() const {
+    return unacknowledged_wait > UNACKNOWLEDGED_LIMIT ||
+           channel.reliable_queue.size() + channel.outbox.size() > QUEUE_LIMIT;
+}
 
 void Peer::schedule_resends(float elapsed) {
     // queue_message appends to the outbox only, so walking the reliable queue by index

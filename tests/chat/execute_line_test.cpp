@@ -65,6 +65,37 @@ TEST_F(Interpreter, NickThenConnectLogsIn) {
     EXPECT_EQ(read_text(*login), "bob");
 }
 
+// A login nobody answers is reported once, after ten seconds of frames, naming the host
+// and the port a firewall must let through; an answer that comes later is still taken.
+TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
+    me.type("nick bob");
+    me.type("connect 127.0.0.30");
+    const auto login = next_datagram();
+    ASSERT_TRUE(login.has_value());
+    const std::string notice =
+        "No answer from 127.0.0.30: is UDP port " + std::to_string(me.objects.port) + " open?";
+    for (int frame = 0; frame < 10; ++frame) {
+        me.step(1.0F);
+    }
+    EXPECT_FALSE(me.saw(notice)) << "ten seconds exactly are not yet too long";
+    me.step(0.5F);
+    me.step(30.0F);
+    EXPECT_EQ(me.count(notice), 1U);
+
+    NetMessage accepted;
+    accepted.id = 10;
+    accepted.reliable = 1;
+    accepted.kind = KIND_LOGIN_ACCEPTED;
+    set_text(accepted, "srv");
+    server.set_destination(me.objects.net_node.endpoint.local_address().value_or(SocketAddress{}));
+    ASSERT_TRUE(server.send_raw(accepted.encode()));
+    for (int frame = 0; frame < 100 && !me.saw("Login Accepted by srv"); ++frame) {
+        me.step(0.0F);
+        static_cast<void>(me.objects.net_node.endpoint.wait_readable(10));
+    }
+    EXPECT_TRUE(me.saw("Login Accepted by srv"));
+}
+
 TEST_F(Interpreter, ConnectTakesTheLastWordAsHost) {
     me.type("nick bob");
     me.type("connect to the 127.0.0.30");

@@ -137,5 +137,32 @@ TEST_F(Reactions, DuplicateChatIsShownOnce) {
     EXPECT_EQ(me.count("<srv> only once"), 1U);
 }
 
+// A datagram that is taken but not delivered (here a duplicate) does not end the frame's
+// reading: the line behind it is shown in the same frame.
+TEST_F(Reactions, LineBehindADuplicateIsShownInTheSameFrame) {
+    const NetMessage chat = make(KIND_CHAT, "first");
+    send(chat);
+    send(chat);
+    send(make(KIND_CHAT, "second"));
+    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    me.step(0.0F);
+    EXPECT_TRUE(me.saw("<srv> second"));
+}
+
+// A frame reads at most its budget, so a flood leaves time for the rest of the frame;
+// what is left is read by the next frames, none of it lost.
+TEST_F(Reactions, AFrameReadsAtMostItsBudget) {
+    const std::uint64_t before = me.objects.net_node.counters.received;
+    const std::size_t flood = RECEIVE_BUDGET + 44;
+    for (std::size_t i = 0; i < flood; ++i) {
+        send(make(KIND_PING, "", false));
+    }
+    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    me.step(0.0F);
+    EXPECT_EQ(me.objects.net_node.counters.received - before, RECEIVE_BUDGET);
+    me.step(0.0F);
+    EXPECT_EQ(me.objects.net_node.counters.received - before, flood);
+}
+
 }  // namespace
 }  // namespace tw

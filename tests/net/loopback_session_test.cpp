@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -33,15 +34,22 @@ class LoopbackSession : public ::testing::Test {
         ASSERT_TRUE(client.endpoint.connect_with_timeout("127.0.0.10", port, 5000));
         client.name = nick;
         client.send_login(nick);
-        ASSERT_TRUE(pump([&] { return !client.peers.empty(); }));
+        // In once the server has seen its answer acknowledged and shows the login.
+        ASSERT_TRUE(pump([&] {
+            const auto shown = texts(server, KIND_LOGIN);
+            return !client.peers.empty() &&
+                   std::find(shown.begin(), shown.end(), nick) != shown.end();
+        }));
     }
 
     // One frame on every node: drain the socket, then a maintenance pass.
     bool pump(const std::function<bool()>& done, int frames = 200) {
         for (int frame = 0; frame < frames && !done(); ++frame) {
             for (auto* node : {&server, &ann, &bob}) {
-                while (auto delivery = node->receive()) {
-                    delivered[node].push_back(delivery->message);
+                for (auto got = node->receive(); got.taken; got = node->receive()) {
+                    if (got.delivery) {
+                        delivered[node].push_back(got.delivery->message);
+                    }
                 }
                 node->maintain(0.01F);
             }

@@ -244,5 +244,135 @@ TEST_F(ServerSession, NextDueTimeFollowsTheEarliestTimer) {
     EXPECT_EQ(harness.node.seconds_until_due(), RESEND_INTERVAL);
 }
 
+namespace hostile {
+
+// What a live client does each second: it pings, and acknowledges all that is queued for
+// it (as it would acknowledge every copy that reached it).
+void keep_alive(NodeHarness& server, const SocketAddress& from, std::int32_t& next_id) {
+    const auto position = server.node.find_peer(address_text(from.ip));
+    if (!position) {
+        return;
+    }
+    std::vector<std::int32_t> pending;
+    for (const NetMessage& message : server.node.peers[*position].channel.reliable_queue) {
+        pending.push_back(message.id);
+    }
+    for (const std::int32_t id : pending) {
+        NetMessage ack = make_message(KIND_ACK, next_id++, false);
+        ack.length = 1;
+        put_i32(ack.text, id);
+        server.deliver(ack, from);
+    }
+    NetMessage ping = make_message(KIND_PING, next_id++, false);
+    ping.length = 1;
+    server.deliver(ping, from);
+}
+
+SocketAddress fake(std::size_t index) {
+    return SocketAddress{ipv4(127, 9, static_cast<std::uint8_t>(index / 250),
+                              static_cast<std::uint8_t>(index % 250 + 1)),
+                         5000};
+}
+
+}  // namespace hostile
+
+// A peer that keeps sending but never acknowledges is given up after 30 s like a silent one.
+TEST_F(ServerSession, PeerThatNeverAcknowledgesTimesOutAfterThirtySeconds) {
+    std::int32_t id = 1000;
+    harness.node.broadcast_chat("anyone there?", true);
+    for (int second = 1; second <= 31; ++second) {
+        hostile::keep_alive(harness, b, id);
+        hostile::keep_alive(harness, c, id);
+        NetMessage ping = make_message(KIND_PING, id++, false);
+        ping.length = 1;
+        harness.deliver(ping, a);
+        harness.node.maintain(1.0F);
+        if (second == 30) {
+            EXPECT_EQ(harness.node.peers.size(), 3U) << "30 s exactly is not yet too long";
+        }
+    }
+    ASSERT_EQ(harness.node.peers.size(), 2U);
+    EXPECT_EQ(harness.node.peers[0].name, "bob");
+    ASSERT_EQ(harness.node.notices.size(), 1U);
+    EXPECT_EQ(harness.node.notices[0], "ann Timed Out");
+    EXPECT_EQ(harness.node.peers[1].channel.reliable_queue.back().kind, KIND_PEER_TIMED_OUT);
+}
+
+// A peer whose queue passes its bound is timed out, not a message dropped.
+TEST_F(ServerSession, PeerWhoseQueuePassesTheBoundIsTimedOut) {
+    std::int32_t id = 1000;
+    for (std::size_t line = 0; line < QUEUE_LIMIT && harness.node.peers.size() == 3U; ++line) {
+        harness.deliver(make_message(KIND_CHAT, id++, true, "spam"), b);
+        hostile::keep_alive(harness, c, id);
+        harness.flush();
+    }
+    ASSERT_EQ(harness.node.peers.size(), 2U);
+    EXPECT_EQ(harness.node.peers[0].name, "bob");
+    EXPECT_EQ(harness.node.peers[1].name, "cat");
+    EXPECT_EQ(harness.node.notices.back(), "ann Timed Out");
+}
+
+// 1,000 hosts log in and send something every 4 s for 20 s without ever acknowledging.
+// The real clients hear nothing of them, the server sends few datagrams per datagram of
+// the attack, and 35 s later the table holds only the real clients again.
+TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) {
+    constexpr std::size_t FAKES = 1000;
+    constexpr int FRAMES_PER_SECOND = 10;
+    std::int32_t id = 1000;
+    std::uint64_t attack = 0;
+    std::size_t peak_peers = 0;
+    std::size_t announced_to_ann = 0;
+    const std::uint64_t sent_before = harness.node.counters.sent;
+    for (int frame = 0; frame < 55 * FRAMES_PER_SECOND; ++frame) {
+        const int second = frame / FRAMES_PER_SECOND;
+        // Each fake speaks once every 4 s, a tenth of them in each frame of a second.
+        for (std::size_t f = 0; second < 20 && f < FAKES; ++f) {
+            if (static_cast<int>(f % (4 * FRAMES_PER_SECOND)) == frame % (4 * FRAMES_PER_SECOND)) {
+                const bool first = frame < 4 * FRAMES_PER_SECOND;
+                harness.deliver(make_message(first ? KIND_LOGIN : KIND_PING, id++, !first,
+                                             "fake" + std::to_string(f)),
+                                hostile::fake(f));
+                ++attack;
+            }
+        }
+        if (frame % FRAMES_PER_SECOND == 0) {
+            for (const SocketAddress& real : {a, b, c}) {
+                hostile::keep_alive(harness, real, id);
+            }
+        }
+        for (const NetMessage& m : harness.node.peers[0].channel.reliable_queue) {
+            announced_to_ann += m.kind == KIND_PEER_LOGGED_IN ? 1U : 0U;
+        }
+        peak_peers = std::max(peak_peers, harness.node.peers.size());
+        harness.node.maintain(1.0F / FRAMES_PER_SECOND);
+        harness.take();
+    }
+    const auto sent = harness.node.counters.sent - sent_before;
+    EXPECT_EQ(announced_to_ann, 0U);
+    EXPECT_LE(peak_peers, MAX_PEERS);
+    EXPECT_GT(harness.node.counters.refused_logins, 0U);
+    EXPECT_LT(static_cast<double>(sent) / static_cast<double>(attack), 50.0);
+    ASSERT_EQ(harness.node.peers.size(), 3U);
+    EXPECT_TRUE(harness.node.notices.empty()) << "the fakes came and went unseen";
+}
+
+// One address logging in again and again with fresh ids, never acknowledging: one answer
+// waits for it at a time, and every login costs at most its own acknowledgement.
+TEST(HostileLogins, RepeatedLoginsFromOneAddressKeepOneAnswerWaiting) {
+    NodeHarness server(true);
+    std::size_t longest_queue = 0;
+    for (std::int32_t id = 1; id <= 20000; ++id) {
+        server.deliver(make_message(KIND_LOGIN, id, true, "again"), host(20));
+        if (id % 100 == 0) {
+            for (const Peer& peer : server.node.peers) {
+                longest_queue = std::max(longest_queue, peer.channel.reliable_queue.size());
+            }
+            server.node.maintain(0.04F);
+        }
+    }
+    EXPECT_LE(longest_queue, 1U);
+    EXPECT_LT(server.node.counters.sent, 22000U);
+}
+
 }  // namespace
 }  // namespace tw

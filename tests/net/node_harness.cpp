@@ -50,8 +50,20 @@ std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind) {
     return matching;
 }
 
+std::optional<Delivery> confirm(NodeHarness& server, const SocketAddress& from) {
+    const auto position = server.node.find_peer(address_text(from.ip));
+    if (!position || !server.node.peers[*position].login_answer) {
+        return std::nullopt;
+    }
+    NetMessage ack = make_message(KIND_ACK, 10, false);
+    ack.length = 1;
+    put_i32(ack.text, *server.node.peers[*position].login_answer);
+    return server.deliver(ack, from);
+}
+
 void log_in(NodeHarness& server, const std::string& name, const SocketAddress& from) {
     server.deliver(make_message(KIND_LOGIN, 0, true, name), from);
+    confirm(server, from);
     server.flush();
 }
 

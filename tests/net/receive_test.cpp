@@ -59,8 +59,8 @@ TEST(Dispatch, LongDatagramIsReadFromItsFirstEightyEightBytes) {
     std::copy(login.begin(), login.end(), datagram.begin());
     datagram.fill(0xFF);
     std::copy(login.begin(), login.end(), datagram.begin());
-    const auto delivered = harness.node.dispatch(datagram, host(11));
-    ASSERT_TRUE(delivered.has_value());
+    harness.node.dispatch(datagram, host(11));
+    ASSERT_EQ(harness.node.peers.size(), 1U);
     EXPECT_EQ(harness.node.peers[0].name, "ann");
 }
 
@@ -186,16 +186,21 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     log_in(server, "ann", host(11));
     NetMessage login = make_message(KIND_LOGIN, 0, true, "bob");
     login.reserved = 5;
-    const auto delivered = server.deliver(login, host(12));
-    ASSERT_TRUE(delivered.has_value());
-    EXPECT_EQ(read_text(delivered->message), "bob");
+    EXPECT_FALSE(server.deliver(login, host(12)).has_value()) << "shown once confirmed";
     const auto& to_bob = server.node.peers[1].channel.reliable_queue;
     ASSERT_EQ(to_bob.size(), 1U);
     EXPECT_EQ(to_bob[0].kind, KIND_LOGIN_ACCEPTED);
     EXPECT_EQ(read_text(to_bob[0]), "boss");
     EXPECT_EQ(to_bob[0].reserved, 0);
+    EXPECT_TRUE(server.node.peers[0].channel.reliable_queue.empty()) << "not announced yet";
+
+    // The client acknowledges the answer: now it is shown and announced.
+    const auto delivered = confirm(server, host(12));
+    ASSERT_TRUE(delivered.has_value());
+    EXPECT_EQ(delivered->message.kind, KIND_LOGIN);
+    EXPECT_EQ(read_text(delivered->message), "bob");
     const auto& to_ann = server.node.peers[0].channel.reliable_queue;
-    ASSERT_FALSE(to_ann.empty());
+    ASSERT_EQ(to_ann.size(), 1U);
     EXPECT_EQ(to_ann.back().kind, KIND_PEER_LOGGED_IN);
     EXPECT_EQ(read_text(to_ann.back()), "bob");
     EXPECT_EQ(to_ann.back().reserved, 5);
@@ -205,7 +210,7 @@ TEST(ServerLogin, HostileLengthIsReadWithinTheArea) {
     NodeHarness server(true);
     NetMessage login = make_message(KIND_LOGIN, 0, true, "ann");
     login.length = 5000;
-    EXPECT_TRUE(server.deliver(login, host(11)).has_value());
+    server.deliver(login, host(11));
     EXPECT_EQ(server.node.peers[0].name, "ann");
 
     NetMessage negative = make_message(KIND_LOGIN, 0, true, "bob");
@@ -223,27 +228,26 @@ TEST(ServerLogin, LoginFromNewPortStartsFreshSession) {
     NodeHarness server(true);
     log_in(server, "ann", host(11, 40001));
     log_in(server, "bob", host(12, 40002));
+    EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "old"), host(11, 40001)));
     Peer& old = server.node.peers[0];
-    old.received_ids[10] = 1;
     old.channel.queue_message(true);
     old.idle_time = 4.0F;
 
-    const auto delivered =
-        server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 50000));
-    ASSERT_TRUE(delivered.has_value()) << "a restarted client's login is a first login";
+    server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 50000));
+    ASSERT_TRUE(confirm(server, host(11, 50000))) << "a restarted client's login is a first login";
     ASSERT_EQ(server.node.peers.size(), 2U);
     const Peer& fresh = server.node.peers[0];
     EXPECT_EQ(fresh.address, host(11, 50000));
-    EXPECT_EQ(fresh.received_ids.count(10), 0U);
     EXPECT_EQ(fresh.idle_time, 0.0F);
-    ASSERT_EQ(fresh.channel.reliable_queue.size(), 1U);
-    EXPECT_EQ(fresh.channel.reliable_queue[0].kind, KIND_LOGIN_ACCEPTED);
-    EXPECT_EQ(fresh.channel.reliable_queue[0].id, 11) << "id 10 went to the acknowledgement";
+    EXPECT_TRUE(fresh.channel.reliable_queue.empty()) << "the old session's queue is gone";
 
     const auto sent = server.flush();
     const auto acks = of_kind(sent, KIND_ACK);
     ASSERT_EQ(acks.size(), 1U);
     EXPECT_EQ(acks[0].to, host(11, 50000));
+    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    ASSERT_FALSE(to_bob.empty());
+    EXPECT_EQ(to_bob.back().kind, KIND_PEER_LOGGED_IN) << "bob learns that ann is back";
     // The new process's first chat line is not mistaken for the old one's.
     EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "back"), host(11, 50000)));
 }

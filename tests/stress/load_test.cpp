@@ -61,20 +61,18 @@ long max_rss_kb() {
     return usage.ru_maxrss;
 }
 
-// What the server's session state holds: the bytes of its peer records and of the
-// storage its queues have claimed, and how many received ids it remembers.
+// What the server's session state holds: the bytes of its peer records (remembered ids
+// included, a fixed window in each) and of the storage its queues have claimed.
 struct SessionState {
     std::size_t queue_bytes = 0;
-    std::size_t remembered_ids = 0;
 };
 
 SessionState session_state(const NetNode& node) {
-    SessionState state{node.peers.capacity() * sizeof(Peer), 0};
+    SessionState state{node.peers.capacity() * sizeof(Peer)};
     for (const Peer& peer : node.peers) {
         state.queue_bytes +=
             (peer.channel.reliable_queue.capacity() + peer.channel.outbox.capacity()) *
             sizeof(NetMessage);
-        state.remembered_ids += peer.received_ids.size();
     }
     return state;
 }
@@ -128,7 +126,6 @@ class HundredClients : public ::testing::Test {
         clock += test::FRAME_SECONDS;
         const SessionState now = session_state(server.objects.net_node);
         peak.queue_bytes = std::max(peak.queue_bytes, now.queue_bytes);
-        peak.remembered_ids = std::max(peak.remembered_ids, now.remembered_ids);
         if (tally) {
             tally->observe(clock);
         }
@@ -204,7 +201,7 @@ TEST_F(HundredClients, EveryLineReachesEveryOtherParticipantOnceWithoutTimeOuts)
         "[ figures  ] load: %d clients x %d lines, %zu deliveries in %.1f s wall, %.2f s "
         "simulated; %llu datagrams sent (%.2f per delivery), server sent %llu received %llu "
         "duplicates %llu; latency median %.3f s p99 %.3f s; server peers and queues peak %zu "
-        "bytes, %zu received ids; process max RSS grew %ld KB; kernel receive-buffer drops "
+        "bytes; process max RSS grew %ld KB; kernel receive-buffer drops "
         "%lld\n",
         CLIENTS, LINES_EACH, tally->deliveries(), wall, clock - chat_start,
         static_cast<unsigned long long>(datagrams_sent() - sent_before),
@@ -213,8 +210,7 @@ TEST_F(HundredClients, EveryLineReachesEveryOtherParticipantOnceWithoutTimeOuts)
         static_cast<unsigned long long>(at_server.sent),
         static_cast<unsigned long long>(at_server.received),
         static_cast<unsigned long long>(at_server.duplicates), latency.median, latency.p99,
-        peak.queue_bytes, peak.remembered_ids, max_rss_kb() - rss_before,
-        drops_since(drops_before));
+        peak.queue_bytes, max_rss_kb() - rss_before, drops_since(drops_before));
     RecordProperty("wall_seconds", std::to_string(wall));
     RecordProperty("server_queue_peak_bytes", std::to_string(peak.queue_bytes));
 }
