@@ -30,6 +30,7 @@ CHAT_INTERVAL_S = 0.001
 CHAT_LINES_AT_MOST = 10000
 JUNK_PER_LINE = 20
 LONG_HOST = 4992               # "connect " and this many characters: 5,000 typed
+TYPING_PIECE = 599             # (LONG_HOST - 200) / 8: the middle is typed in 8 pieces
 # TW_FLOOD_S=15 gives the figure of the robustness notes; 5 s keeps the test short.
 FLOOD_S = float(os.environ.get("TW_FLOOD_S", "5"))
 PING_INTERVAL_S = 0.25
@@ -109,7 +110,9 @@ class HostileDisplay(twkit.WindowTestCase):
         started = self.xserver_cpu()
         self.xserver.xdotool("type", "--delay", "0", "w" * 100)
         first_hundred = self.xserver_cpu() - started
-        self.xserver.xdotool("type", "--delay", "0", "w" * (LONG_HOST - 200))
+        # In pieces: each xdotool call must end within the toolkit's bound.
+        for _ in range((LONG_HOST - 200) // TYPING_PIECE):
+            self.xserver.xdotool("type", "--delay", "0", "w" * TYPING_PIECE)
         started = self.xserver_cpu()
         self.xserver.xdotool("type", "--delay", "0", "w" * 100)
         last_hundred = self.xserver_cpu() - started
