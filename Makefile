@@ -1,15 +1,23 @@
 # Two commands for a fresh Debian machine, run as root:
 #   make run   installs what is missing, builds and opens the window
 #   make test  installs what is missing, builds with sanitizers and runs every test
+# and the everyday loop while changing the code:
+#   make check builds with sanitizers and runs every unit, loopback and window test
 
 JOBS        ?= 2
 BUILD_TEST  := build
 BUILD_RUN   := build-run
-DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-               libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format
-DEPS_TEST   := xvfb xfonts-base xauth xdotool x11-utils imagemagick python3 clang libclang-rt-dev
+BUILD_CLANG := build-clang
+# What building and running the window needs; the tests and benchmarks add their own.
+DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
+DEPS_BENCH  := libbenchmark-dev
+DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
+               imagemagick python3 clang libclang-rt-dev
+# The sanitizer build of make check and make test; the window program is required there.
+CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
+               -DTAMBLEWICK_WINDOW=ON
 
-.PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows window-cost
+.PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
 DEPS_WINE   := wine wine64
@@ -22,21 +30,37 @@ deps-test:
 	@./tools/install-deps $(DEPS_BUILD) $(DEPS_TEST)
 
 build: deps
-	cmake -S . -B $(BUILD_RUN) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF
+	cmake -S . -B $(BUILD_RUN) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
+	      -DTAMBLEWICK_WINDOW=ON
 	cmake --build $(BUILD_RUN) -j$(JOBS)
 
 run: build
 	./$(BUILD_RUN)/tamblewick
 
-# The tests also run the Windows build under Wine, so they need the cross compiler and wine.
+# Every unit, loopback and window test in the sanitizer build; no Wine, fuzzing or clang.
+check: deps-test
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=
+	cmake --build $(BUILD_TEST) -j$(JOBS)
+	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# The full suite: the tests also run the Windows build under Wine, so they need the cross
+# compiler and wine; then every target once more with clang, its unit tests, and fuzzing.
 test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE)
 test: deps-test
 	$(MAKE) windows
-	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
-	      -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+	$(MAKE) clang-test
 	./tools/run-fuzz $(FUZZ_SECONDS)
+
+# Every target built with clang as well (no sanitizers), so that neither compiler's
+# warnings can creep in; its unit tests run, the window tests only in the sanitizer build.
+clang-test: deps-test
+	cmake -S . -B $(BUILD_CLANG) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	      -DTAMBLEWICK_WINDOW=ON -DTAMBLEWICK_BENCH=ON
+	cmake --build $(BUILD_CLANG) -j$(JOBS)
+	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_windows?_'
 
 deps-windows:
 	@./tools/install-deps cmake make $(DEPS_WIN)
@@ -53,6 +77,7 @@ fuzz: deps-test
 
 # Benchmarks: prints the table and writes it as JSON.
 bench: deps
+	@./tools/install-deps $(DEPS_BENCH)
 	./tools/run-bench
 
 # CPU and frames per second of the release window, idle and under a chat load, on Xvfb.
@@ -60,7 +85,9 @@ window-cost: build
 	./tools/window-cost
 
 format:
+	@./tools/install-deps clang-format
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
+# Every build folder: the test, run, Windows, clang, fuzz and benchmark builds.
 clean:
-	rm -rf $(BUILD_TEST) $(BUILD_RUN) $(BUILD_WIN)
+	rm -rf $(BUILD_TEST) build-*/
