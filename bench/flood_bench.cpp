@@ -151,8 +151,8 @@ void BM_LoginFlood(benchmark::State& state) {
         for (int frame = 0; frame < frames_all; ++frame) {
             // Each address speaks once every 4 s, its turn spread over the period: a
             // login first, then logins again with fresh ids.
-            for (std::size_t f = frame % period; frame < frames_attack && f < fakes;
-                 f += static_cast<std::size_t>(period)) {
+            for (auto f = static_cast<std::size_t>(frame % period);
+                 frame < frames_attack && f < fakes; f += static_cast<std::size_t>(period)) {
                 NetMessage login;
                 login.id = frame;
                 login.reliable = 1;

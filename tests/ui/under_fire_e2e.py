@@ -293,9 +293,7 @@ class Cast:
         for ip in sorted(stranger_ips):
             self.sources["stranger"] += [(station.open(ip, acknowledges=False), ip)
                                          for _ in range(STRANGER_PORTS)]
-        # It acknowledges (a login is announced only once the newcomer has acknowledged
-        # its answer) but answers no ping, so it still falls silent and times out.
-        self.intruder = station.open(INTRUDER_IP, acknowledges=True)
+        self.intruder = station.open(INTRUDER_IP, acknowledges=False)
 
     def role(self, index):
         if index in self.good.values():
@@ -416,12 +414,17 @@ class UnderFire(twkit.WindowTestCase):
 
     def check_intruder_times_out(self, cast):
         """One more stranger logs in, with a name that fills the whole text area and has
-        no terminator, acknowledges its answer and then falls silent: the server
-        announces it and, after ten silent seconds, times it out. The good clients live
+        no terminator. It acknowledges the server's answer once, which confirms the login,
+        and then falls silent like every stranger: the server announces it, resends to it
+        unanswered and, after ten silent seconds, times it out. The good clients live
         through those seconds on the server's pings alone."""
         since = self.station.arrival_count()
         self.station.send(cast.intruder, twkit.record(twkit.KIND_LOGIN, INTRUDER_NAME,
                                                     message_id=0, reliable=1))
+        answer = self.station.wait_for(
+            "the answer to the intruder's login", cast.intruder,
+            lambda m: m.kind == twkit.KIND_LOGIN_ACCEPTED, since=since)
+        self.station.send(cast.intruder, twkit.ack_for(answer, 10))
         for name, index in cast.good.items():
             announced = self.station.wait_for(
                 f"the intruder's login announced to {name}", index,
