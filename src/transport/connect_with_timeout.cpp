@@ -1,5 +1,6 @@
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "transport/frame_timer.h"
@@ -49,8 +50,15 @@ bool SocketEndpoint::connect_with_timeout(const char* host, int port, int timeou
     }
 
     auto attempt = std::make_shared<ConnectAttempt>();
+    try {
+        std::thread(run_connect, request, attempt).detach();
+    } catch (const std::system_error&) {
+        // Out of threads (or of memory for one): the attempt fails like any other
+        // connect, and the program carries on.
+        sys::release_thread_handle(request.socket_handle);
+        return false;
+    }
     ++connect_threads_started;
-    std::thread(run_connect, request, attempt).detach();
 
     // A datagram connect returns at once, so this wait normally ends within a few turns.
     FrameTimer timer;

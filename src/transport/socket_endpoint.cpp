@@ -23,6 +23,7 @@ SocketHandle SocketEndpoint::open_socket(bool stream) {
     // The fresh socket has no connection yet, and a destination chosen for the old one
     // (as a server) would send a client's login to the wrong host.
     use_destination = 0;
+    reply_sources.clear();
     socket_handle = sys::open(stream);
     return socket_handle;
 }
@@ -41,7 +42,11 @@ bool SocketEndpoint::send_raw(std::span<const std::uint8_t> data) {
         return false;
     }
     const bool stream = socket_type == SOCKET_TYPE_STREAM;
-    return sys::send(socket_handle, stream, data, use_destination != 0 ? &destination : nullptr);
+    if (use_destination == 0) {
+        return sys::send(socket_handle, stream, data, nullptr, 0);
+    }
+    return sys::send(socket_handle, stream, data, &destination,
+                     reply_sources.local_for(destination));
 }
 
 int SocketEndpoint::close_socket() {
@@ -58,7 +63,11 @@ std::optional<ReceivedDatagram> SocketEndpoint::receive_from(std::span<std::uint
     if (!is_open()) {
         return std::nullopt;
     }
-    return sys::receive(socket_handle, buffer);
+    auto datagram = sys::receive(socket_handle, buffer);
+    if (datagram && datagram->local_ip != 0) {
+        reply_sources.remember(datagram->source, datagram->local_ip);
+    }
+    return datagram;
 }
 
 bool SocketEndpoint::wait_readable(int timeout_ms) const {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "transport/reply_sources.h"
 #include "transport/socket_address.h"
 
 namespace tw {
@@ -19,6 +20,8 @@ inline constexpr int SOCKET_TYPE_DATAGRAM = 2;
 struct ReceivedDatagram {
     std::size_t size = 0;
     SocketAddress source;
+    // The local address the datagram was sent to; 0 when the system did not say.
+    std::uint32_t local_ip = 0;
 };
 
 // The node's one socket. A thin layer over the platform's BSD sockets: it owns the
@@ -68,6 +71,7 @@ class SocketEndpoint {
 
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
+    ReplySources reply_sources;
 };
 
 // Starts the platform's socket library, asking for version 2.0; true only when that is

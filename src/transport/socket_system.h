@@ -18,10 +18,11 @@ SocketHandle open(bool stream);
 int close(SocketHandle handle);
 bool bind(SocketHandle handle, const SocketAddress& address);
 bool connect(SocketHandle handle, const SocketAddress& address);
-// Sends on a stream, to the connected default (`to` null) or to `to`; false on error.
+// Sends on a stream, to the connected default (`to` null) or to `to`, from the local
+// address `from_ip` when it is not 0; false on error.
 bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
-          const SocketAddress* to);
-// Takes one waiting datagram without blocking.
+          const SocketAddress* to, std::uint32_t from_ip);
+// Takes one waiting datagram without blocking, with the local address it was sent to.
 std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer);
 bool wait_readable(SocketHandle handle, int timeout_ms);
 std::optional<SocketAddress> local_address(SocketHandle handle);

@@ -3,6 +3,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstring>
+
 #include "transport/socket_native.h"
 #include "transport/socket_system.h"
 
@@ -25,10 +28,12 @@ void cleanup() {}
 SocketHandle open(bool stream) {
     const int handle = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (handle >= 0 && !stream) {
-        // A server's hundred clients acknowledge a burst of announcements in the same
-        // moment; the default buffer holds a few hundred datagrams and drops the rest.
-        // The system caps the size at its own maximum.
-        const int bytes = 4 << 20;
+        // Each datagram then says which local address it was sent to (see receive).
+        const int on = 1;
+        ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        // A server's frame may come late; bursts from many clients wait here meanwhile
+        // instead of being dropped. The system caps the size at its own maximum.
+        const int bytes = RECEIVE_BUFFER_BYTES;
         ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     }
     return handle;
@@ -48,8 +53,65 @@ bool connect(SocketHandle handle, const SocketAddress& address) {
     return ::connect(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) != -1;
 }
 
+namespace {
+
+// Room for the one control message that carries a datagram's local address.
+struct Control {
+    alignas(cmsghdr) std::array<std::uint8_t, CMSG_SPACE(sizeof(in_pktinfo))> bytes{};
+};
+
+msghdr message_of(sockaddr_in& address, iovec& part, Control& control) {
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes.data();
+    message.msg_controllen = control.bytes.size();
+    return message;
+}
+
+// A datagram to `to` that leaves from the local address `from_ip`.
+bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const SocketAddress& to,
+               std::uint32_t from_ip) {
+    sockaddr_in native = to_native(to);
+    iovec part{const_cast<std::uint8_t*>(data.data()), data.size()};
+    Control control{};
+    msghdr message = message_of(native, part, control);
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst.s_addr = htonl(from_ip);
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    return ::sendmsg(fd(handle), &message, 0) != -1;
+}
+
+// The local address that answers to this datagram's sender should leave from.
+std::uint32_t reply_source(msghdr& message) {
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(header), sizeof info);
+            // The kernel's choice for a reply: the destination address itself, or for a
+            // broadcast the receiving interface's own address.
+            return ntohl(info.ipi_spec_dst.s_addr);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
-          const SocketAddress* to) {
+          const SocketAddress* to, std::uint32_t from_ip) {
+    // An address that was local when the datagram came may have gone since: the
+    // system's own choice is then better than no answer.
+    if (!stream && to != nullptr && from_ip != 0 && send_from(handle, data, *to, from_ip)) {
+        return true;
+    }
     ssize_t result = -1;
     if (stream) {
         result = ::send(fd(handle), data.data(), data.size(), MSG_NOSIGNAL);
@@ -65,13 +127,15 @@ bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
 
 std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer) {
     sockaddr_in source{};
-    socklen_t source_size = sizeof source;
-    const ssize_t size = ::recvfrom(fd(handle), buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(&source), &source_size);
+    iovec part{buffer.data(), buffer.size()};
+    Control control{};
+    msghdr message = message_of(source, part, control);
+    const ssize_t size = ::recvmsg(fd(handle), &message, MSG_DONTWAIT);
     if (size < 0) {
         return std::nullopt;
     }
-    return ReceivedDatagram{static_cast<std::size_t>(size), from_native(source)};
+    return ReceivedDatagram{static_cast<std::size_t>(size), from_native(source),
+                            reply_source(message)};
 }
 
 bool wait_readable(SocketHandle handle, int timeout_ms) {

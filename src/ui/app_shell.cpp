@@ -39,7 +39,6 @@ int AppShell::run() {
 }
 
 void AppShell::run_frame() {
-    TextSurface& surface = window.begin_frame();
     FrameTimer& timer = objects.frame_timer;
     if (!timer.is_running()) {
         timer.start();
@@ -47,17 +46,34 @@ void AppShell::run_frame() {
     timer.tick();
     app.frame_step(timer.frame_time());
 
+    // Most frames only serve the network; the picture is made and copied only when what
+    // it shows changed or the window lost it, so a flood of datagrams that change nothing
+    // costs the display nothing.
+    const bool exposed = window.needs_redraw();
+    if (!view_changed && !exposed && objects.chat_log.added_count() == drawn_log_lines) {
+        return;
+    }
+    draw_picture();
+}
+
+void AppShell::draw_picture() {
+    TextSurface& surface = window.begin_frame();
+    const int width = window.client_width();
     if (window.has_native_menu()) {
-        draw_console(surface, objects.input_line, objects.chat_log);
+        draw_console(surface, width, objects.input_line, objects.chat_log);
     } else {
         OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
-        draw_console(console, objects.input_line, objects.chat_log);
-        menu_strip.draw(surface, window.client_width());
+        draw_console(console, width, objects.input_line, objects.chat_log);
+        menu_strip.draw(surface, width);
     }
     window.end_frame();
+    view_changed = false;
+    drawn_log_lines = objects.chat_log.added_count();
 }
 
 bool AppShell::handle_event(const WindowEvent& event) {
+    // Keys and clicks edit the prompt or the menu strip.
+    view_changed = true;
     if (const auto* key = std::get_if<KeyEvent>(&event)) {
         return handle_key(*key);
     }

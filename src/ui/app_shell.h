@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "chat/chat_app.h"
@@ -40,11 +41,16 @@ class AppShell {
     bool handle_key(const KeyEvent& key);
     bool handle_click(const ClickEvent& click);
     bool run_command(int command);
+    void draw_picture();
 
     WindowSystem& window;
     AppObjects& objects;
     ChatApp app;
     MenuStrip menu_strip;
+    // The picture on screen is out of date: the first frame, or an event since the last.
+    bool view_changed = true;
+    // The log's added_count() when the picture was last drawn.
+    std::uint64_t drawn_log_lines = 0;
 };
 
 }  // namespace tw

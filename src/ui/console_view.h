@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "chat/chat_log.h"
 #include "ui/text_surface.h"
@@ -24,8 +26,20 @@ Rgb line_colour(LineStyle style);
 // The text as the user sees it: notices get their prefix, chat lines are shown unchanged.
 std::string line_text(const LogLine& line);
 
-// Draws the prompt line and then the log, oldest line first. The surface is expected to
-// be freshly filled; nothing is erased here.
-void draw_console(TextSurface& surface, const std::string& input_line, const ChatLog& log);
+// Most bytes one row hands to the surface, even when they draw nothing (control bytes
+// may have no glyph), so that no row costs more than a screenful of text.
+inline constexpr std::size_t MAX_ROW_BYTES = 2048;
+// Rows never reach further right than this: text runs are measured in 16-bit pixels.
+inline constexpr int MAX_ROW_RIGHT = 30000;
+
+// How many leading bytes of `text`, drawn from x, are needed to fill the row up to
+// `right`: the byte that crosses the edge is kept, the rest could not be seen.
+std::size_t visible_length(TextSurface& surface, std::string_view text, int x, int right);
+
+// Draws the prompt line and then the log, oldest line first, each cut where it leaves a
+// surface `width` pixels wide. The surface is expected to be freshly filled; nothing is
+// erased here.
+void draw_console(TextSurface& surface, int width, const std::string& input_line,
+                  const ChatLog& log);
 
 }  // namespace tw

@@ -23,6 +23,8 @@ class TextSurface {
 
     virtual void draw_text(int x, int y, Rgb colour, std::string_view text) = 0;
     virtual void fill_rect(int x, int y, int width, int height, Rgb colour) = 0;
+    // How far the pen moves, in pixels, for one byte of text (never negative).
+    virtual int advance(unsigned char byte) = 0;
 };
 
 // A surface whose origin lies at (left, top) of another one, so that the console can be
@@ -38,6 +40,7 @@ class OffsetSurface final : public TextSurface {
     void fill_rect(int x, int y, int width, int height, Rgb colour) override {
         target.fill_rect(x + left, y + top, width, height, colour);
     }
+    int advance(unsigned char byte) override { return target.advance(byte); }
 
   private:
     TextSurface& target;

@@ -47,6 +47,9 @@ class WindowSystem {
     virtual int client_width() const = 0;
     // Copies the picture to the window in one operation.
     virtual void end_frame() = 0;
+    // True once after the window was exposed or resized: the next frame must draw even
+    // if nothing it shows has changed. The frame loop draws nothing otherwise.
+    virtual bool needs_redraw() = 0;
 
     // Takes one event that has already arrived, never waiting.
     virtual std::optional<WindowEvent> next_event() = 0;

@@ -3,10 +3,12 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 
 #include "transport/socket_endpoint.h"
 
@@ -86,6 +88,30 @@ TEST(SendRaw, DestinationIsUsedOnANeverConnectedSocket) {
     EXPECT_EQ(listener.buffer[16], 101);
 }
 
+// Every 127.x address is the host's own: a server on all of them must answer each
+// client from the address that client sent to, or its connected socket drops the answer.
+TEST(SendRaw, AnAnswerLeavesFromTheAddressTheQuestionCameTo) {
+    Listener server(0);
+    ASSERT_TRUE(server.bound);
+    const std::uint16_t port = server.address().port;
+    SocketEndpoint client;
+    client.set_local_ip(ipv4(127, 0, 0, 24));
+    client.open_socket(false);
+    ASSERT_TRUE(client.connect_with_timeout("127.0.0.5", port, 30000));
+    const std::array<std::uint8_t, 88> record{};
+    ASSERT_TRUE(client.send_raw(record));
+    const auto question = server.wait_for_datagram();
+    ASSERT_TRUE(question.has_value());
+
+    server.endpoint.set_destination(question->source);
+    ASSERT_TRUE(server.endpoint.send_raw(record));
+    ASSERT_TRUE(client.wait_readable(5000)) << "the answer never reached the client";
+    std::array<std::uint8_t, 100> buffer{};
+    const auto answer = client.receive_from(buffer);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->source, (SocketAddress{ipv4(127, 0, 0, 5), port}));
+}
+
 TEST(ConnectWithTimeout, UnresolvableHostFailsWithoutAThread) {
     SocketEndpoint endpoint;
     endpoint.open_socket(false);
@@ -107,6 +133,26 @@ TEST(ConnectWithTimeout, LoopbackConnectSetsTheDefaultDestination) {
     const auto got = listener.wait_for_datagram();
     ASSERT_TRUE(got.has_value());
     EXPECT_EQ(got->source.ip, ipv4(127, 0, 0, 22)) << "a participant leaves from its own address";
+}
+
+// No thread can be started when the process may not have another one; root ignores the
+// limit, so the child gives its rights up first. The connect must fail like any other,
+// not end the program.
+TEST(ConnectWithTimeout, AThreadThatCannotStartIsAFailedConnect) {
+    const auto connect_without_threads = [] {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) {
+            std::_Exit(3);
+        }
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) {
+            std::_Exit(4);
+        }
+        SocketEndpoint endpoint;
+        endpoint.open_socket(false);
+        const bool connected = endpoint.connect_with_timeout("127.0.0.1", 1210, 1000);
+        std::_Exit(!connected && endpoint.connect_threads_started == 0 ? 0 : 1);
+    };
+    EXPECT_EXIT(connect_without_threads(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ConnectWithTimeout, ClosedSocketCannotConnect) {

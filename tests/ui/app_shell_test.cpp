@@ -47,6 +47,7 @@ class ScriptedWindow final : public WindowSystem {
     }
     int client_width() const override { return 250; }
     void end_frame() override { ++frames_ended; }
+    bool needs_redraw() override { return std::exchange(exposed, false); }
     std::optional<WindowEvent> next_event() override {
         if (!event_ready) {
             return std::nullopt;
@@ -69,6 +70,7 @@ class ScriptedWindow final : public WindowSystem {
 
     test::RecordingSurface surface;
     bool native_menu = false;
+    bool exposed = false;
     std::deque<WindowEvent> script;
     std::vector<std::pair<std::intptr_t, int>> waits;
     bool event_ready = false;
@@ -139,6 +141,25 @@ TEST_F(AppShellTest, AWindowWithItsOwnMenuGetsTheConsoleAtTheTopAndAllKeys) {
     shell.run_frame();
     ASSERT_EQ(window.surface.texts.size(), 1U) << "no strip is drawn";
     EXPECT_EQ(window.surface.texts[0], (test::DrawnText{15, 15, RED, "> fx"}));
+}
+
+TEST_F(AppShellTest, FramesDrawOnlyWhenTheViewChangedOrTheWindowWasExposed) {
+    AppShell shell{window, objects};
+    shell.run_frame();
+    shell.run_frame();
+    shell.run_frame();
+    EXPECT_EQ(window.frames_ended, 1) << "nothing changed after the first frame";
+    objects.chat_log.add_line("Server Started", LineStyle::notice);
+    shell.run_frame();
+    EXPECT_EQ(window.frames_ended, 2) << "a new log line";
+    window.exposed = true;
+    shell.run_frame();
+    shell.run_frame();
+    EXPECT_EQ(window.frames_ended, 3) << "an expose";
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
+    shell.run_frame();
+    EXPECT_EQ(window.frames_ended, 4) << "a key";
+    EXPECT_EQ(window.frames_begun, window.frames_ended);
 }
 
 TEST_F(AppShellTest, TheFirstFrameStartsTheFrameTimer) {

@@ -18,9 +18,23 @@ constexpr Rgb CYAN{0, 200, 255};
 constexpr Rgb OLIVE{100, 100, 55};
 constexpr Rgb BLUE{0, 0, 255};
 
+// A font in which every byte advances the pen by nothing at all.
+class ZeroWidthSurface final : public TextSurface {
+  public:
+    void draw_text(int x, int y, Rgb colour, std::string_view text) override {
+        texts.push_back(DrawnText{x, y, colour, std::string{text}});
+    }
+    void fill_rect(int, int, int, int, Rgb) override {}
+    int advance(unsigned char) override { return 0; }
+
+    std::vector<DrawnText> texts;
+};
+
 class ConsoleViewTest : public ::testing::Test {
   protected:
-    void draw(const std::string& input_line) { draw_console(surface, input_line, log); }
+    void draw(const std::string& input_line) { draw_console(surface, WIDTH, input_line, log); }
+
+    static constexpr int WIDTH = 250;
 
     RecordingSurface surface;
     ChatLog log;
@@ -92,13 +106,23 @@ TEST_F(ConsoleViewTest, EmptyNoticeStillTakesItsRowWithThePrefix) {
     EXPECT_EQ(surface.texts[2].y, 45);
 }
 
-TEST_F(ConsoleViewTest, LongLinesAreHandedOverWholeForTheWindowToClip) {
-    const std::string long_line(300, 'w');
-    log.add_line(long_line, LineStyle::own_chat);
-    draw(long_line);
+TEST_F(ConsoleViewTest, LongRowsAreCutJustPastTheWindowsRightEdge) {
+    // Drawn whole, a row this long overflows the text layer's 16-bit widths and vanishes.
+    const std::string typed = "ab" + std::string(20000, 'w');
+    log.add_line(std::string(5000, 'n'), LineStyle::notice);
+    draw(typed);
     ASSERT_EQ(surface.texts.size(), 2U);
-    EXPECT_EQ(surface.texts[0].text, "> " + long_line);
-    EXPECT_EQ(surface.texts[1].text, long_line);
+    // (250 - 15) / 6 rounded up: the last glyph is cut by the edge, not left out.
+    constexpr std::size_t FITTING = 40;
+    EXPECT_EQ(surface.texts[0].text, ("> " + typed).substr(0, FITTING));
+    EXPECT_EQ(surface.texts[1].text, " -- " + std::string(FITTING - 4, 'n'));
+}
+
+TEST_F(ConsoleViewTest, GlyphsThatDrawNothingStillCannotMakeARowUnbounded) {
+    ZeroWidthSurface blank;
+    draw_console(blank, WIDTH, std::string(100000, '\x01'), log);
+    ASSERT_EQ(blank.texts.size(), 1U);
+    EXPECT_EQ(blank.texts[0].text.size(), MAX_ROW_BYTES);
 }
 
 TEST_F(ConsoleViewTest, BytesOutsideAsciiReachTheSurfaceUnconverted) {
@@ -112,7 +136,7 @@ TEST_F(ConsoleViewTest, BytesOutsideAsciiReachTheSurfaceUnconverted) {
 TEST_F(ConsoleViewTest, OffsetSurfaceMovesTheWholeConsoleUnderTheMenuStrip) {
     OffsetSurface console{surface, 0, 20};
     log.add_line("x", LineStyle::notice);
-    draw_console(console, "", log);
+    draw_console(console, WIDTH, "", log);
     console.fill_rect(1, 2, 3, 4, OLIVE);
     ASSERT_EQ(surface.texts.size(), 2U);
     EXPECT_EQ(surface.texts[0].y, 35);

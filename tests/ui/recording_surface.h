@@ -30,6 +30,8 @@ struct FilledRect {
 // Remembers every drawing call, in order, so that a test can read a frame back.
 class RecordingSurface final : public TextSurface {
   public:
+    static constexpr int GLYPH_WIDTH = 6;
+
     void draw_text(int x, int y, Rgb colour, std::string_view text) override {
         texts.push_back(DrawnText{x, y, colour, std::string{text}});
         ++calls;
@@ -38,6 +40,8 @@ class RecordingSurface final : public TextSurface {
         rects.push_back(FilledRect{x, y, width, height, colour});
         ++calls;
     }
+    // Every byte as wide as a narrow glyph of the window's 12-pixel font.
+    int advance(unsigned char) override { return GLYPH_WIDTH; }
     void clear() {
         texts.clear();
         rects.clear();

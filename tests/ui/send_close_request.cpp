@@ -1,18 +1,25 @@
 // Asks a window to close the way a window manager's close box does: by sending it the
 // WM_DELETE_WINDOW client message. The end-to-end tests run without a window manager.
 //
-// Usage: send_close_request WINDOW_ID   (decimal or 0x hex, as xdotool prints it)
+// With --destroy it destroys the window instead, as a hostile or broken client may.
+//
+// Usage: send_close_request [--destroy] WINDOW_ID   (decimal or 0x hex, as xdotool prints it)
 
 #include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <string_view>
 
 int main(int argc, char** argv) {
-    const std::span arguments(argv, static_cast<std::size_t>(argc));
+    std::span arguments(argv, static_cast<std::size_t>(argc));
+    const bool destroy = arguments.size() == 3 && std::string_view{arguments[1]} == "--destroy";
+    if (destroy) {
+        arguments = arguments.subspan(1);
+    }
     if (arguments.size() != 2) {
-        std::fputs("usage: send_close_request WINDOW_ID\n", stderr);
+        std::fputs("usage: send_close_request [--destroy] WINDOW_ID\n", stderr);
         return 2;
     }
     char* end = nullptr;
@@ -25,6 +32,12 @@ int main(int argc, char** argv) {
     if (display == nullptr) {
         std::fputs("send_close_request: cannot open display\n", stderr);
         return 1;
+    }
+    if (destroy) {
+        XDestroyWindow(display, window);
+        XSync(display, False);
+        XCloseDisplay(display);
+        return 0;
     }
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -54,6 +54,7 @@ FRAME_TIMER_S = 0.1
 PINGS = 20
 
 CHAT_PEER_IP = "127.0.0.2"
+SECOND_SERVER_IP = "127.0.0.5"
 THIRD_PEER_IP = "127.0.0.3"
 
 # Console rows are 15 pixels apart in both builds; glyphs of one row stay inside the
@@ -394,16 +395,16 @@ class WindowsEndToEnd(twkit.WindowTestCase):
                        lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
-    def chat_across_builds(self, server, client):
+    def chat_across_builds(self, server, client, server_ip="127.0.0.1"):
         """The server window serves; a scripted peer on 127.0.0.3 logs in first, then the
-        client window joins and chats. The client leaves by File > Exit with the mouse,
-        the server with the keyboard."""
+        client window joins at `server_ip` and chats. The client leaves by File > Exit
+        with the mouse, the server with the keyboard."""
         self.serve(server, "alice")
         carol = self.start_peer(THIRD_PEER_IP)
         self.log_in(carol, "carol", "alice")
 
         client.type_line("nick bob")
-        client.type_line("connect 127.0.0.1")
+        client.type_line(f"connect {server_ip}")
         carol.wait_for("the news of bob's login", lambda m: m.kind == twkit.KIND_PEER_LOGGED_IN
                        and m.text_str() == "bob")
 
@@ -495,7 +496,11 @@ class WindowsEndToEnd(twkit.WindowTestCase):
     def test_x11_server_with_windows_client(self):
         self.require_free_chat_port()
         windows, x11 = self.start_both_builds()
-        self.chat_across_builds(server=x11, client=windows)
+        # At a second address of the server's host: the server must answer from it, or
+        # the client's connected socket drops the answers. (Under Wine 8 a Windows
+        # server still answers from the primary address, so only this direction is
+        # tried here.)
+        self.chat_across_builds(server=x11, client=windows, server_ip=SECOND_SERVER_IP)
 
 
 if __name__ == "__main__":

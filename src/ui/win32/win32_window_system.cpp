@@ -115,6 +115,10 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
         }
         case WM_ERASEBKGND:
             return 1;
+        case WM_SIZE:
+            // The picture is made again at the new size by the next frame that draws.
+            redraw_requested = true;
+            break;
         default:
             break;
     }
@@ -131,6 +135,11 @@ void Win32WindowSystem::make_picture() {
     previous_bitmap = SelectObject(picture_dc, picture);
     previous_font = SelectObject(picture_dc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(picture_dc, TRANSPARENT);
+    if (GetCharWidth32A(picture_dc, 0, 255, advances.data()) == 0) {
+        // Without widths every byte counts as one pixel: rows are then cut late, never
+        // early.
+        advances.fill(1);
+    }
 }
 
 void Win32WindowSystem::release_picture() {
@@ -156,6 +165,10 @@ TextSurface& Win32WindowSystem::begin_frame() {
     return *this;
 }
 
+bool Win32WindowSystem::needs_redraw() {
+    return std::exchange(redraw_requested, false);
+}
+
 void Win32WindowSystem::end_frame() {
     if (window != nullptr) {
         BitBlt(window_dc, 0, 0, client_w, client_h, picture_dc, 0, 0, SRCCOPY);
@@ -165,6 +178,10 @@ void Win32WindowSystem::end_frame() {
 void Win32WindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
     SetTextColor(picture_dc, colour_ref(colour));
     TextOutA(picture_dc, x, y, text.data(), static_cast<int>(text.size()));
+}
+
+int Win32WindowSystem::advance(unsigned char byte) {
+    return std::max(advances[byte], 0);
 }
 
 void Win32WindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <array>
 #include <deque>
 #include <string>
 
@@ -28,6 +29,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     TextSurface& begin_frame() override;
     int client_width() const override { return client_w; }
     void end_frame() override;
+    bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
     void wait(std::intptr_t socket, int timeout_ms) override;
     void release() override;
@@ -35,6 +37,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
 
     void draw_text(int x, int y, Rgb colour, std::string_view text) override;
     void fill_rect(int x, int y, int width, int height, Rgb colour) override;
+    int advance(unsigned char byte) override;
 
   private:
     static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -54,6 +57,9 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     int client_h = 0;
     HANDLE socket_event = nullptr;
     bool closing = false;
+    bool redraw_requested = true;
+    // Pen advance of every byte in the picture's font, read once with the font.
+    std::array<int, 256> advances{};
     std::deque<WindowEvent> events;
     std::string failure_text;
 };

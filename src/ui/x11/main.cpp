@@ -23,6 +23,13 @@ int main() {
         std::fprintf(stderr, "tamblewick: %s\n", window.failure().c_str());
         return 1;
     }
+    // A lost X server still lets every peer know at once instead of by time-out; the
+    // normal way out has closed the socket already by the time the display goes.
+    window.on_display_lost([&objects] {
+        if (objects.net_node.endpoint.is_open()) {
+            tw::net_shutdown(objects.net_node);
+        }
+    });
     tw::AppShell shell{window, objects};
     return shell.run();
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "ui/virtual_key.h"
@@ -35,8 +36,42 @@ bool is_keypad_keysym(KeySym sym) {
 
 }  // namespace
 
+XWindowSystem* XWindowSystem::handled = nullptr;
+
 XWindowSystem::~XWindowSystem() {
     release();
+    if (handled == this) {
+        handled = nullptr;
+    }
+}
+
+// Xlib's default handler ends the process on any error; errors are asynchronous, so a
+// window destroyed by another client shows up here for whatever request was still on its
+// way (a copy to the window), often before its DestroyNotify. Xlib must not be called
+// from here: the error is only noted.
+int XWindowSystem::on_error(Display*, XErrorEvent* error) {
+    const bool about_window = error->error_code == BadWindow || error->error_code == BadDrawable;
+    if (handled != nullptr && about_window && handled->window != 0 &&
+        error->resourceid == handled->window) {
+        handled->window_lost = true;
+    }
+    return 0;
+}
+
+// The connection is gone and Xlib cannot go on: if this returned, Xlib would end the
+// process without the goodbye. The session layer is not in the middle of anything (Xlib
+// runs only between frame steps), so the logout goes out from here.
+int XWindowSystem::on_io_error(Display*) {
+    std::string name = "?";
+    if (handled != nullptr) {
+        name = handled->display_name;
+        if (handled->display_lost) {
+            handled->display_lost();
+        }
+    }
+    std::fprintf(stderr, "tamblewick: lost the connection to the X display \"%s\"\n", name.c_str());
+    std::fflush(stderr);
+    _exit(1);
 }
 
 bool XWindowSystem::fail(std::string reason) {
@@ -50,6 +85,10 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     if (display == nullptr) {
         return fail(std::string{"cannot open display \""} + XDisplayName(nullptr) + "\"");
     }
+    display_name = DisplayString(display);
+    handled = this;
+    XSetErrorHandler(&XWindowSystem::on_error);
+    XSetIOErrorHandler(&XWindowSystem::on_io_error);
     screen = DefaultScreen(display);
     visual = DefaultVisual(display, screen);
     colormap = DefaultColormap(display, screen);
@@ -62,6 +101,7 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     if (font == nullptr) {
         return fail("cannot load a sans-serif font");
     }
+    advances.fill(-1);
 
     XSetWindowAttributes attributes{};
     // No background: every frame paints every pixel, and a background would flash.
@@ -183,8 +223,12 @@ TextSurface& XWindowSystem::begin_frame() {
     return *this;
 }
 
+bool XWindowSystem::needs_redraw() {
+    return std::exchange(redraw_requested, false);
+}
+
 void XWindowSystem::end_frame() {
-    if (display == nullptr || picture == 0 || !window_alive) {
+    if (display == nullptr || picture == 0 || !window_alive || window_lost) {
         return;
     }
     XCopyArea(display, picture, window, gc, 0, 0, static_cast<unsigned>(picture_w),
@@ -229,6 +273,19 @@ void XWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
                    reinterpret_cast<const FcChar8*>(text.data()), length);
 }
 
+int XWindowSystem::advance(unsigned char byte) {
+    int& known = advances[byte];
+    if (known < 0) {
+        if (font == nullptr) {
+            return 0;
+        }
+        XGlyphInfo extents{};
+        XftTextExtents8(display, font, &byte, 1, &extents);
+        known = std::max(0, static_cast<int>(extents.xOff));
+    }
+    return known;
+}
+
 void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
     if (draw == nullptr || width <= 0 || height <= 0) {
         return;
@@ -242,6 +299,11 @@ void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
 }
 
 std::optional<WindowEvent> XWindowSystem::next_event() {
+    if (window_lost && window_alive) {
+        // Gone already: release() must not destroy it a second time.
+        window_alive = false;
+        return CloseEvent{};
+    }
     while (display != nullptr && XPending(display) > 0) {
         XEvent event{};
         XNextEvent(display, &event);
@@ -266,10 +328,17 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
                 return ClickEvent{event.xbutton.x, event.xbutton.y};
             }
             return std::nullopt;
-        case ConfigureNotify:
+        case ConfigureNotify: {
             // Only the size is kept; the picture follows it at the next frame.
-            client_w = std::max(1, event.xconfigure.width);
-            client_h = std::max(1, event.xconfigure.height);
+            const int width = std::max(1, event.xconfigure.width);
+            const int height = std::max(1, event.xconfigure.height);
+            redraw_requested = redraw_requested || width != client_w || height != client_h;
+            client_w = width;
+            client_h = height;
+            return std::nullopt;
+        }
+        case Expose:
+            redraw_requested = true;
             return std::nullopt;
         case ClientMessage:
             if (event.xclient.message_type == wm_protocols && event.xclient.format == 32 &&

@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "ui/text_surface.h"
 #include "ui/window_system.h"
@@ -27,22 +29,32 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     // the given client size. On false, failure() says why, in one line.
     bool open(const char* title, int width, int height);
     const std::string& failure() const { return failure_text; }
+    // What must still happen when the X server goes away: Xlib cannot carry on after
+    // that, so the program says these last words and ends with exit code 1.
+    void on_display_lost(std::function<void()> last_words) { display_lost = std::move(last_words); }
 
     TextSurface& begin_frame() override;
     int client_width() const override { return client_w; }
     void end_frame() override;
+    bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
     void wait(std::intptr_t socket, int timeout_ms) override;
     void release() override;
 
     void draw_text(int x, int y, Rgb colour, std::string_view text) override;
     void fill_rect(int x, int y, int width, int height, Rgb colour) override;
+    int advance(unsigned char byte) override;
 
   private:
     struct CachedColour {
         Rgb rgb;
         XftColor colour;
     };
+
+    static int on_error(Display* display, XErrorEvent* error);
+    [[noreturn]] static int on_io_error(Display* display);
+    // The one window of the process that Xlib's process-wide handlers report to.
+    static XWindowSystem* handled;
 
     bool fail(std::string reason);
     void set_window_properties(const char* title, int width, int height);
@@ -59,6 +71,11 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     int depth = 0;
     Window window = 0;
     bool window_alive = false;
+    // Another client destroyed the window; the frame loop hears it as a close.
+    bool window_lost = false;
+    bool redraw_requested = true;
+    std::function<void()> display_lost;
+    std::string display_name;
     Atom wm_protocols = 0;
     Atom wm_delete_window = 0;
     GC gc = nullptr;
@@ -74,6 +91,9 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     std::array<CachedColour, 16> colours{};
     std::size_t colour_count = 0;
     std::string failure_text;
+    // Pen advance of every byte in the font, measured the first time it is needed; -1
+    // while unknown.
+    std::array<int, 256> advances{};
 };
 
 }  // namespace tw
