@@ -28,6 +28,9 @@ if(WIN32)
   set(CPACK_NSIS_CONTACT "${TAMBLEWICK_MAINTAINER}")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_MODIFY_PATH OFF)
+  # A 64-bit installer for the 64-bit program: it then needs no 32-bit Windows layer (nor
+  # a 32-bit Wine) and sees the 64-bit registry, where Add/Remove Programs looks.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
