@@ -174,6 +174,12 @@ class WindowsInstaller(unittest.TestCase):
     def registered(self):
         return self.wine_run("reg", "query", UNINSTALL_KEY) == 0
 
+    def registered_version(self):
+        result = subprocess.run(["wine", "reg", "query", UNINSTALL_KEY, "/v", "DisplayVersion"],
+                                env=self.wine.env(), capture_output=True, timeout=INSTALL_S,
+                                stdin=subprocess.DEVNULL)
+        return result.stdout.decode(errors="replace").split()[-1:]
+
     def test_silent_install_start_and_uninstall(self):
         self.assertEqual(self.wine_run(self.installer, "/S"), 0, self.wine.log_text())
         executable = self.folder / "tamblewick.exe"
@@ -181,6 +187,7 @@ class WindowsInstaller(unittest.TestCase):
         self.assertTrue(self.shortcut.is_file(), self.shortcut)
         self.assertTrue((self.folder / "LICENSE.txt").is_file())
         self.assertTrue(self.registered(), self.wine.log_text())
+        self.assertEqual(self.registered_version(), [os.environ["TW_VERSION"]])
 
         program = wine_e2e.WineProgram(self.xserver, self.wine)
         self.addCleanup(program.close)
