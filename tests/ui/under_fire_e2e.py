@@ -38,7 +38,8 @@ import threading
 import time
 import unittest
 
-import window_e2e as e2e
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import twkit  # noqa: E402
 
 SERVER_NAME = "alice"
 GOOD_CLIENTS = (("ann", "127.0.0.2"), ("bob", "127.0.0.3"))
@@ -53,15 +54,15 @@ STRANGER_HOSTS = 24
 STRANGER_PORTS = 2
 INTRUDER_IP = "127.0.0.9"
 INTRUDER_NAME = bytes(range(0xC0, 0x100))
-KIND_PEER_LOGGED_IN = 105
-KIND_PEER_TIMED_OUT = 114
+KIND_PEER_LOGGED_IN = twkit.KIND_PEER_LOGGED_IN
+KIND_PEER_TIMED_OUT = twkit.KIND_PEER_TIMED_OUT
 
 INT_MIN = -2**31
 INT_MAX = 2**31 - 1
 HOSTILE_LENGTHS = (-1, 0, 64, 65, 10**9, INT_MIN, INT_MAX, 1, 13, 14, 49, 50, 63)
 # Kinds that would end, restart or rename a good client's session: legitimate in the
 # protocol, so they come from the rogues and strangers only.
-SESSION_CHANGING = (e2e.KIND_LOGIN, e2e.KIND_LOGIN_ACCEPTED, 108, e2e.KIND_LOGOUT)
+SESSION_CHANGING = (twkit.KIND_LOGIN, twkit.KIND_LOGIN_ACCEPTED, 108, twkit.KIND_LOGOUT)
 # The kinds of the protocol; 106 is never sent.
 KINDS_OF_THE_PROTOCOL = {101, 102, 103, 104, 105, 107, 108, 109, 110, 111, 112, 113, 114}
 TEXT_KINDS = {101, 103, 104, 105, 108, 109, 112, 113, 114}
@@ -100,7 +101,7 @@ class Station:
         self.thread.start()
 
     def send(self, index, data):
-        self.sockets[index].sendto(data, e2e.SERVER)
+        self.sockets[index].sendto(data, twkit.SERVER)
 
     def arrival_count(self):
         with self.lock:
@@ -112,16 +113,14 @@ class Station:
         except (BlockingIOError, InterruptedError):
             return False
         message = None
-        if len(data) >= e2e.RECORD.size:
-            message = e2e.Message(data)
+        if len(data) >= twkit.RECORD.size:
+            message = twkit.Message(data)
             message.padding = data[9:12]
         if message is not None and not self.stopping:
             if message.reliable and self.acknowledges[index]:
-                sock.sendto(e2e.record(e2e.KIND_ACK, struct.pack("<i", message.id),
-                                       message_id=10, length=1), e2e.SERVER)
-            if message.kind == e2e.KIND_PING and self.answers_pings[index]:
-                sock.sendto(e2e.RECORD.pack(10, 0.0, 0, message.reserved, e2e.KIND_PONG,
-                                            message.length, message.text), e2e.SERVER)
+                sock.sendto(twkit.ack_for(message, 10), twkit.SERVER)
+            if message.kind == twkit.KIND_PING and self.answers_pings[index]:
+                sock.sendto(twkit.pong_for(message, 10), twkit.SERVER)
         with self.lock:
             self.arrivals.append((index, len(data), source, message))
             self.lock.notify_all()
@@ -143,7 +142,7 @@ class Station:
         if self.thread is not None:
             with self.lock:
                 self.stopping = True
-            self.thread.join(timeout=e2e.WAIT_S)
+            self.thread.join(timeout=twkit.WAIT_S)
             self.thread = None
         for _ in range(100000):
             readable, _, _ = select.select(self.sockets, [], [], 0)
@@ -157,7 +156,7 @@ class Station:
         for sock in self.sockets:
             sock.close()
 
-    def wait_for(self, what, index, predicate, since=0, timeout=e2e.WAIT_S):
+    def wait_for(self, what, index, predicate, since=0, timeout=twkit.WAIT_S):
         """The first record that reached socket `index` after arrival number `since`
         and matches."""
         deadline = time.monotonic() + timeout
@@ -183,7 +182,7 @@ def chat_port_row():
         with open("/proc/net/udp") as table:
             for row in table.read().splitlines()[1:]:
                 fields = row.split()
-                if fields[1].endswith(f":{e2e.CHAT_PORT:04X}"):
+                if fields[1].endswith(f":{twkit.CHAT_PORT:04X}"):
                     return int(fields[4].split(":")[1], 16), int(fields[12])
     raise AssertionError("nothing is bound to the chat port")
 
@@ -307,38 +306,24 @@ class Cast:
         return "intruder"
 
 
-class UnderFire(unittest.TestCase):
+class UnderFire(twkit.WindowTestCase):
     def setUp(self):
         self.started = time.monotonic()
         self.program = None
         self.station = Station()
         self.addCleanup(self.station.close)
-        self.xserver = e2e.XServer()
-        self.addCleanup(self.xserver.stop)
-
-    def tearDown(self):
-        if self.program is not None:
-            self.program.stop()
-            errors = self.program.error_text()
-            if errors:
-                print(f"--- standard error of the server:\n{errors}", file=sys.stderr)
-            self.program.close()
+        super().setUp()
 
     def start_server(self):
-        if e2e.chat_port_sockets():
-            self.fail(f"UDP port {e2e.CHAT_PORT} is already taken by another process")
-        self.program = e2e.Program(self.xserver)
-        self.program.type_line(f"nick {SERVER_NAME}")
-        self.program.type_line("serve")
-        e2e.wait_until("the server to bind the chat port",
-                       lambda: e2e.holds_chat_port(self.program.process.pid))
+        self.require_free_chat_port()
+        self.program = self.serve(self.start_program(), SERVER_NAME)
         return self.program
 
     def log_in(self, index, name):
         since = self.station.arrival_count()
-        self.station.send(index, e2e.record(e2e.KIND_LOGIN, name, message_id=0, reliable=1))
+        self.station.send(index, twkit.record(twkit.KIND_LOGIN, name, message_id=0, reliable=1))
         self.station.wait_for(f"the answer to the login of {name!r}", index,
-                              lambda m: m.kind == e2e.KIND_LOGIN_ACCEPTED
+                              lambda m: m.kind == twkit.KIND_LOGIN_ACCEPTED
                               and m.text_str() == SERVER_NAME, since=since)
 
     def wait_for_empty_queue(self, what):
@@ -346,7 +331,7 @@ class UnderFire(unittest.TestCase):
             if self.program.process.poll() is not None:
                 raise AssertionError(f"the server ended {what}: {self.program.error_text()}")
             return chat_port_row()[0] == 0
-        deadline = time.monotonic() + e2e.WAIT_S
+        deadline = time.monotonic() + twkit.WAIT_S
         while not empty():
             if time.monotonic() >= deadline:
                 raise AssertionError(f"the server did not take its datagrams {what}")
@@ -393,15 +378,15 @@ class UnderFire(unittest.TestCase):
                                         if i not in barrage.reliable_ids[ann_ip]))
 
         def prompt_drawn():
-            e2e.check_row(server.picture(), 0, e2e.RED)
+            twkit.check_row(server.picture(), 0, twkit.RED)
             return True
-        e2e.wait_until("the window to draw its red prompt row", prompt_drawn)
+        twkit.wait_until("the window to draw its red prompt row", prompt_drawn)
 
         since = station.arrival_count()
         self.xserver.run(os.environ["TW_CLOSE_HELPER"], server.window)
         for name, index in cast.good.items():
             station.wait_for(f"the logout at {name}", index,
-                             lambda m: m.kind == e2e.KIND_LOGOUT
+                             lambda m: m.kind == twkit.KIND_LOGOUT
                              and m.text_str() == SERVER_NAME, since=since)
         self.assertEqual(server.wait_exit(), 0, server.error_text())
         self.assertEqual(server.error_text(), "")
@@ -433,7 +418,7 @@ class UnderFire(unittest.TestCase):
         it, resends to it unanswered and, after ten silent seconds, times it out. The
         good clients live through those seconds on the server's pings alone."""
         since = self.station.arrival_count()
-        self.station.send(cast.intruder, e2e.record(e2e.KIND_LOGIN, INTRUDER_NAME,
+        self.station.send(cast.intruder, twkit.record(twkit.KIND_LOGIN, INTRUDER_NAME,
                                                     message_id=0, reliable=1))
         for name, index in cast.good.items():
             announced = self.station.wait_for(
@@ -445,16 +430,16 @@ class UnderFire(unittest.TestCase):
             gone = self.station.wait_for(
                 f"the intruder's time-out announced to {name}", index,
                 lambda m: m.kind == KIND_PEER_TIMED_OUT and m.text == INTRUDER_NAME,
-                since=since, timeout=e2e.WAIT_S + 10)
+                since=since, timeout=twkit.WAIT_S + 10)
             self.assertEqual(gone.length, 64)
 
     def check_ping_is_answered(self, client):
         self.assertIsNone(self.program.process.poll(), self.program.error_text())
         stamp = struct.pack("<f", 4321.25)
         since = self.station.arrival_count()
-        self.station.send(client, e2e.RECORD.pack(7, 0.0, 0, 0, e2e.KIND_PING, 1,
+        self.station.send(client, twkit.RECORD.pack(7, 0.0, 0, 0, twkit.KIND_PING, 1,
                                                   stamp.ljust(64, b"\0")))
-        pong = self.station.wait_for("the pong", client, lambda m: m.kind == e2e.KIND_PONG
+        pong = self.station.wait_for("the pong", client, lambda m: m.kind == twkit.KIND_PONG
                                      and m.text[:4] == stamp, since=since)
         self.assertEqual((pong.length, pong.reliable), (1, 0))
 
@@ -463,22 +448,22 @@ class UnderFire(unittest.TestCase):
         server would take the line for a duplicate."""
         line = "still standing after the storm"
         since = self.station.arrival_count()
-        self.station.send(author, e2e.record(e2e.KIND_CHAT, line.encode(), message_id=chat_id,
+        self.station.send(author, twkit.record(twkit.KIND_CHAT, line.encode(), message_id=chat_id,
                                              reliable=1))
         relay = self.station.wait_for(f"{author_name}'s line relayed", reader,
-                                      lambda m: m.kind == e2e.KIND_CHAT_RELAY
+                                      lambda m: m.kind == twkit.KIND_CHAT_RELAY
                                       and m.relay_parts()[1] == line, since=since)
         self.assertEqual(relay.text[:14], author_name.encode().ljust(14, b"\0"))
         self.assertEqual(relay.text[14:14 + len(line) + 1], line.encode() + b"\0")
         self.assertEqual(relay.reliable, 1)
         self.station.wait_for(f"the acknowledgement of {author_name}'s line", author,
-                              lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == chat_id,
+                              lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == chat_id,
                               since=since)
 
     def check_every_arrival(self, cast, arrivals):
-        self.expect_none([(i, size) for i, size, _, _ in arrivals if size != e2e.RECORD.size],
+        self.expect_none([(i, size) for i, size, _, _ in arrivals if size != twkit.RECORD.size],
                          "datagrams that are not 88 bytes")
-        self.expect_none([(i, source) for i, _, source, _ in arrivals if source != e2e.SERVER],
+        self.expect_none([(i, source) for i, _, source, _ in arrivals if source != twkit.SERVER],
                          "datagrams not from the chat port")
         self.expect_none([(i, m) for i, _, _, m in arrivals if not well_formed(m)],
                          "records that no node builds")
@@ -501,9 +486,9 @@ def well_formed(message):
     text = message.text
     if message.kind in TEXT_KINDS:
         return 0 <= message.length <= 64 and not any(text[message.length:])
-    if message.kind == e2e.KIND_CHAT_RELAY:
+    if message.kind == twkit.KIND_CHAT_RELAY:
         return 0 in text[:14] and 0 in text[14:]
-    if message.kind in (e2e.KIND_ACK, e2e.KIND_PING):
+    if message.kind in (twkit.KIND_ACK, twkit.KIND_PING):
         return message.length == 1 and not any(text[4:])
     return True
 

@@ -3,7 +3,7 @@
 
 The Windows program (tamblewick.exe, cross-built with mingw-w64) runs under Wine in its
 own Xvfb, is typed into with xdotool and read back from screenshots, exactly like the
-X11 program in window_e2e.py, whose helpers this file uses. Scripted peers are bare UDP
+X11 program in window_twkit.py, with the same helpers (tests/support/twkit.py). Scripted peers are bare UDP
 sockets on their own loopback addresses. Two cases put the Windows build and the X11
 build in one chat, each in turn as the server.
 
@@ -24,7 +24,7 @@ Environment:
   TW_SCREENSHOT         where to save a picture of the Windows window serving an X11
                         client and a scripted peer (optional)
 
-Run one case:  windows_e2e.py WindowsEndToEnd.test_chat_and_file_exit_by_keyboard
+Run one case:  windows_twkit.py WindowsEndToEnd.test_chat_and_file_exit_by_keyboard
 """
 
 import os
@@ -39,7 +39,8 @@ import tempfile
 import time
 import unittest
 
-import window_e2e as e2e
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import twkit  # noqa: E402
 
 # Starting a Wine program wakes its wineserver and services; on a loaded machine the
 # window can take many seconds to show.
@@ -54,17 +55,12 @@ PINGS = 20
 
 CHAT_PEER_IP = "127.0.0.2"
 THIRD_PEER_IP = "127.0.0.3"
-KIND_PEER_LOGGED_IN = 105
 
 # Console rows are 15 pixels apart in both builds; glyphs of one row stay inside the
 # 15-pixel band around the row's middle.
-ROW_PITCH = e2e.ROW_PITCH
+ROW_PITCH = twkit.ROW_PITCH
 BAND_ABOVE = 7
 BAND_BELOW = 8
-
-
-def reddish(p):
-    return p[0] > 120 and p[1] < 60 and p[2] < 60
 
 
 # --- Wine ---------------------------------------------------------------------------------
@@ -110,7 +106,7 @@ class WineSession:
                                  f"{self.log_text()}")
         self.end_session()
         with open(os.path.join(self.prefix, PREFIX_READY_MARK), "w") as mark:
-            mark.write("filled by windows_e2e.py\n")
+            mark.write("filled by windows_twkit.py\n")
         print(f"Wine prefix {self.prefix} made in {time.monotonic() - started:.1f} s",
               flush=True)
 
@@ -118,10 +114,10 @@ class WineSession:
         """Waits for the prefix's wineserver to end, which it does by itself a few
         seconds after its last program; ends it when it does not."""
         try:
-            self.run(e2e.WAIT_S, "wineserver", "--wait")
+            self.run(twkit.WAIT_S, "wineserver", "--wait")
         except subprocess.TimeoutExpired:
-            self.run(e2e.WAIT_S, "wineserver", "--kill")
-            self.run(e2e.WAIT_S, "wineserver", "--wait")
+            self.run(twkit.WAIT_S, "wineserver", "--kill")
+            self.run(twkit.WAIT_S, "wineserver", "--wait")
 
     def runs(self, pid):
         """Whether process pid belongs to this prefix's Wine session."""
@@ -136,38 +132,14 @@ class WineSession:
         self.log.close()
 
 
-def chat_port_holders():
-    """Ids of the processes that hold a UDP socket bound to the chat port."""
-    inodes = e2e.chat_port_sockets()
-    holders = set()
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            descriptors = os.listdir(f"/proc/{pid}/fd")
-        except OSError:
-            continue
-        for descriptor in descriptors:
-            try:
-                link = os.readlink(f"/proc/{pid}/fd/{descriptor}")
-            except OSError:
-                continue
-            if link.startswith("socket:[") and link[len("socket:["):-1] in inodes:
-                holders.add(int(pid))
-    return holders
-
-
-class WineProgram(e2e.Program):
+class WineProgram(twkit.Program):
     """tamblewick.exe under Wine and its window. Wine runs the program in the process it
     was started as, so the window carries that process id."""
 
     def __init__(self, xserver, wine):
-        self.xserver = xserver
         self.wine = wine
-        self.stderr = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(["wine", os.environ["TW_WINDOWS_EXE"]], env=wine.env(),
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr)
-        self.window = e2e.wait_until("the Windows program's window", self._find_window,
-                                     timeout=WINE_START_S)
+        super().__init__(xserver, command=["wine", os.environ["TW_WINDOWS_EXE"]], env=wine.env(),
+                         timeout=WINE_START_S)
 
     def focus(self):
         # Without a window manager, Wine does not take the keyboard when another client
@@ -185,13 +157,13 @@ class WineProgram(e2e.Program):
         # Wine keeps a program's sockets in its wineserver, which hands the program a
         # descriptor only while it uses one.
         return any(pid == self.process.pid or self.wine.runs(pid)
-                   for pid in chat_port_holders())
+                   for pid in twkit.chat_port_holders())
 
     def _focused_window(self):
         # Fails while the focus is on no window or the root, which is not ours either.
         found = subprocess.run(["xdotool", "getwindowfocus"], env=self.xserver.env(),
                                stdin=subprocess.DEVNULL, capture_output=True,
-                               timeout=e2e.WAIT_S)
+                               timeout=twkit.WAIT_S)
         return found.stdout.decode().strip()
 
 
@@ -204,7 +176,7 @@ class ConsoleRows:
 
     def __init__(self, image):
         self.image = image
-        reds = [y for _, y, p in image.region(0, image.height) if reddish(p)]
+        reds = [y for _, y, p in image.region(0, image.height) if twkit.reddish(p)]
         if not reds:
             raise AssertionError("no red prompt in the window")
         if max(reds) - min(reds) >= ROW_PITCH:
@@ -219,16 +191,9 @@ class ConsoleRows:
 
     def check_row(self, row, colour):
         top, bottom = self.band(row)
-        lit = [p for _, _, p in self.image.region(top, bottom) if not e2e.is_black(p)]
-        strong = [p for p in lit if (e2e.scaled_from(p, colour) or 0) >= 0.7]
-        foreign = [p for p in lit if max(p) > 70 and e2e.scaled_from(p, colour) is None]
-        if len(strong) < 5:
-            raise AssertionError(f"row {row} (pixel rows {top} to {bottom - 1}, the prompt's "
-                                 f"red in {self.red_rows}): {len(strong)} pixels of {colour} "
-                                 f"among {len(lit)} lit")
-        if len(foreign) > len(lit) // 10:
-            raise AssertionError(f"row {row}: {len(foreign)} of {len(lit)} lit pixels are "
-                                 f"not {colour}, e.g. {foreign[:5]}")
+        twkit.check_band(self.image, top, bottom, colour,
+                         f"row {row} (pixel rows {top} to {bottom - 1}, the prompt's red in "
+                         f"{self.red_rows})")
 
     def check_menu_bar(self):
         """Above the console: a light bar with dark text in it, the native menu. Returns
@@ -250,25 +215,19 @@ class ConsoleRows:
         """Menu bar, red prompt, one row per expected log colour, nothing under them,
         and red nowhere but in the prompt row."""
         self.check_menu_bar()
-        self.check_row(0, e2e.RED)
+        self.check_row(0, twkit.RED)
         for row, colour in enumerate(colours, start=1):
             self.check_row(row, colour)
         _, below = self.band(len(colours))
         lit_below = [(x, y, p) for x, y, p in self.image.region(below, self.image.height)
-                     if not e2e.is_black(p)]
+                     if not twkit.is_black(p)]
         if lit_below:
             raise AssertionError(f"pixels lit under the last row: {lit_below[:5]}")
         _, prompt_bottom = self.band(0)
         for x, y, p in self.image.region(prompt_bottom, self.image.height):
-            if reddish(p):
+            if twkit.reddish(p):
                 raise AssertionError(f"red pixel outside the prompt row at ({x},{y}): {p}")
         return True
-
-
-def holds_chat_port(program):
-    if isinstance(program, WineProgram):
-        return program.holds_chat_port()
-    return e2e.holds_chat_port(program.process.pid)
 
 
 def exit_by_mouse(program):
@@ -281,8 +240,8 @@ def exit_by_mouse(program):
     program.click(10, (bar_top + bar_bottom) // 2)
     # The drop-down is a window of its own, laid over the console just under the bar.
     item_y = bar_bottom + 11
-    e2e.wait_until("the File menu to drop down",
-                   lambda: not e2e.is_black(program.picture().pixel(20, item_y)))
+    twkit.wait_until("the File menu to drop down",
+                   lambda: not twkit.is_black(program.picture().pixel(20, item_y)))
     program.click(20, item_y)
 
 
@@ -291,7 +250,7 @@ def check_any_console(program, colours):
     fixed rows under the X11 build's own menu strip."""
     if isinstance(program, WineProgram):
         return ConsoleRows(program.picture()).check(colours)
-    return e2e.check_console(program.picture(), colours)
+    return twkit.check_console(program.picture(), colours)
 
 
 class ScriptedServer:
@@ -299,7 +258,7 @@ class ScriptedServer:
 
     def __init__(self):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind(e2e.SERVER)
+        self.sock.bind(twkit.SERVER)
         self.client = None
         self.next_id = 1
 
@@ -308,7 +267,7 @@ class ScriptedServer:
 
     def receive(self, what, predicate):
         """The next datagram that matches, acknowledging every reliable one on the way."""
-        deadline = time.monotonic() + e2e.WAIT_S
+        deadline = time.monotonic() + twkit.WAIT_S
         seen = []
         while True:
             remaining = deadline - time.monotonic()
@@ -316,14 +275,13 @@ class ScriptedServer:
             if not readable:
                 raise AssertionError(f"timed out waiting for {what}; received {seen}")
             data, source = self.sock.recvfrom(8000)
-            if len(data) != e2e.RECORD.size:
+            if len(data) != twkit.RECORD.size:
                 raise AssertionError(f"a datagram of {len(data)} bytes while waiting for {what}")
-            message = e2e.Message(data)
+            message = twkit.Message(data)
             seen.append(message)
             self.client = source
             if message.reliable:
-                self.send(e2e.record(e2e.KIND_ACK, struct.pack("<i", message.id),
-                                     message_id=self.take_id(), length=1))
+                self.send(twkit.ack_for(message, self.take_id()))
             if predicate(message):
                 return message
 
@@ -338,7 +296,7 @@ class ScriptedServer:
 
 # --- the tests ----------------------------------------------------------------------------
 
-class WindowsEndToEnd(unittest.TestCase):
+class WindowsEndToEnd(twkit.WindowTestCase):
     def setUp(self):
         executable = os.environ.get("TW_WINDOWS_EXE", "")
         if not os.path.isfile(executable):
@@ -346,10 +304,7 @@ class WindowsEndToEnd(unittest.TestCase):
         if shutil.which("wine") is None:
             self.fail("wine is not installed, so the Windows program cannot run: install "
                       "the Debian packages wine and wine64 (make test does)")
-        self.programs = []
-        self.peers = []
-        self.xserver = e2e.XServer()
-        self.addCleanup(self.xserver.stop)
+        super().setUp()
         self.wine = WineSession(self.xserver)
         self.addCleanup(self.wine.close)
         self.addCleanup(self.end_wine_session)
@@ -361,20 +316,9 @@ class WindowsEndToEnd(unittest.TestCase):
         print(f"the Wine session ended {time.monotonic() - started:.1f} s after the test",
               flush=True)
 
-    def tearDown(self):
-        for peer in self.peers:
-            peer.close()
-        for number, program in enumerate(self.programs):
-            program.stop()
-            errors = program.error_text()
-            if errors:
-                print(f"--- standard error of program {number}:\n{errors}", file=sys.stderr)
-            program.close()
-
     def start_windows_program(self):
         started = time.monotonic()
-        program = WineProgram(self.xserver, self.wine)
-        self.programs.append(program)
+        program = self.start_program(WineProgram(self.xserver, self.wine))
         print(f"the Windows window showed after {time.monotonic() - started:.1f} s",
               flush=True)
         return program
@@ -382,42 +326,11 @@ class WindowsEndToEnd(unittest.TestCase):
     def start_linux_program(self):
         if not os.environ.get("TW_BINARY"):
             self.fail("TW_BINARY (the X11 program) is not set")
-        program = e2e.Program(self.xserver)
-        self.programs.append(program)
-        return program
-
-    def start_peer(self, ip):
-        peer = e2e.FakePeer(ip)
-        self.peers.append(peer)
-        return peer
-
-    def start_server(self, program, name):
-        program.type_line(f"nick {name}")
-        program.type_line("serve")
-        # The program's own socket: "Server Started" shows even when the bind fails.
-        e2e.wait_until("the server to bind the chat port", lambda: holds_chat_port(program))
-        return program
-
-    def require_free_chat_port(self):
-        if e2e.chat_port_sockets():
-            self.fail(f"UDP port {e2e.CHAT_PORT} is already taken by another process")
-
-    def log_in(self, peer, name, server_name):
-        peer.login(name)
-        peer.wait_for("the login's acknowledgement",
-                      lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == 0)
-        peer.wait_for("the login answer", lambda m: m.kind == e2e.KIND_LOGIN_ACCEPTED
-                      and m.text_str() == server_name)
+        return self.start_program()
 
     def exit_by_keyboard(self, program):
         """File > Exit: Alt+F opens the menu, X picks its item."""
         program.keys("alt+f", "x")
-
-    def expect_clean_exit(self, program):
-        """Exit code 0 and nothing on standard error: no sanitizer report from the X11
-        build, and nothing from Wine or the program under Wine."""
-        self.assertEqual(program.wait_exit(), 0, program.error_text())
-        self.assertEqual(program.error_text(), "")
 
     def save_screenshot(self, program):
         path = os.environ.get("TW_SCREENSHOT")
@@ -427,34 +340,34 @@ class WindowsEndToEnd(unittest.TestCase):
 
     def test_chat_and_file_exit_by_keyboard(self):
         self.require_free_chat_port()
-        alice = self.start_server(self.start_windows_program(), "alice")
+        alice = self.serve(self.start_windows_program(), "alice")
         carol = self.start_peer(CHAT_PEER_IP)
         self.log_in(carol, "carol", "alice")
 
         carol.chat("hi", message_id=10)
         carol.wait_for("the chat line's acknowledgement",
-                       lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == 10)
+                       lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == 10)
 
         # Shifted characters, punctuation and a correction with Backspace.
         alice.type_text("helo")
         alice.keys("BackSpace")
         alice.type_line("lo, World!")
-        line = carol.wait_for("the typed chat line", lambda m: m.kind == e2e.KIND_CHAT
+        line = carol.wait_for("the typed chat line", lambda m: m.kind == twkit.KIND_CHAT
                               and m.text_str() == "hello, World!")
         self.assertEqual(line.reliable, 1)
 
         # Nick changed, Server Started, carol Logged In, <carol> hi, <alice> hello, World!
-        e2e.wait_until("the console to show the chat", lambda: check_any_console(
-            alice, [e2e.NOTICE, e2e.NOTICE, e2e.NOTICE, e2e.PEER_CHAT, e2e.OWN_CHAT]))
+        twkit.wait_until("the console to show the chat", lambda: check_any_console(
+            alice, [twkit.NOTICE, twkit.NOTICE, twkit.NOTICE, twkit.PEER_CHAT, twkit.OWN_CHAT]))
 
         self.exit_by_keyboard(alice)
         carol.wait_for("the logout",
-                       lambda m: m.kind == e2e.KIND_LOGOUT and m.text_str() == "alice")
+                       lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
     def test_resize_and_close_request(self):
         self.require_free_chat_port()
-        alice = self.start_server(self.start_windows_program(), "alice")
+        alice = self.serve(self.start_windows_program(), "alice")
         carol = self.start_peer(CHAT_PEER_IP)
         self.log_in(carol, "carol", "alice")
         _, _, old_width, _ = alice.geometry()
@@ -468,61 +381,61 @@ class WindowsEndToEnd(unittest.TestCase):
             if (picture.width, picture.height) != (400, 300):
                 return False
             rows = ConsoleRows(picture)
-            rows.check([e2e.NOTICE, e2e.NOTICE, e2e.NOTICE])
+            rows.check([twkit.NOTICE, twkit.NOTICE, twkit.NOTICE])
             top, bottom = rows.band(0)
-            return any(reddish(p) for x, _, p in picture.region(top, bottom)
+            return any(twkit.reddish(p) for x, _, p in picture.region(top, bottom)
                        if x >= old_width + 10)
 
-        e2e.wait_until("the frame to follow the new size", resized_picture_is_whole)
+        twkit.wait_until("the frame to follow the new size", resized_picture_is_whole)
 
         # What a window manager sends for the close box; Wine turns it into WM_CLOSE.
         self.xserver.run(os.environ["TW_CLOSE_HELPER"], alice.window)
         carol.wait_for("the logout",
-                       lambda m: m.kind == e2e.KIND_LOGOUT and m.text_str() == "alice")
+                       lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
     def chat_across_builds(self, server, client):
         """The server window serves; a scripted peer on 127.0.0.3 logs in first, then the
         client window joins and chats. The client leaves by File > Exit with the mouse,
         the server with the keyboard."""
-        self.start_server(server, "alice")
+        self.serve(server, "alice")
         carol = self.start_peer(THIRD_PEER_IP)
         self.log_in(carol, "carol", "alice")
 
         client.type_line("nick bob")
         client.type_line("connect 127.0.0.1")
-        carol.wait_for("the news of bob's login", lambda m: m.kind == KIND_PEER_LOGGED_IN
+        carol.wait_for("the news of bob's login", lambda m: m.kind == twkit.KIND_PEER_LOGGED_IN
                        and m.text_str() == "bob")
 
         client.type_line("yo")
-        relay = carol.wait_for("bob's line relayed", lambda m: m.kind == e2e.KIND_CHAT_RELAY)
+        relay = carol.wait_for("bob's line relayed", lambda m: m.kind == twkit.KIND_CHAT_RELAY)
         self.assertEqual(relay.relay_parts(), ("bob", "yo"))
 
         carol.chat("hi", message_id=10)
         carol.wait_for("the chat line's acknowledgement",
-                       lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == 10)
+                       lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == 10)
         server.type_line("welcome")
-        carol.wait_for("the server's own line", lambda m: m.kind == e2e.KIND_CHAT
+        carol.wait_for("the server's own line", lambda m: m.kind == twkit.KIND_CHAT
                        and m.text_str() == "welcome")
 
         # Server: carol Logged In, bob Logged In, <bob> yo, <carol> hi, <alice> welcome.
-        e2e.wait_until("the server window to show the chat", lambda: check_any_console(
-            server, [e2e.NOTICE, e2e.NOTICE, e2e.PEER_CHAT, e2e.PEER_CHAT, e2e.OWN_CHAT]))
+        twkit.wait_until("the server window to show the chat", lambda: check_any_console(
+            server, [twkit.NOTICE, twkit.NOTICE, twkit.PEER_CHAT, twkit.PEER_CHAT, twkit.OWN_CHAT]))
         # Client: Logging in., Login Accepted by alice, <bob> yo, <carol> hi,
         # <alice> welcome. Its peer lines came only through the server.
-        e2e.wait_until("the client window to show the chat", lambda: check_any_console(
-            client, [e2e.NOTICE, e2e.NOTICE, e2e.OWN_CHAT, e2e.PEER_CHAT, e2e.PEER_CHAT]))
+        twkit.wait_until("the client window to show the chat", lambda: check_any_console(
+            client, [twkit.NOTICE, twkit.NOTICE, twkit.OWN_CHAT, twkit.PEER_CHAT, twkit.PEER_CHAT]))
         if isinstance(server, WineProgram):
             self.save_screenshot(server)
 
         exit_by_mouse(client)
-        carol.wait_for("the news of bob's logout", lambda m: m.kind == e2e.KIND_PEER_LOGGED_OUT
+        carol.wait_for("the news of bob's logout", lambda m: m.kind == twkit.KIND_PEER_LOGGED_OUT
                        and m.text_str() == "bob")
         self.expect_clean_exit(client)
 
         self.exit_by_keyboard(server)
         carol.wait_for("the logout",
-                       lambda m: m.kind == e2e.KIND_LOGOUT and m.text_str() == "alice")
+                       lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(server)
 
     def test_client_window_answers_on_its_new_socket(self):
@@ -536,21 +449,21 @@ class WindowsEndToEnd(unittest.TestCase):
         bob = self.start_windows_program()
         bob.type_line("nick bob")
         bob.type_line("connect 127.0.0.1")
-        server.receive("the login", lambda m: m.kind == e2e.KIND_LOGIN and m.text_str() == "bob")
+        server.receive("the login", lambda m: m.kind == twkit.KIND_LOGIN and m.text_str() == "bob")
         accepted_id = server.take_id()
-        server.send(e2e.record(e2e.KIND_LOGIN_ACCEPTED, b"alice", message_id=accepted_id,
+        server.send(twkit.record(twkit.KIND_LOGIN_ACCEPTED, b"alice", message_id=accepted_id,
                                reliable=1))
         server.receive("the acknowledgement of the login answer",
-                       lambda m: m.kind == e2e.KIND_ACK and m.acked_id() == accepted_id)
+                       lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == accepted_id)
 
         round_trips = []
         for number in range(PINGS):
             stamp = struct.pack("<f", number + 0.5)
             sent = time.monotonic()
-            server.send(e2e.RECORD.pack(server.take_id(), 0.0, 0, 7000 + number, e2e.KIND_PING,
+            server.send(twkit.RECORD.pack(server.take_id(), 0.0, 0, 7000 + number, twkit.KIND_PING,
                                         1, stamp.ljust(64, b"\0")))
             pong = server.receive(f"the answer to ping {number}",
-                                  lambda m: m.kind == e2e.KIND_PONG)
+                                  lambda m: m.kind == twkit.KIND_PONG)
             round_trips.append(time.monotonic() - sent)
             # The answer hands back what the ping carried, so the server can time it.
             self.assertEqual((pong.reserved, pong.text[:4]), (7000 + number, stamp))
@@ -562,7 +475,7 @@ class WindowsEndToEnd(unittest.TestCase):
         # (FRAME_TIMER_S), against about a millisecond when it wakes for the datagram.
 
         bob.keys("alt+f", "x")
-        server.receive("the logout", lambda m: m.kind == e2e.KIND_LOGOUT and m.text_str() == "bob")
+        server.receive("the logout", lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "bob")
         self.expect_clean_exit(bob)
 
     def start_both_builds(self):
@@ -571,7 +484,7 @@ class WindowsEndToEnd(unittest.TestCase):
         windows = self.start_windows_program()
         x11 = self.start_linux_program()
         self.xserver.xdotool("windowmove", x11.window, "300", "0")
-        e2e.wait_until("the X11 window to move", lambda: x11.geometry()[0] == 300)
+        twkit.wait_until("the X11 window to move", lambda: x11.geometry()[0] == 300)
         return windows, x11
 
     def test_windows_server_with_x11_client(self):
