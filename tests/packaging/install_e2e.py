@@ -3,9 +3,9 @@
 the Windows installer run silently under Wine in a private prefix. Each starts the
 installed program in a private X server and leaves it by File > Exit.
 
-The window helpers (X server, program, scripted peer, screen reading) are the end-to-end
-tests' own, from tests/ui. Every wait polls with a bound; every test stops by itself. A
-missing tool fails the test, never skips it.
+The window helpers come from tests/support/twkit.py, the Wine session and the Windows
+program from tests/ui/windows_e2e.py. Every wait polls with a bound; every test stops by
+itself. A missing tool fails the test, never skips it.
 
 Environment:
   TW_DEB               build-package/tamblewick_VERSION_amd64.deb (DebianPackage)
@@ -28,9 +28,11 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui"))
-import window_e2e as e2e  # noqa: E402
-import windows_e2e as wine_e2e  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, os.path.join(HERE, "..", "ui"))
+import twkit  # noqa: E402
+import windows_e2e  # noqa: E402
 
 APP_ID = "org.tamblewick.Tamblewick"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamblewick"
@@ -63,8 +65,9 @@ def desktop_entry(path):
     return entry
 
 
-class DebianPackage(unittest.TestCase):
+class DebianPackage(twkit.WindowTestCase):
     def setUp(self):
+        super().setUp()
         require_tools(self, "dpkg-deb", "desktop-file-validate", "appstreamcli", "man",
                       "Xvfb", "xdotool")
         self.deb = os.environ.get("TW_DEB", "")
@@ -120,32 +123,25 @@ class DebianPackage(unittest.TestCase):
         self.run_installed_program(program)
 
     def run_installed_program(self, program):
-        if e2e.chat_port_sockets():
-            self.fail(f"UDP port {e2e.CHAT_PORT} is already taken by another process")
-        os.environ["TW_BINARY"] = str(program)
-        xserver = e2e.XServer()
-        self.addCleanup(xserver.stop)
-        window = e2e.Program(xserver)
-        self.addCleanup(window.close)
-        self.addCleanup(window.stop)
-
+        self.require_free_chat_port()
+        window = self.start_program(twkit.Program(self.xserver, binary=str(program)))
         window.type_line("serve")
         # "Server Started", the one notice, and the port really held.
-        e2e.wait_until("the notice", lambda: e2e.check_console(window.picture(), [e2e.NOTICE]))
-        e2e.wait_until("the server to bind the chat port",
-                       lambda: e2e.holds_chat_port(window.process.pid))
-        peer = e2e.FakePeer()
-        self.addCleanup(peer.close)
+        twkit.wait_until("the notice",
+                         lambda: twkit.check_console(window.picture(), [twkit.NOTICE]))
+        twkit.wait_until("the server to bind the chat port", window.holds_chat_port)
+        peer = self.start_peer("127.0.0.2")
         peer.login("carol")
-        peer.wait_for("the login answer", lambda m: m.kind == e2e.KIND_LOGIN_ACCEPTED)
+        peer.wait_for("the login answer", lambda m: m.kind == twkit.KIND_LOGIN_ACCEPTED)
 
         window.keys("alt+f", "x")
-        peer.wait_for("the logout", lambda m: m.kind == e2e.KIND_LOGOUT)
-        self.assertEqual(window.wait_exit(), 0, window.error_text())
+        peer.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT)
+        self.expect_clean_exit(window)
 
 
-class WindowsInstaller(unittest.TestCase):
+class WindowsInstaller(twkit.WindowTestCase):
     def setUp(self):
+        super().setUp()
         require_tools(self, "wine", "Xvfb", "xdotool")
         self.installer = os.environ.get("TW_INSTALLER", "")
         if not os.path.isfile(self.installer):
@@ -160,9 +156,7 @@ class WindowsInstaller(unittest.TestCase):
             shutil.rmtree(prefix)
         os.environ["TW_WINEPREFIX"] = str(prefix)
         os.environ["TW_WINDOWS_EXE"] = str(self.folder / "tamblewick.exe")
-        self.xserver = e2e.XServer()
-        self.addCleanup(self.xserver.stop)
-        self.wine = wine_e2e.WineSession(self.xserver)
+        self.wine = windows_e2e.WineSession(self.xserver)
         self.addCleanup(self.wine.close)
         self.addCleanup(self.wine.end_session)
         self.wine.prepare()
@@ -189,19 +183,17 @@ class WindowsInstaller(unittest.TestCase):
         self.assertTrue(self.registered(), self.wine.log_text())
         self.assertEqual(self.registered_version(), [os.environ["TW_VERSION"]])
 
-        program = wine_e2e.WineProgram(self.xserver, self.wine)
-        self.addCleanup(program.close)
-        self.addCleanup(program.stop)
+        program = self.start_program(windows_e2e.WineProgram(self.xserver, self.wine))
         program.keys("alt+f", "x")
-        self.assertEqual(program.wait_exit(), 0, program.error_text())
+        self.expect_clean_exit(program)
 
         self.assertEqual(self.wine_run(str(self.folder / "Uninstall.exe"), "/S"), 0)
         # The uninstaller copies itself away and returns before the copy has removed
         # anything.
-        e2e.wait_until("the uninstaller to remove the files", lambda: not any(
+        twkit.wait_until("the uninstaller to remove the files", lambda: not any(
             path.exists() for path in (executable, self.shortcut, self.folder)),
             timeout=INSTALL_S)
-        e2e.wait_until("the uninstaller to leave Add/Remove Programs",
+        twkit.wait_until("the uninstaller to leave Add/Remove Programs",
                        lambda: not self.registered(), timeout=INSTALL_S)
 
 
