@@ -1,16 +1,29 @@
 # Two commands for a fresh Debian machine, run as root:
 #   make run   installs what is missing, builds and opens the window
 #   make test  installs what is missing, builds with sanitizers and runs every test
+# and the everyday loop while changing the code:
+#   make check builds with sanitizers and runs every unit, loopback and window test
 
 JOBS        ?= 2
 BUILD_TEST  := build
 BUILD_RUN   := build-run
-DEPS_BUILD  := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-               libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core clang-format \
+BUILD_CLANG := build-clang
+# What building and running the window needs; the tests and benchmarks add their own.
+DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core \
                librsvg2-bin
-DEPS_TEST   := xvfb xfonts-base xauth xdotool x11-utils imagemagick python3 clang libclang-rt-dev
+DEPS_BENCH  := libbenchmark-dev
+# The dissector's test. tshark's package asks whether non-root users may capture;
+# tools/install-deps answers no before it installs.
+DEPS_DISSECT := tshark
+DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
+               imagemagick python3 clang libclang-rt-dev $(DEPS_DISSECT)
+# Checkers of the installed files.
+DEPS_PKG    := desktop-file-utils appstream lintian dpkg-dev file man-db
+# The sanitizer build of make check and make test; the window program is required there.
+CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
+               -DTAMBLEWICK_WINDOW=ON
 
-.PHONY: run test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
+.PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
         package deps-package windows-installer deps-windows-installer
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
@@ -21,10 +34,6 @@ BUILD_PKG   := build-package
 VERSION     := $(shell grep -m1 -o 'tamblewick VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 DEB         := $(BUILD_PKG)/tamblewick_$(VERSION)_amd64.deb
 INSTALLER   := $(BUILD_WIN)/tamblewick-$(VERSION)-setup.exe
-# Checkers of the installed files, and the dissector's test. tshark's package asks whether
-# non-root users may capture; tools/install-deps answers no before it installs.
-DEPS_PKG    := desktop-file-utils appstream lintian dpkg-dev file man-db
-DEPS_DISSECT := tshark
 
 deps:
 	@./tools/install-deps $(DEPS_BUILD)
@@ -33,25 +42,41 @@ deps-test:
 	@./tools/install-deps $(DEPS_BUILD) $(DEPS_TEST)
 
 build: deps
-	cmake -S . -B $(BUILD_RUN) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF
+	cmake -S . -B $(BUILD_RUN) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
+	      -DTAMBLEWICK_WINDOW=ON
 	cmake --build $(BUILD_RUN) -j$(JOBS)
 
 run: build
 	./$(BUILD_RUN)/tamblewick
 
-# The tests also run the Windows build under Wine, so they need the cross compiler and wine.
+# Every unit, loopback and window test in the sanitizer build; no Wine, fuzzing or clang.
+check: deps-test
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE= -DTAMBLEWICK_WINDOWS_INSTALLER= -DTAMBLEWICK_DEB=
+	cmake --build $(BUILD_TEST) -j$(JOBS)
+	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# The full suite: the tests also run the Windows build under Wine, so they need the cross
+# compiler and wine; then every target once more with clang, its unit tests, and fuzzing.
 # They also install the Debian package and the Windows installer, so both are built first.
-test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE) $(DEPS_PKG) $(DEPS_DISSECT) nsis
+test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE) $(DEPS_PKG) nsis
 test: deps-test
 	$(MAKE) windows-installer
 	$(MAKE) package
-	cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
-	      -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe \
-	      -DTAMBLEWICK_WINDOWS_INSTALLER=$(CURDIR)/$(INSTALLER) \
-	      -DTAMBLEWICK_DEB=$(CURDIR)/$(DEB)
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe \
+	               -DTAMBLEWICK_WINDOWS_INSTALLER=$(CURDIR)/$(INSTALLER) \
+	               -DTAMBLEWICK_DEB=$(CURDIR)/$(DEB)
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
+	$(MAKE) clang-test
 	./tools/run-fuzz $(FUZZ_SECONDS)
+
+# Every target built with clang as well (no sanitizers), so that neither compiler's
+# warnings can creep in; its unit tests run, the window tests only in the sanitizer build.
+clang-test: deps-test
+	cmake -S . -B $(BUILD_CLANG) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	      -DTAMBLEWICK_WINDOW=ON -DTAMBLEWICK_BENCH=ON
+	cmake --build $(BUILD_CLANG) -j$(JOBS)
+	cd $(BUILD_CLANG) && ctest --output-on-failure -j$(JOBS) --timeout 600 -E '^ui_windows?_'
 
 deps-windows:
 	@./tools/install-deps cmake make $(DEPS_WIN)
@@ -77,6 +102,7 @@ deps-package:
 # with Debian's hardening flags, checked by lintian (errors fail, warnings are shown).
 package: deps-package
 	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
+	      -DTAMBLEWICK_WINDOW=ON \
 	      -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
 	cmake --build $(BUILD_PKG) -j$(JOBS)
@@ -89,6 +115,7 @@ fuzz: deps-test
 
 # Benchmarks: prints the table and writes it as JSON.
 bench: deps
+	@./tools/install-deps $(DEPS_BENCH)
 	./tools/run-bench
 
 # CPU and frames per second of the release window, idle and under a chat load, on Xvfb.
@@ -96,7 +123,9 @@ window-cost: build
 	./tools/window-cost
 
 format:
+	@./tools/install-deps clang-format
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
+# Every build folder: the test, run, Windows, clang, fuzz and benchmark builds.
 clean:
-	rm -rf $(BUILD_TEST) $(BUILD_RUN) $(BUILD_WIN) $(BUILD_PKG)
+	rm -rf $(BUILD_TEST) build-*/

@@ -25,7 +25,6 @@ class ChatLog {
     void add_line(std::string_view text, LineStyle style);
     std::size_t size() const { return lines.size(); }
     const LogLine& line(std::size_t position) const { return lines[position]; }
-    const std::vector<LogLine>& all() const { return lines; }
     // Lines added since the start, including those pushed out since.
     std::uint64_t added_count() const { return added; }
 

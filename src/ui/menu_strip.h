@@ -2,12 +2,13 @@
 
 #include <optional>
 
+#include "ui/menu_ids.h"
 #include "ui/text_surface.h"
 
 namespace tw {
 
 // The one menu command there is: "Exit" in "File".
-inline constexpr int COMMAND_EXIT = 105;
+inline constexpr int COMMAND_EXIT = TW_COMMAND_EXIT;
 
 // Height of the strip above the console; the console's rows are measured from under it.
 inline constexpr int MENU_STRIP_HEIGHT = 20;

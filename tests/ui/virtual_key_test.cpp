@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -95,16 +96,17 @@ TEST_F(VirtualKeyTest, KeypadKeysGiveNumpadCodesWithNumLockAndArrowsWithout) {
 }
 
 TEST_F(VirtualKeyTest, KeysWithoutACodeGiveNothing) {
-    for (const unsigned long keysym : {0, XK_VoidSymbol, XK_eacute, XK_Greek_alpha, XK_EuroSign,
-                                       XK_Multi_key, 0x7f, 0x1000000}) {
+    for (const unsigned long keysym :
+         std::initializer_list<unsigned long>{0, XK_VoidSymbol, XK_eacute, XK_Greek_alpha,
+                                              XK_EuroSign, XK_Multi_key, 0x7f, 0x1000000}) {
         EXPECT_FALSE(code_of(keysym).has_value()) << "keysym 0x" << std::hex << keysym;
     }
 }
 
 TEST_F(VirtualKeyTest, NoKeypadOrFunctionKeyTypesACharacter) {
-    for (const unsigned long keysym :
-         {XK_KP_0, XK_KP_5, XK_KP_Add, XK_KP_Divide, XK_F1, XK_F12, XK_Tab, XK_Escape, XK_Delete,
-          XK_KP_Decimal, XK_Home, XK_Caps_Lock}) {
+    for (const unsigned long keysym : std::initializer_list<unsigned long>{
+             XK_KP_0, XK_KP_5, XK_KP_Add, XK_KP_Divide, XK_F1, XK_F12, XK_Tab, XK_Escape, XK_Delete,
+             XK_KP_Decimal, XK_Home, XK_Caps_Lock}) {
         const auto code = code_of(keysym);
         ASSERT_TRUE(code.has_value());
         EXPECT_FALSE(key_character(*code, false).has_value()) << "keysym 0x" << std::hex << keysym;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/menu_ids.h"
+
 namespace tw {
 
 namespace {
@@ -10,8 +12,8 @@ namespace {
 constexpr const char* WINDOW_CLASS = "WINDOW_CLASS";
 constexpr const char* WINDOW_TITLE = "Tamblewick";
 constexpr int WINDOW_SIZE = 250;
-constexpr WORD MENU_RESOURCE = 109;
-constexpr WORD COMMAND_EXIT_ID = 105;
+constexpr WORD MENU_RESOURCE = TW_MENU_FILE;
+constexpr WORD COMMAND_EXIT_ID = TW_COMMAND_EXIT;
 
 COLORREF colour_ref(Rgb rgb) {
     return RGB(rgb.r, rgb.g, rgb.b);
