@@ -9,19 +9,31 @@ BUILD_TEST  := build
 BUILD_RUN   := build-run
 BUILD_CLANG := build-clang
 # What building and running the window needs; the tests and benchmarks add their own.
-DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
+DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core \
+               librsvg2-bin
 DEPS_BENCH  := libbenchmark-dev
+# The dissector's test. tshark's package asks whether non-root users may capture;
+# tools/install-deps answers no before it installs.
+DEPS_DISSECT := tshark
 DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
-               imagemagick python3 clang libclang-rt-dev tmux iproute2
+               imagemagick python3 clang libclang-rt-dev tmux iproute2 $(DEPS_DISSECT)
+# Checkers of the installed files.
+DEPS_PKG    := desktop-file-utils appstream lintian dpkg-dev file man-db
 # The sanitizer build of make check and make test; the window program is required there.
 CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
                -DTAMBLEWICK_WINDOW=ON
 
-.PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost
+.PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
+        package deps-package windows-installer deps-windows-installer
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
 DEPS_WINE   := wine wine64
 FUZZ_SECONDS ?= 60
+BUILD_PKG   := build-package
+# The one version, from project() in CMakeLists.txt.
+VERSION     := $(shell grep -m1 -o 'tamblewick VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+DEB         := $(BUILD_PKG)/tamblewick_$(VERSION)_amd64.deb
+INSTALLER   := $(BUILD_WIN)/tamblewick-$(VERSION)-setup.exe
 
 deps:
 	@./tools/install-deps $(DEPS_BUILD)
@@ -39,16 +51,20 @@ run: build
 
 # Every unit, loopback and window test in the sanitizer build; no Wine, fuzzing or clang.
 check: deps-test
-	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE= -DTAMBLEWICK_WINDOWS_INSTALLER= -DTAMBLEWICK_DEB=
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 
 # The full suite: the tests also run the Windows build under Wine, so they need the cross
 # compiler and wine; then every target once more with clang, its unit tests, and fuzzing.
-test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE)
+# They also install the Debian package and the Windows installer, so both are built first.
+test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE) $(DEPS_PKG) nsis
 test: deps-test
-	$(MAKE) windows
-	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe
+	$(MAKE) windows-installer
+	$(MAKE) package
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe \
+	               -DTAMBLEWICK_WINDOWS_INSTALLER=$(CURDIR)/$(INSTALLER) \
+	               -DTAMBLEWICK_DEB=$(CURDIR)/$(DEB)
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	$(MAKE) clang-test
@@ -70,6 +86,28 @@ windows: deps-windows
 	cmake -S . -B $(BUILD_WIN) -DCMAKE_BUILD_TYPE=Release \
 	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTAMBLEWICK_TESTS=OFF
 	cmake --build $(BUILD_WIN) -j$(JOBS)
+
+deps-windows-installer:
+	@./tools/install-deps cmake make $(DEPS_WIN) nsis
+
+# The Windows installer: build-windows/tamblewick-VERSION-setup.exe, made by makensis.
+windows-installer: deps-windows-installer windows
+	cd $(BUILD_WIN) && cpack -G NSIS
+	@test -f $(INSTALLER) || { echo "$(INSTALLER) was not made" >&2; exit 1; }
+
+deps-package:
+	@./tools/install-deps $(DEPS_BUILD) $(DEPS_PKG)
+
+# The Debian package: build-package/tamblewick_VERSION_amd64.deb, a stripped Release build
+# with Debian's hardening flags, checked by lintian (errors fail, warnings are shown).
+package: deps-package
+	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
+	      -DTAMBLEWICK_WINDOW=ON \
+	      -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	      -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
+	cmake --build $(BUILD_PKG) -j$(JOBS)
+	cd $(BUILD_PKG) && cpack -G DEB
+	lintian --fail-on error --info $(DEB)
 
 # Coverage-guided fuzzing of one-datagram dispatch, FUZZ_SECONDS per mode.
 fuzz: deps-test
