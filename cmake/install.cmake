@@ -27,6 +27,10 @@ endif()
 install(TARGETS tamblewick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET tamblewick-tty)
   install(TARGETS tamblewick-tty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The unit names the binary where this install puts it.
+  configure_file(${TW_PACKAGING}/tamblewick-tty.service.in ${TW_DATA}/tamblewick-tty.service
+                 @ONLY)
+  install(FILES ${TW_DATA}/tamblewick-tty.service DESTINATION lib/systemd/system)
 endif()
 
 configure_file(${TW_PACKAGING}/${TW_APP_ID}.metainfo.xml.in ${TW_DATA}/${TW_APP_ID}.metainfo.xml
@@ -40,7 +44,7 @@ configure_file(${TW_PACKAGING}/changelog.Debian.in ${TW_DATA}/changelog.Debian @
 # Manual pages and the changelog are installed compressed, as Debian's tools expect;
 # -n keeps the time stamp out, so that the same sources give the same bytes.
 set(tw_man_pages tamblewick)
-if(EXISTS ${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1)
+if(TARGET tamblewick-tty)
   configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1 ${TW_DATA}/tamblewick-tty.1 @ONLY)
   list(APPEND tw_man_pages tamblewick-tty)
 endif()
@@ -81,9 +85,3 @@ set(tw_doc ${CMAKE_INSTALL_DATADIR}/doc/tamblewick)
 install(FILES ${TW_DATA}/copyright DESTINATION ${tw_doc})
 # A package with no Debian revision is a native one, whose changelog has the short name.
 install(FILES ${TW_DATA}/changelog.Debian.gz DESTINATION ${tw_doc} RENAME changelog.gz)
-
-# The terminal front end's service unit, where systemd looks for units that packages ship.
-if(EXISTS ${PROJECT_SOURCE_DIR}/packaging/tamblewick-tty.service)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/tamblewick-tty.service
-          DESTINATION lib/systemd/system)
-endif()

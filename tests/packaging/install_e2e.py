@@ -120,6 +120,16 @@ class DebianPackage(twkit.WindowTestCase):
         with gzip.open(share / "doc" / "tamblewick" / "changelog.gz", "rt") as changelog:
             self.assertTrue(changelog.readline().startswith(f"tamblewick ({self.version})"))
 
+        # The terminal front end, its manual and the headless server's unit, which must
+        # start the binary where the package put it.
+        self.assertTrue(os.access(usr / "bin" / "tamblewick-tty", os.X_OK))
+        tty_page = share / "man" / "man1" / "tamblewick-tty.1.gz"
+        shown = run("man", "--warnings", "-l", str(tty_page), env=dict(os.environ, MANWIDTH="80"))
+        self.assertEqual((shown.returncode, shown.stderr), (0, b""))
+        unit = (self.root / "lib" / "systemd" / "system" / "tamblewick-tty.service").read_text()
+        self.assertIn("ExecStart=/usr/bin/tamblewick-tty\n", unit)
+        self.assertIn("StandardInputText=serve\n", unit)
+
         self.run_installed_program(program)
 
     def run_installed_program(self, program):

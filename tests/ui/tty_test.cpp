@@ -132,7 +132,7 @@ class ScreenGridTest : public ::testing::Test {
     void frame(const std::string& input_line) {
         grid.clear();
         GridSurface surface{grid};
-        draw_console(surface, input_line, log);
+        draw_console(surface, CONSOLE_LEFT + grid.columns(), input_line, log);
     }
 
     ScreenGrid grid{ColourMode::xterm256, TextEncoding::utf8};

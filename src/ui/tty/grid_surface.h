@@ -22,6 +22,8 @@ class GridSurface final : public TextSurface {
     }
     // Each frame starts from a blank grid on the terminal's own background.
     void fill_rect(int, int, int, int, Rgb) override {}
+    // One byte is one cell, so the view's pixel arithmetic counts columns.
+    int advance(unsigned char) override { return 1; }
 
   private:
     ScreenGrid& grid;

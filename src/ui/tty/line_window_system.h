@@ -19,6 +19,7 @@ class NullSurface final : public TextSurface {
   public:
     void draw_text(int, int, Rgb, std::string_view) override {}
     void fill_rect(int, int, int, int, Rgb) override {}
+    int advance(unsigned char) override { return 1; }
 };
 
 // The program without a screen, for pipes, scripts and services: each line of stdin is
@@ -42,6 +43,8 @@ class LineWindowSystem final : public TerminalPlatform {
 
     TextSurface& begin_frame() override { return nothing; }
     int client_width() const override { return 0; }
+    // Nothing is drawn: the log reaches stdout line by line as it is added.
+    bool needs_redraw() override { return false; }
     void end_frame() override {}
     void release() override;
 

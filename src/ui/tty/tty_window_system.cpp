@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "ui/tty/terminal_mode.h"
 
@@ -38,6 +39,11 @@ void TtyWindowSystem::resized() {
     } else {
         grid.resize(FALLBACK_ROWS, FALLBACK_COLUMNS);
     }
+    redraw = true;
+}
+
+bool TtyWindowSystem::needs_redraw() {
+    return std::exchange(redraw, false);
 }
 
 void TtyWindowSystem::resumed() {

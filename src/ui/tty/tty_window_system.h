@@ -25,8 +25,9 @@ class TtyWindowSystem final : public TerminalPlatform {
     const std::string& failure() const { return failure_text; }
 
     TextSurface& begin_frame() override;
-    int client_width() const override { return grid.columns(); }
+    int client_width() const override { return CONSOLE_LEFT + grid.columns(); }
     void end_frame() override;
+    bool needs_redraw() override;
     void release() override;
 
   protected:
@@ -40,6 +41,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     ScreenGrid grid;
     GridSurface surface;
     std::string failure_text;
+    // A new size or a screen handed back: the whole console is drawn again.
+    bool redraw = true;
 };
 
 }  // namespace tw
