@@ -126,7 +126,7 @@ class DebianPackage(twkit.WindowTestCase):
         tty_page = share / "man" / "man1" / "tamblewick-tty.1.gz"
         shown = run("man", "--warnings", "-l", str(tty_page), env=dict(os.environ, MANWIDTH="80"))
         self.assertEqual((shown.returncode, shown.stderr), (0, b""))
-        unit = (self.root / "lib" / "systemd" / "system" / "tamblewick-tty.service").read_text()
+        unit = (usr / "lib" / "systemd" / "system" / "tamblewick-tty.service").read_text()
         self.assertIn("ExecStart=/usr/bin/tamblewick-tty\n", unit)
         self.assertIn("StandardInputText=serve\n", unit)
 
