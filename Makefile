@@ -100,9 +100,10 @@ deps-package:
 
 # The Debian package: build-package/tamblewick_VERSION_amd64.deb, a stripped Release build
 # with Debian's hardening flags, checked by lintian (errors fail, warnings are shown).
+# A Debian package lives under /usr, and the files that name paths (the unit) must say so.
 package: deps-package
 	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
-	      -DTAMBLEWICK_WINDOW=ON \
+	      -DTAMBLEWICK_WINDOW=ON -DCMAKE_INSTALL_PREFIX=/usr \
 	      -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
 	cmake --build $(BUILD_PKG) -j$(JOBS)
