@@ -93,10 +93,10 @@ class HostileLan {
         for (std::size_t k = 0; k < clients.size(); ++k) {
             RealClient& client = clients[k];
             while (!client.inbox.empty()) {
-                const auto delivery = client.node.dispatch(client.inbox.front(), server_address);
+                const auto outcome = client.node.dispatch(client.inbox.front(), server_address);
                 client.inbox.pop_front();
-                if (delivery && shown) {
-                    shown(k, delivery->message);
+                if (outcome.delivery && shown) {
+                    shown(k, outcome.delivery->message);
                 }
             }
             client.node.maintain(FRAME);

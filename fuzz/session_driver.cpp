@@ -170,7 +170,7 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     require(all_zero(datagram.subspan(9, 3)), "padding is zero");
     require(message.reliable <= 1, "reliable is 0 or 1");
     const bool login = message.kind == KIND_LOGIN && message.id == 0;
-    require(login || message.id >= FIRST_MESSAGE_ID, "ids start at 10");
+    require(login || message.id >= FIRST_MESSAGE_ID, "ids start at 10 (the driver's first ids)");
     const std::span<const std::uint8_t> text(message.text);
     switch (message.kind) {
         case KIND_CHAT:
@@ -223,10 +223,12 @@ void check_delivery(const NetNode& node, const Delivery& delivery) {
 }
 
 void check_node(NetNode& node) {
-    require(node.peers.size() <= SOURCE_HOSTS, "one peer per host");
-    std::set<std::string> hosts;
+    require(node.peers.size() <= SOURCE_HOSTS * SOURCE_PORTS, "one peer per address");
+    std::set<std::pair<std::uint32_t, std::uint16_t>> addresses;
     for (const Peer& peer : node.peers) {
-        require(hosts.insert(peer.address_text).second, "no host has two peers");
+        require(addresses.insert({peer.address.ip, peer.address.port}).second,
+                "no address has two peers");
+        require(peer.address_text == address_text(peer.address.ip), "a peer's text is its address");
         require(peer.name.size() <= TEXT_SIZE, "a peer's name fits the area");
     }
     for (const std::string& notice : node.notices) {
@@ -240,9 +242,12 @@ void check_node(NetNode& node) {
 }
 
 void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const SocketAddress& from) {
-    const auto delivery = node.dispatch(datagram, from);
-    if (delivery) {
-        check_delivery(node, *delivery);
+    const auto outcome = node.dispatch(datagram, from);
+    if (outcome.delivery) {
+        check_delivery(node, *outcome.delivery);
+    }
+    if (outcome.event) {
+        require(outcome.event->name.size() <= TEXT_SIZE, "an event's name fits the area");
     }
 }
 
@@ -251,6 +256,9 @@ void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const Socke
 void run_session(std::span<const std::uint8_t> input, bool server) {
     NetNode node;
     node.is_server = server;
+    // Fixed first ids, so that a run repeats exactly and the small ids of the input can
+    // acknowledge login answers.
+    node.set_id_source([] { return FIRST_MESSAGE_ID; });
     node.set_transmitter(
         [&node, server](std::span<const std::uint8_t> datagram, std::optional<SocketAddress> to) {
             check_sent(node, server, datagram, to);

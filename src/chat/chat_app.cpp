@@ -37,8 +37,11 @@ void ChatApp::handle_messages() {
         if (!reception.taken) {
             break;
         }
-        if (reception.delivery) {
-            show(*reception.delivery);
+        if (reception.outcome.event) {
+            show(*reception.outcome.event);
+        }
+        if (reception.outcome.delivery) {
+            show(*reception.outcome.delivery);
         }
     }
     auto& notices = app.net_node.notices;
@@ -62,9 +65,34 @@ std::string chat_line(const std::string& name, const std::string& line) {
 
 }  // namespace
 
+bool ChatApp::login_pending() const {
+    return app.pending_login.has_value();
+}
+
+void ChatApp::show(const SessionEvent& event) {
+    // A peer without a name is named by its address, so that no arrival or departure
+    // goes unshown.
+    const std::string& who = event.name.empty() ? event.address_text : event.name;
+    ChatLog& log = app.chat_log;
+    switch (event.what) {
+        case SessionEvent::What::joined:
+            if (event.replaced_earlier) {
+                log.add_line(who + " Logged Out", LineStyle::notice);
+            }
+            log.add_line(who + " Logged In", LineStyle::notice);
+            break;
+        case SessionEvent::What::accepted:
+            log.add_line("Login Accepted by " + who, LineStyle::notice);
+            break;
+        case SessionEvent::What::left:
+            log.add_line(who + " Logged Out", LineStyle::notice);
+            break;
+    }
+}
+
 void ChatApp::show(const Delivery& delivery) {
     const NetMessage& message = delivery.message;
-    Peer* sender = delivery.peer ? &app.net_node.peers[*delivery.peer] : nullptr;
+    const Peer* sender = delivery.peer ? &app.net_node.peers[*delivery.peer] : nullptr;
     ChatLog& log = app.chat_log;
     switch (message.kind) {
         case KIND_CHAT:
@@ -76,17 +104,12 @@ void ChatApp::show(const Delivery& delivery) {
                                    read_text_at(message.text, RELAY_LINE_OFFSET)),
                          LineStyle::peer_chat);
             break;
+        // A server's logins are shown once confirmed, as session events; one that reaches
+        // a client is shown as it comes.
         case KIND_LOGIN:
         case KIND_PEER_LOGGED_IN:
             log.add_line(read_text(message) + " Logged In", LineStyle::notice);
             break;
-        case KIND_LOGIN_ACCEPTED:
-            if (sender) {
-                sender->name = read_text(message);
-            }
-            log.add_line("Login Accepted by " + read_text(message), LineStyle::notice);
-            break;
-        case KIND_LOGOUT:
         case KIND_PEER_LOGGED_OUT:
             log.add_line(read_text(message) + " Logged Out", LineStyle::notice);
             break;

@@ -13,6 +13,9 @@ inline constexpr int CHAT_PORT = 1210;
 inline constexpr int CONNECT_TIMEOUT_MS = 30000;
 // Datagrams one frame takes from the socket at most.
 inline constexpr std::size_t RECEIVE_BUDGET = 256;
+// The longest chat line sent: in pieces of a relay's room, even a line of short and long
+// words alternating fits many times into what a peer may leave unacknowledged.
+inline constexpr std::size_t MAX_CHAT_LINE = 32768;
 // A server on the LAN answers a login within a frame or two; after this long the user is
 // told that none came (the answer is still taken if it comes later).
 inline constexpr float LOGIN_ANSWER_SECONDS = 10.0F;
@@ -45,6 +48,8 @@ class ChatApp {
     void execute_line(std::string line);
     void frame_step(float elapsed);
     void handle_messages();
+    // A login has been sent and its answer has neither come nor been given up on.
+    bool login_pending() const;
 
   private:
     void connect(const std::string& line);
@@ -52,6 +57,7 @@ class ChatApp {
     void serve();
     void chat(const std::string& line);
     void show(const Delivery& delivery);
+    void show(const SessionEvent& event);
     void watch_login(float elapsed);
 
     AppObjects& app;

@@ -104,7 +104,21 @@ void ChatApp::serve() {
 }
 
 void ChatApp::chat(const std::string& line) {
-    for (const std::string& piece : split_chat_line(line)) {
+    // Refused whole rather than sent in part: a line is never cut short without a word.
+    if (line.size() > MAX_CHAT_LINE) {
+        app.chat_log.add_line(
+            "Line too long: " + std::to_string(MAX_CHAT_LINE) + " characters at most",
+            LineStyle::notice);
+        return;
+    }
+    const std::vector<std::string> pieces = split_chat_line(line);
+    if (pieces.size() > app.net_node.reliable_room()) {
+        app.chat_log.add_line("Line not sent: " + std::to_string(QUEUE_LIMIT) +
+                                  " messages at most may wait for acknowledgement",
+                              LineStyle::notice);
+        return;
+    }
+    for (const std::string& piece : pieces) {
         app.chat_log.add_line(" <" + app.net_node.name + "> " + piece, LineStyle::own_chat);
         app.net_node.broadcast_chat(piece, true);
     }

@@ -19,7 +19,9 @@ void NetNode::maintain(float elapsed) {
             }
             continue;
         }
-        if (peer.ping_timer > PING_INTERVAL) {
+        // A waiting login hears its answer every 2 s; a ping would only add to what a
+        // forged login gets back.
+        if (peer.ping_timer > PING_INTERVAL && !peer.waiting()) {
             peer.ping_timer = 0.0F;
             send_ping(peer);
         }
@@ -37,7 +39,7 @@ bool NetNode::time_out(std::size_t position) {
         endpoint.close_socket();
         return true;
     }
-    if (!peers[position].announced) {
+    if (peers[position].waiting()) {
         // A login that never confirmed was never shown or announced: it leaves unseen.
         ++counters.abandoned_logins;
         remove_peer(position);

@@ -1,6 +1,7 @@
 #include "net/net_node.h"
 
 #include <algorithm>
+#include <random>
 
 namespace tw {
 
@@ -12,47 +13,34 @@ constexpr float DUE_MARGIN = 0.001F;
 
 }  // namespace
 
+std::int32_t unpredictable_id() {
+    static std::random_device source;
+    return static_cast<std::int32_t>(source());
+}
+
 void NetNode::add_peer(const Peer& peer) {
-    peers.push_back(peer);
+    peers.add(peer);
 }
 
 void NetNode::remove_peer(std::size_t position) {
-    if (position < peers.size()) {
-        peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
-    }
-    // A crowd that has left gives its room back; a table that merely breathes keeps it.
-    if (peers.capacity() > MAX_PEERS / 4 && peers.size() < peers.capacity() / 4) {
-        peers.shrink_to_fit();
-    }
+    peers.remove(position);
 }
 
 void NetNode::clear_peers() {
     peers.clear();
-    peers.shrink_to_fit();
 }
 
-std::optional<std::size_t> NetNode::find_peer(std::string_view text) const {
-    // Runs for every datagram, over the whole table for a sender near its end. The
-    // addresses of one table mostly share their leading octets, so two texts of equal
-    // length are compared from the end, where they differ: a peer that is not the sender
-    // is told apart by its first byte compared, without a call into memcmp.
-    const auto same = [text](const std::string& candidate) {
-        if (candidate.size() != text.size()) {
-            return false;
-        }
-        for (std::size_t k = text.size(); k > 0; --k) {
-            if (candidate[k - 1] != text[k - 1]) {
-                return false;
-            }
-        }
-        return true;
-    };
-    for (std::size_t i = 0; i < peers.size(); ++i) {
-        if (same(peers[i].address_text)) {
-            return i;
-        }
+std::optional<std::size_t> NetNode::find_peer(const SocketAddress& address) const {
+    return peers.find(address);
+}
+
+std::size_t NetNode::reliable_room() const {
+    std::size_t room = QUEUE_LIMIT;
+    for (const Peer& peer : peers) {
+        const std::size_t used = peer.channel.reliable_queue.size() + peer.held.size();
+        room = std::min(room, used < QUEUE_LIMIT ? QUEUE_LIMIT - used : 0);
     }
-    return std::nullopt;
+    return room;
 }
 
 void NetNode::broadcast_chat(std::string_view text, bool reliable) {
@@ -77,7 +65,8 @@ void NetNode::change_name(std::string_view new_name) {
 }
 
 void NetNode::broadcast_logout() {
-    // Also to logins not yet confirmed: they were answered, so they may know this node.
+    // Sent, not held, to logins not yet confirmed: they were answered, so they may
+    // already count this node as their server.
     for (Peer& peer : peers) {
         NetMessage& message = peer.channel.queue_message(false);
         message.kind = KIND_LOGOUT;

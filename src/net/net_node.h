@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "net/net_message.h"
-#include "net/peer.h"
+#include "net/peer_table.h"
 #include "transport/socket_endpoint.h"
 
 namespace tw {
@@ -18,13 +18,6 @@ namespace tw {
 inline constexpr float TIMEOUT_SECONDS = 10.0F;
 inline constexpr float PING_INTERVAL = 5.0F;
 inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
-// Far above what a LAN's chat needs; a login beyond it is not answered.
-inline constexpr std::size_t MAX_PEERS = 256;
-// Logins waiting for the ack of their answer. Each such peer is sent its answer every 2 s
-// and is dropped after 10 s of silence, so a host forging logins from any number of
-// addresses gets at most this many answers per resend interval, and half the table stays
-// for clients that did confirm. A whole classroom connecting in the same second fits.
-inline constexpr std::size_t MAX_UNCONFIRMED_PEERS = MAX_PEERS / 2;
 
 // What receive hands to the application: the message and the position of its sender in
 // the peer table (nothing when the sender has just left it, as after a logout).
@@ -33,12 +26,33 @@ struct Delivery {
     std::optional<std::size_t> peer;
 };
 
+// A change in who takes part, for the application to show. It is reported whether or not
+// the message behind it carries a text: a server without a name is still a server.
+struct SessionEvent {
+    enum class What {
+        joined,    // a server's new client confirmed its login
+        accepted,  // a client's server answered its login
+        left,      // a peer that was shown as in has logged out
+    };
+    What what = What::joined;
+    std::string name;
+    std::string address_text;
+    // A joined client's earlier session, its own on another port of the same host, ended.
+    bool replaced_earlier = false;
+};
+
+// What one datagram did.
+struct Outcome {
+    std::optional<Delivery> delivery;
+    std::optional<SessionEvent> event;
+};
+
 // What one receive call did: whether it took a datagram from the socket at all, and
-// what that datagram delivers. A datagram taken but not delivered (a duplicate, junk)
-// is no reason to stop reading; an empty socket is.
+// what that datagram did. A datagram taken but not delivered (a duplicate, junk) is no
+// reason to stop reading; an empty socket is.
 struct Reception {
     bool taken = false;
-    std::optional<Delivery> delivery;
+    Outcome outcome;
 };
 
 // Counted instead of logged, so that tests and benchmarks can see what was dropped.
@@ -48,8 +62,10 @@ struct NetCounters {
     std::uint64_t dropped_unknown = 0;
     std::uint64_t duplicates = 0;
     std::uint64_t sent = 0;
-    // Logins not admitted because the table or its unconfirmed places were full.
+    // Logins not admitted because confirmed peers filled the table.
     std::uint64_t refused_logins = 0;
+    // Waiting logins that gave their place to a newer one.
+    std::uint64_t displaced_logins = 0;
     // Datagrams other than acks, logins and logouts from a login not yet confirmed.
     std::uint64_t dropped_unconfirmed = 0;
     // Logins that never acknowledged their answer and were let go without a word.
@@ -59,6 +75,12 @@ struct NetCounters {
 // Where a datagram goes: a peer's address, or nothing for the socket's connected default.
 using Transmitter =
     std::function<bool(std::span<const std::uint8_t> datagram, std::optional<SocketAddress> to)>;
+// Where a server takes the first id of each new login's session from.
+using IdSource = std::function<std::int32_t()>;
+
+// An id no one can guess, from the operating system's random source, as a TCP stack picks
+// its initial sequence numbers.
+std::int32_t unpredictable_id();
 
 // The process's one network node: its socket, its peers and the notices it leaves for
 // the user. Receiving and the maintenance pass never block and never read a clock, so
@@ -69,7 +91,7 @@ class NetNode {
     bool is_server = false;
     float clock = 0.0F;
     std::string name;
-    std::vector<Peer> peers;
+    PeerTable peers;
     std::vector<std::string> notices;
     NetCounters counters;
 
@@ -77,13 +99,12 @@ class NetNode {
     void add_peer(const Peer& peer);
     void remove_peer(std::size_t position);
     void clear_peers();
-    std::optional<std::size_t> find_peer(std::string_view address_text) const;
+    std::optional<std::size_t> find_peer(const SocketAddress& address) const;
 
     // Takes at most one datagram from the socket and dispatches it.
     Reception receive();
     // The session work for one datagram from `source`, without any socket.
-    std::optional<Delivery> dispatch(std::span<const std::uint8_t> datagram,
-                                     const SocketAddress& source);
+    Outcome dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source);
 
     // Sending.
     void maintain(float elapsed);
@@ -95,25 +116,31 @@ class NetNode {
     void send_login(std::string_view login_name);
     void flush_outbox(Peer& peer);
 
+    // Reliable messages every peer can still take before its queue bound.
+    std::size_t reliable_room() const;
+
     // Seconds until the next maintenance pass has something to do (a resend copy, a ping,
     // a time-out); 0 when an outbox is waiting, nothing when no peer needs a pass at all.
     std::optional<float> seconds_until_due() const;
 
     // Replaces the socket as the way out; tests and the fuzzer capture datagrams with it.
     void set_transmitter(Transmitter replacement) { transmitter = std::move(replacement); }
+    // Replaces the random first ids; the fuzzer must run the same way every time.
+    void set_id_source(IdSource replacement) { id_source = std::move(replacement); }
 
   private:
     bool transmit(const WireRecord& record);
-    std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
-    bool may_admit_login() const;
-    void confirm_login(std::size_t sender, NetMessage& message);
+    std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source,
+                                            Outcome& outcome);
     bool acknowledge(Peer& peer, const NetMessage& message);
-    void handle_kind(std::size_t sender, NetMessage& message,
-                     std::optional<std::size_t>& delivered_peer);
-    void handle_logout(std::size_t sender, NetMessage& message,
-                       std::optional<std::size_t>& delivered_peer);
+    void handle_kind(std::size_t sender, const NetMessage& message, Outcome& outcome);
+    void handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome);
+    void handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome);
     void handle_name_change(std::size_t sender, const NetMessage& message);
-    void handle_login(std::size_t sender, NetMessage& message);
+    void handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome);
+    void confirm_login(std::size_t sender, Outcome& outcome);
+    void announce_departure(const std::string& departed, std::int32_t reserved,
+                            std::optional<std::size_t> except);
     void relay_chat(std::size_t sender, const NetMessage& message);
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
@@ -122,18 +149,19 @@ class NetNode {
     void queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill);
 
     Transmitter transmitter;
+    IdSource id_source = unpredictable_id;
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};
 };
 
-// Queues one message to every announced peer in table order, each with that peer's own
-// next id.
+// Queues one message to every peer in table order, each with that peer's own next id; a
+// login still waiting has it held until it confirms.
 template <typename Fill>
 inline void NetNode::queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill) {
     for (std::size_t i = 0; i < peers.size(); ++i) {
-        if ((except && *except == i) || !peers[i].announced) {
+        if (except && *except == i) {
             continue;
         }
-        fill(peers[i].channel.queue_message(reliable));
+        fill(peers[i].queue_for_session(reliable));
     }
 }
 

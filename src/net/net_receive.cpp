@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <utility>
 
 #include "net/net_node.h"
@@ -7,12 +6,10 @@ namespace tw {
 
 namespace {
 
-bool admits_unknown_sender(std::int32_t kind) {
-    return kind == KIND_LOGIN || kind == KIND_LOGIN_ACCEPTED;
-}
-
-// All that a login not yet confirmed may do: acknowledge its answer, log in, leave.
-bool heard_before_confirmation(std::int32_t kind) {
+// All that is heard from a login not yet confirmed: the ack of its answer, its login,
+// its logout. Anything else only shows it is still there; a real client resends it
+// once it is in.
+bool heard_while_waiting(std::int32_t kind) {
     return kind == KIND_ACK || kind == KIND_LOGIN || kind == KIND_LOGOUT;
 }
 
@@ -26,91 +23,66 @@ Reception NetNode::receive() {
     return {true, dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source)};
 }
 
-std::optional<Delivery> NetNode::dispatch(std::span<const std::uint8_t> datagram,
-                                          const SocketAddress& source) {
-    auto decoded = NetMessage::decode(datagram);
+Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source) {
+    const auto decoded = NetMessage::decode(datagram);
     if (!decoded) {
         ++counters.dropped_short;
-        return std::nullopt;
+        return {};
     }
-    NetMessage& message = *decoded;
-    const auto sender = admit_sender(message, source);
+    const NetMessage& message = *decoded;
+    Outcome outcome;
+    const auto sender = admit_sender(message, source, outcome);
     if (!sender) {
-        return std::nullopt;
+        return outcome;
     }
-    if (!peers[*sender].announced && !heard_before_confirmation(message.kind)) {
-        // Not even acknowledged: a real client sends nothing else before its login is
-        // answered, and what it did send is resent once it is in.
+    Peer& peer = peers[*sender];
+    peer.idle_time = 0.0F;
+    if (peer.waiting() && !heard_while_waiting(message.kind)) {
         ++counters.dropped_unconfirmed;
-        return std::nullopt;
+        return outcome;
     }
     ++counters.received;
-    if (peers[*sender].announced) {
-        // An unconfirmed login shows it is alive only by acknowledging its answer.
-        peers[*sender].idle_time = 0.0F;
-    }
-
-    bool duplicate = false;
-    if (message.reliable != 0) {
-        duplicate = acknowledge(peers[*sender], message);
-    }
-    std::optional<std::size_t> delivered_peer = sender;
-    if (duplicate) {
-        // Every copy is acknowledged, but only the first one acts: a repeated chat line,
-        // login or name change would otherwise relay or announce it again.
+    // Every copy is acknowledged, but only the first one acts: a repeated chat line,
+    // login or name change would otherwise relay or announce it again.
+    if (message.reliable != 0 && acknowledge(peer, message)) {
         ++counters.duplicates;
-        message.length = 0;
-    } else {
-        handle_kind(*sender, message, delivered_peer);
+        return outcome;
     }
-    if (message.length <= 0) {
-        return std::nullopt;
+    outcome.delivery = Delivery{message, sender};
+    handle_kind(*sender, message, outcome);
+    if (outcome.delivery && outcome.delivery->message.length <= 0) {
+        outcome.delivery.reset();
     }
-    return Delivery{message, delivered_peer};
+    return outcome;
 }
 
 std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
-                                                 const SocketAddress& source) {
-    const AddressText text(source.ip);
-    const auto known = find_peer(text.view());
-    if (known) {
-        // A login from a new port of a known host is a new process of that client (it
-        // restarted): its old session would keep sending to a dead port and take the new
-        // process's ids for duplicates, so it starts afresh in the same place.
-        if (is_server && message.kind == KIND_LOGIN && !(peers[*known].address == source)) {
-            if (!may_admit_login()) {
-                ++counters.refused_logins;
-                return std::nullopt;
-            }
-            Peer fresh;
-            fresh.address_text = std::string(text.view());
-            fresh.address = source;
-            fresh.announced = false;
-            peers[*known] = std::move(fresh);
-        }
+                                                 const SocketAddress& source, Outcome& outcome) {
+    if (const auto known = peers.find(source)) {
         return known;
     }
-    if (!admits_unknown_sender(message.kind)) {
+    // A server's peers come only from logins, a client's server only from its answer.
+    const bool login = message.kind == KIND_LOGIN;
+    const bool answer = message.kind == KIND_LOGIN_ACCEPTED && !is_server;
+    if (!login && !answer) {
         ++counters.dropped_unknown;
         return std::nullopt;
     }
-    const bool login = is_server && message.kind == KIND_LOGIN;
-    if (peers.size() >= MAX_PEERS || (login && !may_admit_login())) {
+    const bool waits = login && is_server;
+    const auto admission = peers.admit(source, waits ? PeerState::waiting : PeerState::confirmed,
+                                       waits ? id_source() : FIRST_MESSAGE_ID);
+    if (!admission) {
         ++counters.refused_logins;
         return std::nullopt;
     }
-    Peer admitted;
-    admitted.address_text = std::string(text.view());
-    admitted.address = source;
-    admitted.announced = !login;
-    add_peer(admitted);
-    return peers.size() - 1;
-}
-
-bool NetNode::may_admit_login() const {
-    const auto waiting =
-        std::count_if(peers.begin(), peers.end(), [](const Peer& peer) { return !peer.announced; });
-    return static_cast<std::size_t>(waiting) < MAX_UNCONFIRMED_PEERS;
+    counters.displaced_logins += admission->displaced_waiting ? 1U : 0U;
+    Peer& admitted = peers[admission->position];
+    if (answer) {
+        admitted.name = read_text(message);
+        outcome.event =
+            SessionEvent{SessionEvent::What::accepted, admitted.name, admitted.address_text};
+    }
+    return admission->position;
 }
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
@@ -122,8 +94,7 @@ bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     return duplicate;
 }
 
-void NetNode::handle_kind(std::size_t sender, NetMessage& message,
-                          std::optional<std::size_t>& delivered_peer) {
+void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome& outcome) {
     Peer& peer = peers[sender];
     switch (message.kind) {
         case KIND_PING: {
@@ -137,18 +108,11 @@ void NetNode::handle_kind(std::size_t sender, NetMessage& message,
         case KIND_PONG:
             peer.round_trip = clock - get_f32(message.text);
             break;
-        case KIND_ACK: {
-            const std::int32_t acked = get_i32(message.text);
-            if (peer.acknowledged(acked) && peer.login_answer == acked) {
-                peer.login_answer.reset();
-                if (!peer.announced) {
-                    confirm_login(sender, message);
-                }
-            }
+        case KIND_ACK:
+            handle_ack(sender, message, outcome);
             break;
-        }
         case KIND_LOGOUT:
-            handle_logout(sender, message, delivered_peer);
+            handle_logout(sender, message, outcome);
             break;
         case KIND_NICK_CHANGE:
             handle_name_change(sender, message);
@@ -158,7 +122,7 @@ void NetNode::handle_kind(std::size_t sender, NetMessage& message,
             break;
         case KIND_LOGIN:
             if (is_server) {
-                handle_login(sender, message);
+                handle_login(sender, message, outcome);
             }
             break;
         case KIND_CHAT:
@@ -171,25 +135,32 @@ void NetNode::handle_kind(std::size_t sender, NetMessage& message,
     }
 }
 
-void NetNode::handle_logout(std::size_t sender, NetMessage& message,
-                            std::optional<std::size_t>& delivered_peer) {
-    const std::string departed = peers[sender].name;
-    const bool announced = peers[sender].announced;
+void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+    Peer& peer = peers[sender];
+    const std::int32_t acked = get_i32(message.text);
+    if (peer.acknowledged(acked) && peer.waiting() && acked == peer.login_answer) {
+        confirm_login(sender, outcome);
+    }
+}
+
+void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+    const Peer& peer = peers[sender];
+    // Shown by the name it says goodbye with, or else the one it had.
+    const std::string said = read_text(message);
+    SessionEvent left{SessionEvent::What::left, said.empty() ? peer.name : said, peer.address_text};
+    const std::string departed = peer.name;
+    const bool shown = !peer.waiting();
     remove_peer(sender);
-    delivered_peer.reset();
-    if (!announced) {
+    outcome.delivery->peer.reset();
+    if (!shown) {
         // Nobody was told it came, so nobody is told it went.
-        message.length = 0;
+        outcome.delivery.reset();
         return;
     }
-    if (!is_server) {
-        return;
+    if (is_server) {
+        announce_departure(departed, message.reserved, std::nullopt);
     }
-    queue_to_each(true, std::nullopt, [&](NetMessage& notice) {
-        notice.kind = KIND_PEER_LOGGED_OUT;
-        notice.reserved = message.reserved;
-        set_text(notice, departed);
-    });
+    outcome.event = std::move(left);
 }
 
 void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) {
@@ -206,12 +177,17 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
     notices.push_back(notice);
 }
 
-void NetNode::handle_login(std::size_t sender, NetMessage& message) {
-    Peer& peer = peers[sender];
-    peer.name = read_text(message);
+void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome) {
     // Shown and announced when the answer is acknowledged, not before.
-    message.length = 0;
-    if (peer.login_answer) {
+    outcome.delivery.reset();
+    Peer& peer = peers[sender];
+    if (!peer.waiting()) {
+        // A confirmed client's session is not started over by a datagram anyone could send.
+        return;
+    }
+    peer.name = read_text(message);
+    peer.login_reserved = message.reserved;
+    if (!peer.channel.reliable_queue.empty()) {
         // The answer already waits for its ack: another copy would only pile up.
         return;
     }
@@ -219,28 +195,36 @@ void NetNode::handle_login(std::size_t sender, NetMessage& message) {
     accepted.kind = KIND_LOGIN_ACCEPTED;
     set_text(accepted, name);
     peer.login_answer = accepted.id;
-    peer.login_reserved = message.reserved;
 }
 
-void NetNode::confirm_login(std::size_t sender, NetMessage& message) {
-    Peer& peer = peers[sender];
-    peer.announced = true;
-    peer.idle_time = 0.0F;
-    const std::string newcomer = peer.name;
+void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
+    peers[sender].confirm();
+    SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
+    const std::int32_t reserved = peers[sender].login_reserved;
+    if (const auto earlier = peers.earlier_session(sender)) {
+        // The same user back from a new port: everyone who saw the old session come sees
+        // it go before the new one is announced.
+        remove_peer(*earlier);
+        sender -= *earlier < sender ? 1 : 0;
+        announce_departure(joined.name, reserved, sender);
+        joined.replaced_earlier = true;
+    }
     queue_to_each(true, sender, [&](NetMessage& announce) {
         announce.kind = KIND_PEER_LOGGED_IN;
-        announce.reserved = peer.login_reserved;
-        set_text(announce, newcomer);
+        announce.reserved = reserved;
+        set_text(announce, joined.name);
     });
-    // The acknowledgement is handed on as the login it completes, which is what the
-    // application shows.
-    NetMessage login;
-    login.id = message.id;
-    login.kind = KIND_LOGIN;
-    login.reliable = message.reliable;
-    login.reserved = peer.login_reserved;
-    set_text(login, newcomer);
-    message = login;
+    outcome.delivery->peer = sender;
+    outcome.event = std::move(joined);
+}
+
+void NetNode::announce_departure(const std::string& departed, std::int32_t reserved,
+                                 std::optional<std::size_t> except) {
+    queue_to_each(true, except, [&](NetMessage& notice) {
+        notice.kind = KIND_PEER_LOGGED_OUT;
+        notice.reserved = reserved;
+        set_text(notice, departed);
+    });
 }
 
 void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {

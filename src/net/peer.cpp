@@ -4,6 +4,28 @@
 
 namespace tw {
 
+NetMessage& Peer::queue_for_session(bool reliable) {
+    if (!waiting()) {
+        return channel.queue_message(reliable);
+    }
+    NetMessage& message = held.emplace_back();
+    message.reliable = reliable ? 1 : 0;
+    return message;
+}
+
+void Peer::confirm() {
+    state = PeerState::confirmed;
+    for (const NetMessage& kept : held) {
+        NetMessage& message = channel.queue_message(kept.reliable != 0);
+        message.kind = kept.kind;
+        message.length = kept.length;
+        message.reserved = kept.reserved;
+        message.text = kept.text;
+    }
+    held.clear();
+    held.shrink_to_fit();
+}
+
 bool Peer::acknowledged(std::int32_t id) {
     auto& queue = channel.reliable_queue;
     const auto found =
@@ -22,8 +44,10 @@ bool Peer::acknowledged(std::int32_t id) {
 }
 
 bool Peer::overdue() const {
+    // Resend copies in the outbox are not counted: a long line sent in many pieces makes
+    // as many copies at once, and they leave with the next pass.
     return unacknowledged_wait > UNACKNOWLEDGED_LIMIT ||
-           channel.reliable_queue.size() + channel.outbox.size() > QUEUE_LIMIT;
+           channel.reliable_queue.size() + held.size() > QUEUE_LIMIT;
 }
 
 void Peer::schedule_resends(float elapsed) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/received_ids.h"
 #include "net/send_channel.h"
@@ -16,11 +17,18 @@ inline constexpr float RESEND_INTERVAL = 2.0F;
 // much else it sends: fifteen copies have gone unanswered, which even 20 % loss each way
 // practically never does to a live peer.
 inline constexpr float UNACKNOWLEDGED_LIMIT = 30.0F;
-// Messages one peer may have waiting; a peer that lets more pile up is timed out rather
-// than any of them dropped, so its memory stays bounded (about 90 KB).
-inline constexpr std::size_t QUEUE_LIMIT = 1024;
+// Messages one peer may leave unacknowledged (or, while its login waits, have held for it);
+// a peer that lets more pile up is timed out rather than any of them dropped, so its
+// memory stays bounded (about 360 KB). The longest line anyone may send is a fraction of
+// it, so a burst of long lines fits whole.
+inline constexpr std::size_t QUEUE_LIMIT = 4096;
 
-// The session with one remote node, identified by its IPv4 address text alone.
+// A server's peer is waiting from its login until it acknowledges the login answer, which
+// carries an id it could only know by receiving it; then it is confirmed. A client's
+// server, and any peer of a client, is confirmed from the start.
+enum class PeerState { waiting, confirmed };
+
+// The session with one remote node, identified by its IPv4 address and port.
 struct Peer {
     std::string address_text;
     SocketAddress address;
@@ -32,13 +40,20 @@ struct Peer {
     std::string name;
     // Seconds the oldest message of the reliable queue has been waiting for its ack.
     float unacknowledged_wait = 0.0F;
-    // A server announces a client only once it has acknowledged the login answer, so a
-    // host that logs in and never listens costs the others nothing. Until then the peer
-    // is sent nothing but that answer.
-    bool announced = true;
-    std::optional<std::int32_t> login_answer;
+    PeerState state = PeerState::confirmed;
+    // While waiting: the id of the login answer, and the login's reserved field, which its
+    // announcement copies.
+    std::int32_t login_answer = 0;
     std::int32_t login_reserved = 0;
+    // What the session queued for a waiting peer, sent in order once it confirms. Ids are
+    // given then, so the answer's id stays the only one a waiting peer has seen.
+    std::vector<NetMessage> held;
 
+    bool waiting() const { return state == PeerState::waiting; }
+    // A message for this peer's session: queued, or held while its login waits.
+    NetMessage& queue_for_session(bool reliable);
+    // Confirmed: what was held goes into the queues in the order it came.
+    void confirm();
     // Removes the first queued message with this id; true when one was there.
     bool acknowledged(std::int32_t id);
     // Waited too long for an ack, or let too much pile up: treated as a silent peer.

@@ -3,59 +3,41 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace tw {
 
 // The ids of the reliable messages already received from one peer, as a sliding window
 // over the newest ones. A sender's ids rise (its one counter also numbers its acks,
 // pings and resend copies), so only the recent past can still bring a copy: a message
-// is resent every 2 s and its peer is given up after 30 s, while even a busy client
-// spends only a few hundred ids in that time. An id older than the window therefore
-// counts as seen: it is acknowledged but not delivered again. Ids compare as serial
-// numbers, so the window slides across the wrap from the largest id to the smallest,
-// and whatever a sender makes up, the window keeps its fixed size.
+// is resent every 2 s and its peer is given up after 30 s. An id older than the window
+// therefore counts as seen: it is acknowledged but not delivered again. Ids compare as
+// serial numbers, so the window slides across the wrap from the largest id to the
+// smallest.
+//
+// The window is as wide as the farthest a real sender runs ahead between two reliable
+// messages that reach us (its queue bound times the copies it makes before it is given
+// up leaves that far below 2^16). So an id that slides the window leaves every id it
+// passed over inside it, still fresh. An id farther ahead than that cannot come from the
+// sender's own counter: it is taken once, kept aside, and moves nothing, so a single
+// stray or forged datagram cannot make the ids that follow it look old. Only when a
+// second such id follows the first, with no ordinary id between them, has the sender's
+// counter itself moved on, and the window follows it.
 class ReceivedIds {
   public:
-    static constexpr std::uint32_t WINDOW = 4096;
+    static constexpr std::uint32_t WINDOW = 1U << 16U;
 
     // Enters `id`; true when it was not seen yet, that is, the message is no duplicate.
-    bool remember(std::int32_t id) {
-        const auto serial = static_cast<std::uint32_t>(id);
-        if (!started) {
-            started = true;
-            newest = serial;
-            set(serial);
-            return true;
-        }
-        // The distance ahead of the newest id, read as a signed serial-number difference.
-        const auto ahead = static_cast<std::int32_t>(serial - newest);
-        if (ahead > 0) {
-            slide_to(serial, static_cast<std::uint32_t>(ahead));
-            set(serial);
-            return true;
-        }
-        const std::uint32_t behind = newest - serial;
-        if (behind >= WINDOW || is_set(serial)) {
-            return false;
-        }
-        set(serial);
-        return true;
-    }
+    bool remember(std::int32_t id);
 
   private:
     static constexpr std::uint32_t WORD_BITS = 64;
+    static constexpr std::size_t STRAYS = 8;
 
-    // Ids newer than the old newest take the places of ids that fall out of the window.
-    void slide_to(std::uint32_t serial, std::uint32_t ahead) {
-        if (ahead >= WINDOW) {
-            bits.fill(0);
-        } else {
-            for (std::uint32_t step = 1; step <= ahead; ++step) {
-                clear(newest + step);
-            }
-        }
-        newest = serial;
-    }
+    bool remember_stray(std::uint32_t serial);
+    void slide_to(std::uint32_t serial);
+    void clear_after_newest(std::uint32_t count);
 
     static std::size_t word_of(std::uint32_t serial) { return (serial % WINDOW) / WORD_BITS; }
     static std::uint64_t bit_of(std::uint32_t serial) {
@@ -65,11 +47,16 @@ class ReceivedIds {
         return (bits[word_of(serial)] & bit_of(serial)) != 0;
     }
     void set(std::uint32_t serial) { bits[word_of(serial)] |= bit_of(serial); }
-    void clear(std::uint32_t serial) { bits[word_of(serial)] &= ~bit_of(serial); }
 
-    std::array<std::uint64_t, WINDOW / WORD_BITS> bits{};
+    // Allocated with the first id: a peer's record stays small to move, and a login that
+    // never confirms costs little.
+    std::vector<std::uint64_t> bits;
     std::uint32_t newest = 0;
-    bool started = false;
+    // Ids far ahead of the window, taken once each; the most recent one, if nothing
+    // ordinary came after it, is what a second far id is measured against.
+    std::array<std::uint32_t, STRAYS> strays{};
+    std::size_t stray_count = 0;
+    std::optional<std::uint32_t> last_stray;
 };
 
 }  // namespace tw

@@ -101,12 +101,19 @@ TEST_F(Reactions, SessionKindsAddNoLine) {
     EXPECT_EQ(me.transcript().size(), before);
 }
 
-TEST_F(Reactions, NamelessLogoutIsNotShown) {
-    const auto before = me.transcript().size();
+// A logout or an answer without a name is never delivered, yet the server's coming and
+// going is shown: by the name it had, or else by its address.
+TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
     send(make(KIND_LOGOUT, "", false));
     me.step(0.0F);
-    EXPECT_EQ(me.transcript().size(), before);
+    EXPECT_EQ(last(), (LogLine{LineStyle::notice, "srv Logged Out"}));
     EXPECT_TRUE(me.objects.net_node.peers.empty());
+    send(make(KIND_LOGIN_ACCEPTED, ""));
+    me.step(0.0F);
+    EXPECT_EQ(last(), (LogLine{LineStyle::notice, "Login Accepted by 127.0.0.33"}));
+    send(make(KIND_LOGOUT, "", false));
+    me.step(0.0F);
+    EXPECT_EQ(last(), (LogLine{LineStyle::notice, "127.0.0.33 Logged Out"}));
 }
 
 TEST_F(Reactions, NoticesOfOneFrameAppearNewestFirst) {

@@ -68,6 +68,28 @@ TEST(ReceivedIds, IdsBehindTheWindowCountAsSeen) {
     EXPECT_LT(sizeof(ReceivedIds), 1024U);
 }
 
+// One datagram with an id far ahead, stray or forged, is taken once and leaves the
+// sender's own ids fresh; only a sender whose counter really jumped moves the window.
+TEST(ReceivedIds, AFarAheadIdNeitherMutesNorIsTakenTwice) {
+    ReceivedIds ids;
+    EXPECT_TRUE(ids.remember(10));
+    // 2^31 - 1 ahead: as far as a serial number can be.
+    const auto forged = static_cast<std::int32_t>(10U + 0x7FFFFFFFU);
+    EXPECT_TRUE(ids.remember(forged));
+    EXPECT_FALSE(ids.remember(forged)) << "its copy is a duplicate";
+    for (std::int32_t id = 11; id < 21; ++id) {
+        EXPECT_TRUE(ids.remember(id)) << id;
+    }
+    EXPECT_FALSE(ids.remember(15));
+    // Two far ids in a row, with nothing ordinary between, are the counter itself.
+    constexpr auto far = static_cast<std::int32_t>(ReceivedIds::WINDOW) + 1000;
+    EXPECT_TRUE(ids.remember(far));
+    EXPECT_TRUE(ids.remember(far + 5));
+    EXPECT_FALSE(ids.remember(far)) << "the first far id lies in the moved window";
+    EXPECT_FALSE(ids.remember(20)) << "the old ids are behind it now";
+    EXPECT_TRUE(ids.remember(far + 1));
+}
+
 // The peer lookup compares the dotted text, so it must be exactly the text the
 // library conversion makes: no leading zeros, every octet from 0 to 255.
 TEST(AddressText, MatchesTheDecimalTextOfEveryOctet) {
@@ -83,19 +105,19 @@ TEST(AddressText, MatchesTheDecimalTextOfEveryOctet) {
     EXPECT_EQ(address_text(0), "0.0.0.0");
 }
 
-TEST(PeerLookup, FindsTheFirstPeerWithExactlyThatText) {
+TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPort) {
     NetNode node;
-    for (const char* text : {"127.0.0.12", "127.0.0.2", "127.0.0.21", "10.0.0.2", "127.0.0.2"}) {
+    for (const SocketAddress address :
+         {SocketAddress{ipv4(127, 0, 0, 2), 5000}, SocketAddress{ipv4(127, 0, 0, 2), 5001},
+          SocketAddress{ipv4(10, 0, 0, 2), 5000}}) {
         Peer peer;
-        peer.address_text = text;
+        peer.address = address;
         node.add_peer(peer);
     }
-    EXPECT_EQ(node.find_peer("127.0.0.2"), 1U) << "the first of two equal texts";
-    EXPECT_EQ(node.find_peer("127.0.0.21"), 2U);
-    EXPECT_EQ(node.find_peer("10.0.0.2"), 3U);
-    EXPECT_FALSE(node.find_peer("127.0.0.1").has_value());
-    EXPECT_FALSE(node.find_peer("27.0.0.2").has_value()) << "a suffix is not a match";
-    EXPECT_FALSE(node.find_peer("").has_value());
+    EXPECT_EQ(node.find_peer({ipv4(127, 0, 0, 2), 5001}), 1U);
+    EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 2U);
+    EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 2), 5002}).has_value());
+    EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 3), 5000}).has_value());
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ NodeHarness::NodeHarness(bool server) {
 
 std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
     const WireRecord record = message.encode();
-    return node.dispatch(record, from);
+    Outcome outcome = node.dispatch(record, from);
+    event = std::move(outcome.event);
+    return outcome.delivery;
 }
 
 std::vector<Sent> NodeHarness::flush() {
@@ -50,15 +52,16 @@ std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind) {
     return matching;
 }
 
-std::optional<Delivery> confirm(NodeHarness& server, const SocketAddress& from) {
-    const auto position = server.node.find_peer(address_text(from.ip));
-    if (!position || !server.node.peers[*position].login_answer) {
+std::optional<SessionEvent> confirm(NodeHarness& server, const SocketAddress& from) {
+    const auto position = server.node.find_peer(from);
+    if (!position || !server.node.peers[*position].waiting()) {
         return std::nullopt;
     }
     NetMessage ack = make_message(KIND_ACK, 10, false);
     ack.length = 1;
-    put_i32(ack.text, *server.node.peers[*position].login_answer);
-    return server.deliver(ack, from);
+    put_i32(ack.text, server.node.peers[*position].login_answer);
+    server.deliver(ack, from);
+    return server.event;
 }
 
 void log_in(NodeHarness& server, const std::string& name, const SocketAddress& from) {

@@ -28,6 +28,8 @@ class NodeHarness {
     std::vector<Sent> take();
 
     NetNode node;
+    // What the last delivered datagram changed in who takes part.
+    std::optional<SessionEvent> event;
 
   private:
     std::vector<Sent> sent;
@@ -37,8 +39,9 @@ NetMessage make_message(std::int32_t kind, std::int32_t id, bool reliable,
                         std::string_view text = {});
 SocketAddress host(std::uint8_t last_octet, std::uint16_t port = 40000);
 std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind);
-// The acknowledgement of the login answer waiting for `from`, as its client sends it.
-std::optional<Delivery> confirm(NodeHarness& server, const SocketAddress& from);
+// The acknowledgement of the login answer waiting for `from`, as its client sends it,
+// and the arrival it reports.
+std::optional<SessionEvent> confirm(NodeHarness& server, const SocketAddress& from);
 // The peer admitted for `name` by a login from `from` and confirmed, with its login
 // answers flushed away.
 void log_in(NodeHarness& server, const std::string& name, const SocketAddress& from);

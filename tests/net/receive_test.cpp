@@ -46,7 +46,7 @@ class ServerDispatch : public ::testing::Test {
 TEST(Dispatch, ShortDatagramIsDroppedWithoutTrace) {
     NodeHarness harness(true);
     const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
-    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11)).has_value());
+    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11)).delivery);
     EXPECT_TRUE(harness.node.peers.empty());
     EXPECT_TRUE(harness.flush().empty());
     EXPECT_EQ(harness.node.counters.dropped_short, 1U);
@@ -195,10 +195,11 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     EXPECT_TRUE(server.node.peers[0].channel.reliable_queue.empty()) << "not announced yet";
 
     // The client acknowledges the answer: now it is shown and announced.
-    const auto delivered = confirm(server, host(12));
-    ASSERT_TRUE(delivered.has_value());
-    EXPECT_EQ(delivered->message.kind, KIND_LOGIN);
-    EXPECT_EQ(read_text(delivered->message), "bob");
+    const auto joined = confirm(server, host(12));
+    ASSERT_TRUE(joined.has_value());
+    EXPECT_EQ(joined->what, SessionEvent::What::joined);
+    EXPECT_EQ(joined->name, "bob");
+    EXPECT_FALSE(joined->replaced_earlier);
     const auto& to_ann = server.node.peers[0].channel.reliable_queue;
     ASSERT_EQ(to_ann.size(), 1U);
     EXPECT_EQ(to_ann.back().kind, KIND_PEER_LOGGED_IN);
@@ -224,32 +225,58 @@ TEST(ServerLogin, HostileLengthIsReadWithinTheArea) {
     EXPECT_EQ(server.node.peers[2].name, std::string(64, 'z'));
 }
 
-TEST(ServerLogin, LoginFromNewPortStartsFreshSession) {
+// Peers are told apart by port too: a second user on ann's host has a session of its own,
+// and only ann herself, restarted on a new port, takes over ann's old session, which the
+// others then see leave before she is back.
+TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
     NodeHarness server(true);
     log_in(server, "ann", host(11, 40001));
     log_in(server, "bob", host(12, 40002));
-    EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "old"), host(11, 40001)));
-    Peer& old = server.node.peers[0];
-    old.channel.queue_message(true);
-    old.idle_time = 4.0F;
+    log_in(server, "cat", host(11, 40003));
+    ASSERT_EQ(server.node.peers.size(), 3U) << "cat shares ann's host, not her session";
+    server.node.peers[1].channel.reliable_queue.clear();
+    server.deliver(make_message(KIND_CHAT, 10, true, "from ann"), host(11, 40001));
+    server.deliver(make_message(KIND_CHAT, 10, true, "from cat"), host(11, 40003));
+    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    ASSERT_EQ(to_bob.size(), 2U);
+    EXPECT_EQ(read_text_at(to_bob[0].text, 0), "ann");
+    EXPECT_EQ(read_text_at(to_bob[1].text, 0), "cat");
 
     server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 50000));
-    ASSERT_TRUE(confirm(server, host(11, 50000))) << "a restarted client's login is a first login";
-    ASSERT_EQ(server.node.peers.size(), 2U);
-    const Peer& fresh = server.node.peers[0];
-    EXPECT_EQ(fresh.address, host(11, 50000));
-    EXPECT_EQ(fresh.idle_time, 0.0F);
-    EXPECT_TRUE(fresh.channel.reliable_queue.empty()) << "the old session's queue is gone";
-
-    const auto sent = server.flush();
-    const auto acks = of_kind(sent, KIND_ACK);
-    ASSERT_EQ(acks.size(), 1U);
-    EXPECT_EQ(acks[0].to, host(11, 50000));
-    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
-    ASSERT_FALSE(to_bob.empty());
-    EXPECT_EQ(to_bob.back().kind, KIND_PEER_LOGGED_IN) << "bob learns that ann is back";
+    EXPECT_EQ(server.node.peers.size(), 4U) << "admitted at once, beside the old session";
+    const auto back = confirm(server, host(11, 50000));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(back->replaced_earlier);
+    ASSERT_EQ(server.node.peers.size(), 3U);
+    EXPECT_FALSE(server.node.find_peer(host(11, 40001)).has_value());
+    EXPECT_EQ(server.node.peers[1].name, "cat");
+    const auto& told_bob = server.node.peers[0].channel.reliable_queue;
+    ASSERT_GE(told_bob.size(), 2U);
+    EXPECT_EQ(told_bob[told_bob.size() - 2].kind, KIND_PEER_LOGGED_OUT);
+    EXPECT_EQ(told_bob.back().kind, KIND_PEER_LOGGED_IN);
     // The new process's first chat line is not mistaken for the old one's.
     EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "back"), host(11, 50000)));
+}
+
+// A blind forger cannot complete a login: the answer's id is unpredictable, a login answer
+// sent to a server admits nobody, and a flood of logins only ever displaces waiting ones.
+TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
+    NodeHarness server(true);
+    for (std::uint8_t fake = 1; fake <= 200; ++fake) {
+        server.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "x"), host(fake, 7));
+        server.deliver(make_message(KIND_LOGIN, 0, true, "fake"), host(fake, 9));
+        for (std::int32_t guess = 10; guess < 20; ++guess) {
+            NetMessage ack = make_message(KIND_ACK, guess, false);
+            ack.length = 1;
+            put_i32(ack.text, guess);
+            server.deliver(ack, host(fake, 9));
+            EXPECT_FALSE(server.event.has_value());
+        }
+    }
+    EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS);
+    EXPECT_EQ(server.node.counters.displaced_logins, 200 - MAX_WAITING_PEERS);
+    log_in(server, "real", host(250, 1));
+    EXPECT_FALSE(server.node.peers.back().waiting()) << "a real login still gets in";
 }
 
 TEST(ServerLogin, RepeatedLoginFromSamePortIsOnlyAcknowledged) {

@@ -398,9 +398,10 @@ class TtyLineMode(unittest.TestCase):
             " -- Server Started", " -- ann Logged In", "<ann> hello from ann",
             " -- bob Logged In", "<bob> hi ]0;tann", " -- bob changed nick to bobby",
             "<ann> welcome", " -- bobby Logged Out", " -- ann Logged Out"])
-        self.assertEqual(ann.lines()[:5], [
+        # The server has no name: it is named by its address.
+        self.assertEqual(ann.lines()[:6], [
             " -- Nick changed to ann", " -- Connecting to: 127.0.0.1", " -- Connected.",
-            " -- Logging in.", " <ann> hello from ann"])
+            " -- Logging in.", " -- Login Accepted by 127.0.0.1", " <ann> hello from ann"])
 
     def test_hostile_peer_in_line_mode_and_headless_end_of_input(self):
         server = self.start("server")

@@ -1,35 +1,24 @@
 #include "ui/tty/line_window_system.h"
 
+#include <utility>
+
 #include "ui/console_view.h"
 #include "ui/tty/terminal_mode.h"
 
 namespace tw {
 
-namespace {
-
-// The notice the command interpreter leaves once "connect" has sent the login.
-constexpr std::string_view LOGIN_SENT_NOTICE = "Logging in.";
-
-}  // namespace
-
-LineWindowSystem::LineWindowSystem(ChatLog& log, const NetNode& node, ColourMode colours,
-                                   TextEncoding encoding, bool input_is_terminal)
-    : chat_log(log), net_node(node), closes_at_end(input_is_terminal) {
+LineWindowSystem::LineWindowSystem(ChatLog& log, std::function<bool()> login_waits,
+                                   ColourMode colours, TextEncoding encoding,
+                                   bool input_is_terminal)
+    : chat_log(log), login_pending(std::move(login_waits)), closes_at_end(input_is_terminal) {
     // One write per line, so that every line reaches a pipe (| tee) as soon as it exists.
     chat_log.set_listener([this, colours, encoding](const LogLine& line) {
         write_output(printed_line(line, colours, encoding));
-        if (line.style == LineStyle::notice && line.text == LOGIN_SENT_NOTICE) {
-            hold_until = std::chrono::steady_clock::now() + LOGIN_HOLD;
-        }
     });
 }
 
 bool LineWindowSystem::input_held() {
-    if (hold_until && net_node.peers.empty() && std::chrono::steady_clock::now() < *hold_until) {
-        return true;
-    }
-    hold_until.reset();
-    return false;
+    return login_pending();
 }
 
 LineWindowSystem::~LineWindowSystem() {

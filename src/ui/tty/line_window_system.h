@@ -1,11 +1,9 @@
 #pragma once
 
-#include <chrono>
-#include <optional>
+#include <functional>
 #include <string>
 
 #include "chat/chat_log.h"
-#include "net/net_node.h"
 #include "ui/text_surface.h"
 #include "ui/tty/key_decoder.h"
 #include "ui/tty/terminal_colour.h"
@@ -28,15 +26,13 @@ class NullSurface final : public TextSurface {
 // terminal's input (Ctrl+D at the start of a line) closes it.
 //
 // A script types faster than a login is answered, and a chat line entered before the
-// server has answered would go to no one. So after "connect" has sent its login, further
-// input lines wait until the server is a peer, for at most LOGIN_HOLD.
+// server has answered would go to no one. So while a login waits for its answer, further
+// input lines wait too.
 class LineWindowSystem final : public TerminalPlatform {
   public:
     // Starts printing `log`'s new lines; colour is used only when stdout is a terminal.
-    static constexpr std::chrono::seconds LOGIN_HOLD{5};
-
-    LineWindowSystem(ChatLog& log, const NetNode& node, ColourMode colours, TextEncoding encoding,
-                     bool input_is_terminal);
+    LineWindowSystem(ChatLog& log, std::function<bool()> login_pending, ColourMode colours,
+                     TextEncoding encoding, bool input_is_terminal);
     ~LineWindowSystem() override;
     LineWindowSystem(const LineWindowSystem&) = delete;
     LineWindowSystem& operator=(const LineWindowSystem&) = delete;
@@ -58,8 +54,7 @@ class LineWindowSystem final : public TerminalPlatform {
 
   private:
     ChatLog& chat_log;
-    const NetNode& net_node;
-    std::optional<std::chrono::steady_clock::time_point> hold_until;
+    std::function<bool()> login_pending;
     LineDecoder lines;
     NullSurface nothing;
     bool closes_at_end;

@@ -42,9 +42,9 @@ int main() {
         tw::AppShell shell{screen, objects};
         return shell.run();
     }
-    tw::LineWindowSystem lines{objects.chat_log, objects.net_node,
-                               output_is_terminal ? colours : tw::ColourMode::none, encoding,
-                               input_is_terminal};
+    tw::LineWindowSystem lines{
+        objects.chat_log, [&objects] { return tw::ChatApp{objects}.login_pending(); },
+        output_is_terminal ? colours : tw::ColourMode::none, encoding, input_is_terminal};
     tw::AppShell shell{lines, objects};
     return shell.run();
 }

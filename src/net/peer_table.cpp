@@ -1,0 +1,82 @@
+#include "net/peer_table.h"
+
+#include <algorithm>
+
+namespace tw {
+
+std::optional<std::size_t> PeerTable::find(const SocketAddress& address) const {
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        if (peers[i].address == address) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Admission> PeerTable::admit(const SocketAddress& address, PeerState state,
+                                          std::int32_t first_id) {
+    Admission admission;
+    const bool full = peers.size() >= MAX_PEERS;
+    if (full || (state == PeerState::waiting && waiting_count() >= MAX_WAITING_PEERS)) {
+        const auto oldest = oldest_waiting();
+        if (state != PeerState::waiting || !oldest) {
+            return std::nullopt;
+        }
+        remove(*oldest);
+        admission.displaced_waiting = true;
+    }
+    Peer& peer = peers.emplace_back();
+    peer.address_text = address_text(address.ip);
+    peer.address = address;
+    peer.state = state;
+    peer.channel.next_id = first_id;
+    admission.position = peers.size() - 1;
+    return admission;
+}
+
+std::optional<std::size_t> PeerTable::earlier_session(std::size_t confirmed) const {
+    const Peer& newer = peers[confirmed];
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        const Peer& older = peers[i];
+        if (i != confirmed && !older.waiting() && older.address.ip == newer.address.ip &&
+            older.name == newer.name) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+void PeerTable::add(const Peer& peer) {
+    peers.push_back(peer);
+}
+
+void PeerTable::remove(std::size_t position) {
+    if (position < peers.size()) {
+        peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
+    }
+    // A crowd that has left gives its room back; a table that merely breathes keeps it.
+    if (peers.capacity() > MAX_PEERS / 4 && peers.size() < peers.capacity() / 4) {
+        peers.shrink_to_fit();
+    }
+}
+
+void PeerTable::clear() {
+    peers.clear();
+    peers.shrink_to_fit();
+}
+
+std::optional<std::size_t> PeerTable::oldest_waiting() const {
+    const auto found =
+        std::find_if(peers.begin(), peers.end(), [](const Peer& peer) { return peer.waiting(); });
+    if (found == peers.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(found - peers.begin());
+}
+
+std::size_t PeerTable::waiting_count() const {
+    return static_cast<std::size_t>(
+        std::count_if(peers.begin(), peers.end(), [](const Peer& peer) { return peer.waiting(); }));
+}
+
+}  // namespace tw
