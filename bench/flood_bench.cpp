@@ -58,11 +58,11 @@ class HostileLan {
                 ++sent_to_attacker;
                 return true;
             });
-        for (std::uint8_t k = 0; k < 2; ++k) {
+        for (std::uint8_t k = 0; k < REAL_CLIENTS; ++k) {
             clients[k].address =
                 SocketAddress{ipv4(127, 5, 0, static_cast<std::uint8_t>(k + 1)), 40000};
             RealClient& client = clients[k];
-            client.node.name = k == 0 ? "ann" : "bob";
+            client.node.name = std::array{"ann", "bob", "cat"}[k];
             client.node.set_transmitter([this, &client](std::span<const std::uint8_t> datagram,
                                                         std::optional<SocketAddress>) {
                 InFlight flight{client.address, {}};
@@ -73,9 +73,10 @@ class HostileLan {
         }
     }
 
+    // Ann and bob; cat stays out until a benchmark logs it in.
     void log_in_clients() {
-        for (RealClient& client : clients) {
-            client.node.send_login(client.node.name);
+        for (std::size_t k = 0; k < 2; ++k) {
+            clients[k].node.send_login(clients[k].node.name);
         }
         for (int frame = 0; frame < 100; ++frame) {
             step({});
@@ -106,7 +107,8 @@ class HostileLan {
 
     SocketAddress server_address{ipv4(127, 5, 0, 100), 1210};
     NetNode server;
-    std::array<RealClient, 2> clients;
+    static constexpr std::uint8_t REAL_CLIENTS = 3;
+    std::array<RealClient, REAL_CLIENTS> clients;
     std::deque<InFlight> inbox;
     std::uint64_t sent_to_attacker = 0;
     double clock = 0.0;
@@ -196,6 +198,72 @@ BENCHMARK(BM_LoginFlood)
     ->Arg(2000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// A blind forger: from each of 1,000 addresses a login, then in the next frame an ack of
+// every id it could guess for the answer (the first ids a session counts from, and their
+// neighbours), all within 10 s. Cat logs in halfway through; what counts is whether any
+// fake is announced to ann and bob, what the fakes are sent per attack datagram, the heap
+// at its peak and how long cat waits.
+void BM_BlindConfirmationFlood(benchmark::State& state) {
+    constexpr std::size_t FAKES = 1000;
+    constexpr std::int32_t GUESSES = 6;
+    constexpr int ATTACK_FRAMES = static_cast<int>(10.0 / FRAME);
+    constexpr int ALL_FRAMES = static_cast<int>(40.0 / FRAME);
+    for (auto _ : state) {
+        const std::uint64_t heap_start = heap_bytes();
+        HostileLan lan;
+        lan.log_in_clients();
+        RealClient& cat = lan.clients[2];
+        std::uint64_t attack = 0;
+        std::uint64_t peak = 0;
+        std::uint64_t fakes_announced = 0;
+        double cat_sent_at = -1.0;
+        double cat_in_after = -1.0;
+        const auto shown = [&](std::size_t, const NetMessage& message) {
+            fakes_announced +=
+                message.kind == KIND_PEER_LOGGED_IN && read_text(message).starts_with("fake") ? 1U
+                                                                                              : 0U;
+        };
+        for (int frame = 0; frame < ALL_FRAMES; ++frame) {
+            const auto f = static_cast<std::size_t>(frame / 2) * FAKES * 2 / ATTACK_FRAMES;
+            for (std::size_t k = f; frame < ATTACK_FRAMES && k < f + FAKES * 2 / ATTACK_FRAMES;
+                 ++k) {
+                NetMessage forged;
+                forged.reliable = frame % 2 == 0 ? 1 : 0;
+                forged.kind = frame % 2 == 0 ? KIND_LOGIN : KIND_ACK;
+                set_text(forged, "fake" + std::to_string(k));
+                for (std::int32_t guess = 0; guess < (frame % 2 == 0 ? 1 : GUESSES); ++guess) {
+                    if (forged.kind == KIND_ACK) {
+                        forged.length = 1;
+                        forged.text = {};
+                        put_i32(forged.text, FIRST_MESSAGE_ID + guess);
+                    }
+                    lan.inbox.push_back({attacker(k), forged.encode()});
+                    ++attack;
+                }
+            }
+            if (frame == ATTACK_FRAMES / 2) {
+                cat.node.send_login(cat.node.name);
+                cat_sent_at = lan.clock;
+            }
+            const auto cat_at = lan.server.find_peer(cat.address);
+            if (cat_in_after < 0.0 && cat_at && !lan.server.peers[*cat_at].waiting()) {
+                cat_in_after = lan.clock - cat_sent_at;
+            }
+            lan.step(shown);
+            peak = std::max(peak, heap_bytes());
+        }
+        state.counters["attack_datagrams"] = static_cast<double>(attack);
+        state.counters["fakes_announced"] = static_cast<double>(fakes_announced);
+        state.counters["to_fakes_per_attack"] =
+            static_cast<double>(lan.sent_to_attacker) / static_cast<double>(attack);
+        state.counters["peak_heap_MB"] = static_cast<double>(peak - heap_start) / 1e6;
+        state.counters["cat_login_s"] = cat_in_after;
+        state.counters["displaced"] = static_cast<double>(lan.server.counters.displaced_logins);
+        state.counters["peers_after"] = static_cast<double>(lan.server.peers.size());
+    }
+}
+BENCHMARK(BM_BlindConfirmationFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // One address logging in 100,000 times with fresh ids and acknowledging nothing, a
 // hundred logins a frame.

@@ -13,7 +13,10 @@ void NetNode::maintain(float elapsed) {
         peer.ping_timer += elapsed;
         peer.unacknowledged_wait =
             peer.channel.reliable_queue.empty() ? 0.0F : peer.unacknowledged_wait + elapsed;
-        if (peer.idle_time > TIMEOUT_SECONDS || peer.overdue()) {
+        // A waiting login is quiet until its answer gets through, so silence says nothing
+        // about it; the 30-s bound on its unacknowledged answer lets it go.
+        const bool silent = peer.idle_time > TIMEOUT_SECONDS && !peer.waiting();
+        if (silent || peer.overdue()) {
             if (time_out(position)) {
                 return;
             }

@@ -132,7 +132,9 @@ std::optional<float> NetNode::seconds_until_due() const {
         if (!peer.channel.outbox.empty()) {
             return 0.0F;
         }
-        consider(TIMEOUT_SECONDS - peer.idle_time + DUE_MARGIN);
+        if (!peer.waiting()) {
+            consider(TIMEOUT_SECONDS - peer.idle_time + DUE_MARGIN);
+        }
         consider(PING_INTERVAL - peer.ping_timer + DUE_MARGIN);
         for (const NetMessage& message : peer.channel.reliable_queue) {
             consider(message.resend_timer);

@@ -18,6 +18,8 @@ namespace tw {
 inline constexpr float TIMEOUT_SECONDS = 10.0F;
 inline constexpr float PING_INTERVAL = 5.0F;
 inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
+// Acks a client sends for each copy of its login answer.
+inline constexpr int LOGIN_ACK_COPIES = 3;
 
 // What receive hands to the application: the message and the position of its sender in
 // the peer table (nothing when the sender has just left it, as after a logout).

@@ -87,10 +87,17 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     const bool duplicate = !peer.received_ids.remember(message.id);
-    NetMessage& ack = peer.channel.queue_message(false);
-    ack.kind = KIND_ACK;
-    ack.length = 1;
-    put_i32(ack.text, message.id);
+    // The ack of the login answer is the one whose loss costs a session: a server lets a
+    // login that never confirms go after 30 s, while its client already counts itself in.
+    // A client sends it several times, so that on a link losing half of everything the
+    // answer's copies practically never all go unconfirmed.
+    const int copies = !is_server && message.kind == KIND_LOGIN_ACCEPTED ? LOGIN_ACK_COPIES : 1;
+    for (int copy = 0; copy < copies; ++copy) {
+        NetMessage& ack = peer.channel.queue_message(false);
+        ack.kind = KIND_ACK;
+        ack.length = 1;
+        put_i32(ack.text, message.id);
+    }
     return duplicate;
 }
 

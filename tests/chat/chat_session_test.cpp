@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "chat/chat_app.h"
 #include "participant.h"
@@ -79,20 +81,55 @@ TEST_F(ChatSession, NickChangeIsNoticedEverywhere) {
     ASSERT_TRUE(frames([&] { return bob->saw("<annie> still me"); }));
 }
 
-TEST_F(ChatSession, LongLineArrivesWholeInPieces) {
-    const std::string line =
-        "this line is longer than one relay can carry, so it travels as several pieces in order";
-    ann->type(line);
-    std::string received;
-    ASSERT_TRUE(frames([&] {
-        received.clear();
-        for (const LogLine& seen : bob->transcript()) {
-            if (seen.text.rfind("<ann> ", 0) == 0) {
-                received += seen.text.substr(6);
+// A line of hundreds of pieces, typed at a client and at the server, arrives whole
+// everywhere and costs nobody its session; a longer one is refused, never cut. The
+// pieces come faster than a five-line log shows them, so every line added is listened to.
+TEST_F(ChatSession, LongLinesArriveWholeInPieces) {
+    std::string line;
+    for (int word = 0; line.size() < 30000; ++word) {
+        line += "word" + std::to_string(word) + (word % 9 == 0 ? "-and-a-longer-one " : " ");
+    }
+    std::map<std::pair<Participant*, std::string>, std::string> received;
+    for (Participant* reader : {&server, ann.get(), bob.get()}) {
+        reader->objects.chat_log.set_listener([&received, reader](const LogLine& shown) {
+            const auto close = shown.text.find("> ");
+            if (shown.style == LineStyle::peer_chat && close != std::string::npos) {
+                received[{reader, shown.text.substr(1, close - 1)}] += shown.text.substr(close + 2);
             }
-        }
-        return received == line;
+        });
+    }
+    ann->type(line);
+    server.type(line);
+    ASSERT_TRUE(frames([&] {
+        return received[{bob.get(), "ann"}] == line && received[{bob.get(), "boss"}] == line &&
+               received[{ann.get(), "boss"}] == line && received[{&server, "ann"}] == line;
     }));
+    frames([] { return false; }, 1.0F, 12);
+    EXPECT_EQ(server.objects.net_node.peers.size(), 2U);
+    EXPECT_FALSE(ann->saw("Disconnected: Session Timed Out"));
+    const std::string from_ann = received[{bob.get(), "ann"}];
+    EXPECT_EQ(from_ann, line) << "and no piece twice";
+
+    bob->type(std::string(MAX_CHAT_LINE + 1, 'x'));
+    EXPECT_TRUE(bob->saw("Line too long: 32768 characters at most"));
+    EXPECT_FALSE(bob->saw(" <bob> x")) << "nothing of it is sent";
+}
+
+// A second user on ann's host has a session of its own; when it leaves, ann stays.
+TEST_F(ChatSession, TwoUsersOnOneHostAreTwoPeople) {
+    auto carol = join(ANN_IP, "carol");
+    ASSERT_TRUE(frames([&] { return bob->saw("carol Logged In"); }));
+    ann->type("from ann");
+    carol->type("from carol");
+    ASSERT_TRUE(run_frames({&server, ann.get(), bob.get(), carol.get()}, 0.01F, 200, [&] {
+        return bob->saw("<ann> from ann") && bob->saw("<carol> from carol") &&
+               carol->saw("<ann> from ann") && server.saw("<carol> from carol");
+    }));
+    carol->shut_down();
+    ASSERT_TRUE(frames([&] { return bob->saw("carol Logged Out"); }));
+    ann->type("still here");
+    ASSERT_TRUE(frames([&] { return bob->saw("<ann> still here"); }));
+    EXPECT_FALSE(bob->saw("ann Logged Out"));
 }
 
 TEST_F(ChatSession, LogoutOnShutdownIsShownEverywhere) {
@@ -128,6 +165,7 @@ TEST_F(ChatSession, RestartedClientLogsInAgainAndChatsAtOnce) {
     ann->type("back again");
     ASSERT_TRUE(frames([&] { return bob->saw("<ann> back again"); }));
     EXPECT_EQ(server.objects.net_node.peers.size(), 2U);
+    EXPECT_TRUE(bob->saw("ann Logged Out")) << "the old session is seen to end";
 }
 
 }  // namespace

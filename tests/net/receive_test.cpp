@@ -81,12 +81,15 @@ TEST_F(ClientDispatch, AcceptanceAdmitsTheServerWithItsPortAndAcknowledges) {
         fresh.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
     ASSERT_TRUE(delivered.has_value());
     EXPECT_EQ(delivered->peer, 0U);
+    // The ack that confirms the login goes more than once: its loss would cost the session.
     const auto sent = fresh.flush();
-    ASSERT_EQ(sent.size(), 1U);
-    EXPECT_EQ(sent[0].message.kind, KIND_ACK);
-    EXPECT_EQ(get_i32(sent[0].message.text), 10);
-    EXPECT_EQ(sent[0].size, 88U);
-    EXPECT_FALSE(sent[0].to.has_value()) << "a client sends to its connected server";
+    ASSERT_EQ(sent.size(), static_cast<std::size_t>(LOGIN_ACK_COPIES));
+    for (const auto& ack : sent) {
+        EXPECT_EQ(ack.message.kind, KIND_ACK);
+        EXPECT_EQ(get_i32(ack.message.text), 10);
+        EXPECT_EQ(ack.size, 88U);
+        EXPECT_FALSE(ack.to.has_value()) << "a client sends to its connected server";
+    }
 }
 
 TEST_F(ClientDispatch, DuplicateIsAcknowledgedEachTimeButDeliveredOnce) {
@@ -277,6 +280,46 @@ TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
     EXPECT_EQ(server.node.counters.displaced_logins, 200 - MAX_WAITING_PEERS);
     log_in(server, "real", host(250, 1));
     EXPECT_FALSE(server.node.peers.back().waiting()) << "a real login still gets in";
+}
+
+// Lines said while a login waits are held for it, not lost, and a waiting client that
+// keeps sending is kept however long its acks take, within the ack bound.
+TEST(ServerLogin, WhatIsSaidWhileALoginWaitsReachesItOnceConfirmed) {
+    NodeHarness server(true);
+    log_in(server, "ann", host(11));
+    server.deliver(make_message(KIND_LOGIN, 0, true, "bob"), host(12));
+    server.deliver(make_message(KIND_CHAT, 10, true, "early"), host(11));
+    server.node.broadcast_chat("from boss", true);
+    for (int second = 0; second < 20; ++second) {
+        NetMessage ping = make_message(KIND_PING, 100 + second, false);
+        ping.length = 1;
+        server.deliver(ping, host(11));
+        server.deliver(ping, host(12));
+        server.node.maintain(1.0F);
+    }
+    for (const auto& sent : server.take()) {
+        if (sent.to == host(12) && sent.message.kind != KIND_ACK) {
+            EXPECT_EQ(sent.message.kind, KIND_LOGIN_ACCEPTED) << "only the answer goes out";
+        }
+    }
+    ASSERT_TRUE(confirm(server, host(12)).has_value());
+    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    ASSERT_EQ(to_bob.size(), 2U);
+    EXPECT_EQ(read_text_at(to_bob[0].text, RELAY_LINE_OFFSET), "early");
+    EXPECT_EQ(read_text(to_bob[1]), "from boss");
+    EXPECT_EQ(to_bob[1].id, to_bob[0].id + 1) << "ids given on release, in order";
+}
+
+// A datagram from a peer's address with an id far ahead of its own is taken once; the
+// peer's own lines after it are still relayed, every one of them.
+TEST_F(ServerDispatch, AForgedFarAheadIdDoesNotMuteThePeer) {
+    harness.deliver(make_message(KIND_CHAT, 10 + 0x7FFFFFF0, true, "forged"), a);
+    harness.flush();
+    for (std::int32_t id = 11; id <= 20; ++id) {
+        EXPECT_TRUE(harness.deliver(make_message(KIND_CHAT, id, true, "real"), a)) << id;
+    }
+    harness.flush();
+    EXPECT_EQ(of_kind(harness.flush(), KIND_CHAT_RELAY).size(), 2U * 10U);
 }
 
 TEST(ServerLogin, RepeatedLoginFromSamePortIsOnlyAcknowledged) {
