@@ -265,19 +265,24 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
 // sent to a server admits nobody, and a flood of logins only ever displaces waiting ones.
 TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
     NodeHarness server(true);
-    for (std::uint8_t fake = 1; fake <= 200; ++fake) {
-        server.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "x"), host(fake, 7));
-        server.deliver(make_message(KIND_LOGIN, 0, true, "fake"), host(fake, 9));
+    constexpr std::size_t FAKES = 256;
+    for (std::size_t fake = 0; fake < FAKES; ++fake) {
+        const SocketAddress from{ipv4(127, 9, static_cast<std::uint8_t>(fake / 200),
+                                      static_cast<std::uint8_t>(fake % 200 + 1)),
+                                 9};
+        server.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "x"), from);
+        EXPECT_FALSE(server.node.find_peer(from).has_value()) << "an answer admits no one";
+        server.deliver(make_message(KIND_LOGIN, 0, true, "fake"), from);
         for (std::int32_t guess = 10; guess < 20; ++guess) {
             NetMessage ack = make_message(KIND_ACK, guess, false);
             ack.length = 1;
             put_i32(ack.text, guess);
-            server.deliver(ack, host(fake, 9));
+            server.deliver(ack, from);
             EXPECT_FALSE(server.event.has_value());
         }
     }
     EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS);
-    EXPECT_EQ(server.node.counters.displaced_logins, 200 - MAX_WAITING_PEERS);
+    EXPECT_EQ(server.node.counters.displaced_logins, FAKES - MAX_WAITING_PEERS);
     log_in(server, "real", host(250, 1));
     EXPECT_FALSE(server.node.peers.back().waiting()) << "a real login still gets in";
 }
