@@ -12,7 +12,7 @@ LineWindowSystem::LineWindowSystem(ChatLog& log, std::function<bool()> login_wai
                                    bool input_is_terminal)
     : chat_log(log), login_pending(std::move(login_waits)), closes_at_end(input_is_terminal) {
     // One write per line, so that every line reaches a pipe (| tee) as soon as it exists.
-    chat_log.set_listener([this, colours, encoding](const LogLine& line) {
+    chat_log.set_listener([colours, encoding](const LogLine& line) {
         write_output(printed_line(line, colours, encoding));
     });
 }
