@@ -6,11 +6,14 @@ namespace tw {
 
 bool ReceivedIds::remember(std::int32_t id) {
     const auto serial = static_cast<std::uint32_t>(id);
+    if (!started) {
+        started = true;
+        newest = serial;
+        return true;
+    }
     if (bits.empty()) {
         bits.assign(WINDOW / WORD_BITS, 0);
-        newest = serial;
-        set(serial);
-        return true;
+        set(newest);
     }
     // The distance ahead of the newest id, read as a signed serial-number difference.
     const auto ahead = static_cast<std::int32_t>(serial - newest);

@@ -48,10 +48,11 @@ class ReceivedIds {
     }
     void set(std::uint32_t serial) { bits[word_of(serial)] |= bit_of(serial); }
 
-    // Allocated with the first id: a peer's record stays small to move, and a login that
-    // never confirms costs little.
+    // Allocated with the second id: a peer's record stays small to move, and a login that
+    // never confirms (its login is the one id it sends) costs nothing here.
     std::vector<std::uint64_t> bits;
     std::uint32_t newest = 0;
+    bool started = false;
     // Ids far ahead of the window, taken once each; the most recent one, if nothing
     // ordinary came after it, is what a second far id is measured against.
     std::array<std::uint32_t, STRAYS> strays{};
