@@ -115,23 +115,6 @@ TEST_F(ChatSession, LongLinesArriveWholeInPieces) {
     EXPECT_FALSE(bob->saw(" <bob> x")) << "nothing of it is sent";
 }
 
-// A second user on ann's host has a session of its own; when it leaves, ann stays.
-TEST_F(ChatSession, TwoUsersOnOneHostAreTwoPeople) {
-    auto carol = join(ANN_IP, "carol");
-    ASSERT_TRUE(frames([&] { return bob->saw("carol Logged In"); }));
-    ann->type("from ann");
-    carol->type("from carol");
-    ASSERT_TRUE(run_frames({&server, ann.get(), bob.get(), carol.get()}, 0.01F, 200, [&] {
-        return bob->saw("<ann> from ann") && bob->saw("<carol> from carol") &&
-               carol->saw("<ann> from ann") && server.saw("<carol> from carol");
-    }));
-    carol->shut_down();
-    ASSERT_TRUE(frames([&] { return bob->saw("carol Logged Out"); }));
-    ann->type("still here");
-    ASSERT_TRUE(frames([&] { return bob->saw("<ann> still here"); }));
-    EXPECT_FALSE(bob->saw("ann Logged Out"));
-}
-
 TEST_F(ChatSession, LogoutOnShutdownIsShownEverywhere) {
     bob->shut_down();
     ASSERT_TRUE(
