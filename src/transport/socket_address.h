@@ -16,11 +16,10 @@ struct SocketAddress {
     bool operator==(const SocketAddress&) const = default;
 };
 
-// Dotted-decimal text of the address alone, as peers are identified by it.
+// Dotted-decimal text of the address alone, as peers are shown and relays tell them apart.
 std::string address_text(std::uint32_t ip);
 
-// The same text in a buffer of its own, for the receive path, which looks the sender up
-// by it once per datagram and keeps it only when it admits a new peer.
+// The same text in a buffer of its own, built without allocating.
 class AddressText {
   public:
     explicit AddressText(std::uint32_t ip);
