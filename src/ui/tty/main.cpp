@@ -13,11 +13,25 @@
 #include "chat/chat_app.h"
 #include "net/net_node.h"
 #include "ui/app_shell.h"
+#include "ui/command_line.h"
 #include "ui/tty/line_window_system.h"
 #include "ui/tty/signal_watch.h"
 #include "ui/tty/tty_window_system.h"
 
-int main() {
+namespace {
+
+constexpr tw::ProgramUsage USAGE{
+    "tamblewick-tty",
+    "Chat with people on the local network in a terminal, or with lines in and out when\n"
+    "standard input or output is not a terminal: echo serve | tamblewick-tty is a\n"
+    "headless server.\n"};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (const auto status = tw::answer_command_line(argc, argv, USAGE, stdout, stderr)) {
+        return *status;
+    }
     // Only to learn the terminal's character set; texts stay single bytes inside.
     std::setlocale(LC_CTYPE, "");
     const tw::TextEncoding encoding = tw::locale_text_encoding();

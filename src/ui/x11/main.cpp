@@ -5,16 +5,25 @@
 #include "chat/chat_app.h"
 #include "net/net_node.h"
 #include "ui/app_shell.h"
+#include "ui/command_line.h"
 #include "ui/x11/x_window_system.h"
 
 namespace {
 
 constexpr const char* WINDOW_TITLE = "Tamblewick";
 constexpr int WINDOW_SIZE = 250;
+constexpr tw::ProgramUsage USAGE{
+    "tamblewick",
+    "Chat with people on the local network in one small X11 window: type serve to become\n"
+    "the server, or nick NAME and then connect HOST to join one.\n"};
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // Asking for help must work without a display, and must not start a chat.
+    if (const auto status = tw::answer_command_line(argc, argv, USAGE, stdout, stderr)) {
+        return *status;
+    }
     tw::AppObjects objects;
     tw::net_startup(objects.net_node);
 
