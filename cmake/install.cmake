@@ -1,12 +1,12 @@
 # Where an installed Tamblewick puts its files, so that `cmake --install` (with a prefix
-# or DESTDIR), the Debian package and the Windows installer all carry the same set.
+# or DESTDIR), the packages and the Windows installer all carry the same set. On Linux
+# each program installs with its own files as one component, which becomes one package:
+# window (tamblewick) and tty (tamblewick-tty).
 include(GNUInstallDirs)
 
 set(TAMBLEWICK_HOMEPAGE "https://tamblewick.org/" CACHE STRING "Project home page")
 set(TAMBLEWICK_MAINTAINER "Tamblewick developers <maintainers@tamblewick.org>"
     CACHE STRING "Package maintainer, as name <address>")
-# The day this version was released; the manual page and the metadata show it.
-set(TAMBLEWICK_RELEASE_DATE "2026-12-08")
 set(TW_APP_ID org.tamblewick.Tamblewick)
 set(TW_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(TW_DATA ${PROJECT_BINARY_DIR}/install-data)
@@ -20,68 +20,78 @@ if(WIN32)
   return()
 endif()
 
-if(NOT TARGET tamblewick)
-  return()
-endif()
+# The components this build installs, in the order the packages are made.
+set(TW_COMPONENTS)
+set(TW_INSTALL_TIME ${CMAKE_CURRENT_LIST_DIR}/install_time.cmake)
 
-install(TARGETS tamblewick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET tamblewick-tty)
-  install(TARGETS tamblewick-tty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # The unit names the binary where this install puts it.
-  configure_file(${TW_PACKAGING}/tamblewick-tty.service.in ${TW_DATA}/tamblewick-tty.service
-                 @ONLY)
-  install(FILES ${TW_DATA}/tamblewick-tty.service DESTINATION lib/systemd/system)
-endif()
+# tw_install_gzipped(COMPONENT FILE DESTINATION [RENAME]): a manual page or changelog,
+# compressed when it is installed, as Debian's tools expect, so that a plain build needs
+# no gzip; without gzip the file goes in as it is.
+function(tw_install_gzipped component file destination)
+  get_filename_component(name ${file} NAME)
+  set(rename ${name}.gz)
+  if(ARGC GREATER 3)
+    set(rename ${ARGV3})
+  endif()
+  install(CODE "include(\"${TW_INSTALL_TIME}\")
+tw_install_gzipped(\"${file}\" \"\${CMAKE_INSTALL_PREFIX}/${destination}\" \"${rename}\")"
+          COMPONENT ${component})
+endfunction()
 
-configure_file(${TW_PACKAGING}/${TW_APP_ID}.metainfo.xml.in ${TW_DATA}/${TW_APP_ID}.metainfo.xml
-               @ONLY)
+# The files every package carries in its own doc folder: the copyright and the changelog
+# of a native package (no Debian revision), with the short name such a package uses.
+function(tw_install_package_docs component package)
+  install(FILES ${TW_DATA}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+          COMPONENT ${component})
+  tw_install_gzipped(${component} ${TW_DATA}/changelog.Debian
+                     ${CMAKE_INSTALL_DATADIR}/doc/${package} changelog.gz)
+endfunction()
+
 configure_file(${TW_PACKAGING}/copyright ${TW_DATA}/copyright @ONLY)
 execute_process(COMMAND date -u -R -d "${TAMBLEWICK_RELEASE_DATE} 12:00"
                 OUTPUT_VARIABLE TW_CHANGELOG_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND date -u "+%a %b %d %Y" -d "${TAMBLEWICK_RELEASE_DATE}"
+                OUTPUT_VARIABLE TW_RPM_CHANGELOG_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
 configure_file(${TW_PACKAGING}/changelog.Debian.in ${TW_DATA}/changelog.Debian @ONLY)
 
-# Manual pages and the changelog are installed compressed, as Debian's tools expect;
-# -n keeps the time stamp out, so that the same sources give the same bytes.
-set(tw_man_pages tamblewick)
-if(TARGET tamblewick-tty)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1 ${TW_DATA}/tamblewick-tty.1 @ONLY)
-  list(APPEND tw_man_pages tamblewick-tty)
+if(TARGET tamblewick)
+  list(APPEND TW_COMPONENTS window)
+  install(TARGETS tamblewick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick.1.in ${TW_DATA}/tamblewick.1 @ONLY)
+  tw_install_gzipped(window ${TW_DATA}/tamblewick.1 ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # The bitmap icons are drawn from the one SVG when installing, so they never drift
+  # from it and a plain build needs no rsvg-convert.
+  set(tw_icon_svg ${TW_PACKAGING}/${TW_APP_ID}.svg)
+  install(CODE "include(\"${TW_INSTALL_TIME}\")
+tw_install_icons(\"${tw_icon_svg}\" \"${TW_DATA}/icons\"
+                 \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/icons/hicolor\" 48 128)"
+          COMPONENT window)
+  install(FILES ${tw_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          COMPONENT window)
+  install(FILES ${TW_PACKAGING}/${TW_APP_ID}.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT window)
+  configure_file(${TW_PACKAGING}/${TW_APP_ID}.metainfo.xml.in
+                 ${TW_DATA}/${TW_APP_ID}.metainfo.xml @ONLY)
+  install(FILES ${TW_DATA}/${TW_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+          COMPONENT window)
+  tw_install_package_docs(window tamblewick)
 endif()
-configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick.1.in ${TW_DATA}/tamblewick.1 @ONLY)
 
-find_program(TW_GZIP gzip REQUIRED)
-find_program(TW_RSVG_CONVERT rsvg-convert REQUIRED)
-set(tw_generated)
-foreach(page IN LISTS tw_man_pages)
-  add_custom_command(OUTPUT ${TW_DATA}/${page}.1.gz
-    COMMAND ${TW_GZIP} -9 -n -c ${TW_DATA}/${page}.1 > ${TW_DATA}/${page}.1.gz
-    DEPENDS ${TW_DATA}/${page}.1)
-  list(APPEND tw_generated ${TW_DATA}/${page}.1.gz)
-  install(FILES ${TW_DATA}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endforeach()
-add_custom_command(OUTPUT ${TW_DATA}/changelog.Debian.gz
-  COMMAND ${TW_GZIP} -9 -n -c ${TW_DATA}/changelog.Debian > ${TW_DATA}/changelog.Debian.gz
-  DEPENDS ${TW_DATA}/changelog.Debian)
-list(APPEND tw_generated ${TW_DATA}/changelog.Debian.gz)
-
-# The bitmap icons are drawn from the one SVG, so they never drift from it.
-set(tw_icon_svg ${TW_PACKAGING}/${TW_APP_ID}.svg)
-foreach(size IN ITEMS 48 128)
-  set(png ${TW_DATA}/icons/${size}x${size}/${TW_APP_ID}.png)
-  add_custom_command(OUTPUT ${png}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${TW_DATA}/icons/${size}x${size}
-    COMMAND ${TW_RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${tw_icon_svg}
-    DEPENDS ${tw_icon_svg})
-  list(APPEND tw_generated ${png})
-  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
-endforeach()
-add_custom_target(tw_install_data ALL DEPENDS ${tw_generated})
-
-install(FILES ${tw_icon_svg} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${TW_PACKAGING}/${TW_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${TW_DATA}/${TW_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-set(tw_doc ${CMAKE_INSTALL_DATADIR}/doc/tamblewick)
-install(FILES ${TW_DATA}/copyright DESTINATION ${tw_doc})
-# A package with no Debian revision is a native one, whose changelog has the short name.
-install(FILES ${TW_DATA}/changelog.Debian.gz DESTINATION ${tw_doc} RENAME changelog.gz)
+if(TARGET tamblewick-tty)
+  list(APPEND TW_COMPONENTS tty)
+  install(TARGETS tamblewick-tty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tty)
+  # The unit (and the manual page) name the binary and the unit where this install
+  # puts them; systemd looks in
+  # lib/systemd/system under /usr on every distribution the packages are for.
+  set(TW_UNIT_DIR lib/systemd/system)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1.in ${TW_DATA}/tamblewick-tty.1
+                 @ONLY)
+  tw_install_gzipped(tty ${TW_DATA}/tamblewick-tty.1 ${CMAKE_INSTALL_MANDIR}/man1)
+  configure_file(${TW_PACKAGING}/tamblewick-tty.service.in ${TW_DATA}/tamblewick-tty.service
+                 @ONLY)
+  install(FILES ${TW_DATA}/tamblewick-tty.service DESTINATION ${TW_UNIT_DIR} COMPONENT tty)
+  tw_install_package_docs(tty tamblewick-tty)
+endif()
