@@ -9,16 +9,17 @@ BUILD_TEST  := build
 BUILD_RUN   := build-run
 BUILD_CLANG := build-clang
 # What building and running the window needs; the tests and benchmarks add their own.
-DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core \
-               librsvg2-bin
+DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
 DEPS_BENCH  := libbenchmark-dev
 # The dissector's test. tshark's package asks whether non-root users may capture;
 # tools/install-deps answers no before it installs.
 DEPS_DISSECT := tshark
 DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
                imagemagick python3 clang libclang-rt-dev tmux iproute2 $(DEPS_DISSECT)
-# Checkers of the installed files.
-DEPS_PKG    := desktop-file-utils appstream lintian dpkg-dev file man-db
+# The package builders (rsvg-convert draws the PNG icons, rpmbuild makes the RPMs) and the
+# checkers of the installed files.
+DEPS_PKG    := librsvg2-bin rpm desktop-file-utils appstream lintian rpmlint cpio dpkg-dev file \
+               man-db
 # The sanitizer build of make check and make test; the window program is required there.
 CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
                -DTAMBLEWICK_WINDOW=ON
@@ -29,10 +30,16 @@ BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
 DEPS_WINE   := wine wine64
 FUZZ_SECONDS ?= 60
+space       := $(empty) $(empty)
 BUILD_PKG   := build-package
 # The one version, from project() in CMakeLists.txt.
 VERSION     := $(shell grep -m1 -o 'tamblewick VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+# One package of each program in each format, as make package leaves them.
 DEB         := $(BUILD_PKG)/tamblewick_$(VERSION)_amd64.deb
+DEB_TTY     := $(BUILD_PKG)/tamblewick-tty_$(VERSION)_amd64.deb
+RPM         := $(BUILD_PKG)/tamblewick-$(VERSION)-1.x86_64.rpm
+RPM_TTY     := $(BUILD_PKG)/tamblewick-tty-$(VERSION)-1.x86_64.rpm
+PACKAGES    := $(DEB) $(DEB_TTY) $(RPM) $(RPM_TTY)
 INSTALLER   := $(BUILD_WIN)/tamblewick-$(VERSION)-setup.exe
 
 deps:
@@ -51,20 +58,20 @@ run: build
 
 # Every unit, loopback and window test in the sanitizer build; no Wine, fuzzing or clang.
 check: deps-test
-	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE= -DTAMBLEWICK_WINDOWS_INSTALLER= -DTAMBLEWICK_DEB=
+	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE= -DTAMBLEWICK_WINDOWS_INSTALLER= -DTAMBLEWICK_PACKAGES=
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 
 # The full suite: the tests also run the Windows build under Wine, so they need the cross
 # compiler and wine; then every target once more with clang, its unit tests, and fuzzing.
-# They also install the Debian package and the Windows installer, so both are built first.
+# They also install the Linux packages and the Windows installer, so these are built first.
 test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE) $(DEPS_PKG) nsis
 test: deps-test
 	$(MAKE) windows-installer
 	$(MAKE) package
 	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe \
 	               -DTAMBLEWICK_WINDOWS_INSTALLER=$(CURDIR)/$(INSTALLER) \
-	               -DTAMBLEWICK_DEB=$(CURDIR)/$(DEB)
+	               -DTAMBLEWICK_PACKAGES="$(subst $(space),;,$(addprefix $(CURDIR)/,$(PACKAGES)))"
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
 	$(MAKE) clang-test
@@ -98,17 +105,20 @@ windows-installer: deps-windows-installer windows
 deps-package:
 	@./tools/install-deps $(DEPS_BUILD) $(DEPS_PKG)
 
-# The Debian package: build-package/tamblewick_VERSION_amd64.deb, a stripped Release build
-# with Debian's hardening flags, checked by lintian (errors fail, warnings are shown).
-# A Debian package lives under /usr, and the files that name paths (the unit) must say so.
+# The Linux packages from one stripped Release build with Debian's hardening flags:
+# tamblewick (the window) and tamblewick-tty (the terminal program and server), each as a
+# .deb and an RPM in build-package/. lintian fails on errors and warnings, rpmlint on
+# errors. They live under /usr, and the files that name paths (unit, manual) must say so.
 package: deps-package
 	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
 	      -DTAMBLEWICK_WINDOW=ON -DCMAKE_INSTALL_PREFIX=/usr \
 	      -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
 	cmake --build $(BUILD_PKG) -j$(JOBS)
-	cd $(BUILD_PKG) && cpack -G DEB
-	lintian --fail-on error --info $(DEB)
+	rm -f $(PACKAGES)
+	cd $(BUILD_PKG) && cpack -G "DEB;RPM"
+	lintian --fail-on error,warning --info $(DEB) $(DEB_TTY)
+	rpmlint -c packaging/rpmlint.toml $(RPM) $(RPM_TTY)
 
 # Coverage-guided fuzzing of one-datagram dispatch, FUZZ_SECONDS per mode.
 fuzz: deps-test
