@@ -592,6 +592,26 @@ class FakePeer:
                 self.lock.wait(min(remaining, 0.5))
 
 
+def check_command_line(test, binary, env=None):
+    """--help and --version answer on standard output and exit 0, with no display and no
+    input; anything else is one line on standard error that names --help, and status 2."""
+    name = os.path.basename(binary)
+
+    def answer(*arguments):
+        done = subprocess.run([binary, *arguments], capture_output=True, env=env,
+                              stdin=subprocess.DEVNULL, timeout=WAIT_S)
+        return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+    status, usage, errors = answer("--help")
+    test.assertEqual((status, errors), (0, ""))
+    test.assertRegex(usage, rf"^Usage: {name} \[--help \| --version\]\n")
+    test.assertEqual(answer("--version"), (0, f"{name} {os.environ['TW_VERSION']}\n", ""))
+    for wrong in (["--bogus"], ["--help", "extra"]):
+        status, printed, errors = answer(*wrong)
+        test.assertEqual((status, printed, len(errors.splitlines())), (2, "", 1), errors)
+        test.assertIn(f"'{wrong[-1]}'; try '{name} --help'", errors)
+
+
 # --- the frame of a window test -----------------------------------------------------------------
 
 class WindowTestCase(unittest.TestCase):

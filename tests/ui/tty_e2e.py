@@ -13,6 +13,7 @@ tw_add_port_test), in a network namespace with only loopback.
 Environment:
   TW_TTY_BINARY         the tamblewick-tty program (required)
   TW_BINARY             the X11 program (interop cases)
+  TW_VERSION            the version --version must print (command-line case)
   TW_LSAN_SUPPRESSIONS  leak suppressions for system libraries (optional)
   TW_TTY_CAPTURE        where to save the chatting server's capture-pane -e text (optional)
 
@@ -389,6 +390,9 @@ class TtyLineMode(unittest.TestCase):
         self.assertEqual(ann.lines()[:6], [
             " -- Nick changed to ann", " -- Connecting to: 127.0.0.1", " -- Connected.",
             " -- Logging in.", " -- Login Accepted by 127.0.0.1", " <ann> hello from ann"])
+
+    def test_command_line_options(self):
+        twkit.check_command_line(self, self.binary, env=environment())
 
     def test_hostile_peer_in_line_mode_and_headless_end_of_input(self):
         server = self.start("server")

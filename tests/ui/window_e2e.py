@@ -9,6 +9,7 @@ bound; nothing sleeps to synchronise, and every test stops by itself.
 Environment:
   TW_BINARY             the tamblewick program (required)
   TW_CLOSE_HELPER       the send_close_request helper (required)
+  TW_VERSION            the version --version must print (command-line case)
   TW_LSAN_SUPPRESSIONS  leak suppressions for system libraries (optional)
   TW_SCREENSHOT         where to save a picture of the chatting server window (optional)
 
@@ -139,7 +140,11 @@ class WindowEndToEnd(twkit.WindowTestCase):
         carol.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
-    def test_no_display_is_one_line_and_exit_code_one(self):
+    def test_command_line_and_no_display_is_one_line_and_exit_code_one(self):
+        # Asking for help or the version needs no display at all.
+        no_display = twkit.program_env(self.xserver)
+        no_display.pop("DISPLAY")
+        twkit.check_command_line(self, os.environ["TW_BINARY"], env=no_display)
         unused = next(n for n in range(4000, 5000) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
         for display in (f":{unused}", None):
             env = twkit.program_env(self.xserver)
