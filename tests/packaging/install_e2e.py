@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
-"""The packages as a user gets them: the Debian package unpacked into a scratch root, and
-the Windows installer run silently under Wine in a private prefix. Each starts the
-installed program in a private X server and leaves it by File > Exit.
+"""The packages as a user gets them: the Debian packages and the RPMs unpacked into a
+scratch root, and the Windows installer run silently under Wine in a private prefix. The
+installed window starts in a private X server and is left by File > Exit; the installed
+terminal program serves a scripted client in line mode. A plain build from the sources
+must need none of the packaging tools.
 
 The window helpers come from tests/support/twkit.py, the Wine session and the Windows
 program from tests/ui/windows_e2e.py. Every wait polls with a bound; every test stops by
 itself. A missing tool fails the test, never skips it.
 
 Environment:
-  TW_DEB               build-package/tamblewick_VERSION_amd64.deb (DebianPackage)
+  TW_PACKAGES          the four packages of make package, separated by ':' (DebianPackage,
+                       TtyPackage, RpmPackages)
   TW_VERSION           the project's version, which every installed file must carry
+  TW_SOURCE_DIR        the source tree (PlainBuild)
   TW_INSTALLER         build-windows/tamblewick-VERSION-setup.exe (WindowsInstaller)
   TW_INSTALLER_PREFIX  Wine prefix of the installer test (filled once, reused)
-  TW_WORK_DIR          scratch folder for the unpacked package (optional)
+  TW_WORK_DIR          scratch folder for the unpacked packages and the build (optional)
 
 Run one case:  install_e2e.py DebianPackage
 """
@@ -20,6 +24,7 @@ Run one case:  install_e2e.py DebianPackage
 import gzip
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -32,11 +37,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "ui"))
 import twkit  # noqa: E402
+import tty_e2e  # noqa: E402
 import windows_e2e  # noqa: E402
 
 APP_ID = "org.tamblewick.Tamblewick"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamblewick"
 INSTALL_S = 180.0
+BUILD_S = 600.0
+# How make package names the files, whatever the version and architecture.
+PACKAGE_NAMES = {"deb": r"tamblewick_[^_]+_[^_]+\.deb", "tty deb": r"tamblewick-tty_[^_]+_[^_]+\.deb",
+                 "rpm": r"tamblewick-[0-9][^-]*-[^-]+\.[^.]+\.rpm",
+                 "tty rpm": r"tamblewick-tty-[0-9][^-]*-[^-]+\.[^.]+\.rpm"}
+X_LIBRARIES = re.compile(r"libx11|libxft|libxrender|libxcb|libfontconfig|libfreetype",
+                         re.IGNORECASE)
 
 
 def require_tools(test, *tools):
@@ -48,6 +61,58 @@ def require_tools(test, *tools):
 def run(*command, env=None):
     return subprocess.run(command, capture_output=True, timeout=INSTALL_S, env=env,
                           stdin=subprocess.DEVNULL)
+
+
+def package(test, kind):
+    found = [path for path in os.environ.get("TW_PACKAGES", "").split(":")
+             if re.fullmatch(PACKAGE_NAMES[kind], os.path.basename(path))]
+    if len(found) != 1 or not os.path.isfile(found[0]):
+        test.fail(f"the {kind} package is missing from TW_PACKAGES {found!r} "
+                  "(make package builds it)")
+    return found[0]
+
+
+def scratch_folder(test):
+    scratch = tempfile.TemporaryDirectory(dir=os.environ.get("TW_WORK_DIR"))
+    test.addCleanup(scratch.cleanup)
+    return pathlib.Path(scratch.name)
+
+
+def unpack_deb(test, kind):
+    """The package's path and the root it was unpacked into."""
+    deb = package(test, kind)
+    root = scratch_folder(test)
+    unpacked = run("dpkg-deb", "-x", deb, str(root))
+    test.assertEqual(unpacked.returncode, 0, unpacked.stderr)
+    return deb, root
+
+
+def deb_field(deb, field):
+    return run("dpkg-deb", "-f", deb, field).stdout.decode().strip()
+
+
+def deb_files(deb):
+    """The files and links a .deb installs, without its folders."""
+    listed = run("dpkg-deb", "-c", deb).stdout.decode().splitlines()
+    return {line.split(None, 5)[5].removeprefix(".").split(" -> ")[0]
+            for line in listed if not line.startswith("d")}
+
+
+def check_page_and_docs(test, root, package_name, version):
+    """The manual page renders without a warning and carries the version; the copyright
+    and changelog are where Debian's tools look for them."""
+    share = root / "usr" / "share"
+    page = share / "man" / "man1" / f"{package_name}.1.gz"
+    shown = run("man", "--warnings", "-l", str(page),
+                env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
+    test.assertEqual((shown.returncode, shown.stderr), (0, b""))
+    test.assertIn(f"Tamblewick {version}".encode(), shown.stdout)
+    docs = share / "doc" / package_name
+    test.assertIn("License: Expat", (docs / "copyright").read_text())
+    with gzip.open(docs / "changelog.gz", "rt") as changelog:
+        test.assertTrue(changelog.readline().startswith(f"tamblewick ({version})"))
+    # Without a terminal man still embolds by overstriking: each letter, a backspace, again.
+    return re.sub(".\b", "", shown.stdout.decode())
 
 
 def png_size(path):
@@ -70,14 +135,7 @@ class DebianPackage(twkit.WindowTestCase):
         super().setUp()
         require_tools(self, "dpkg-deb", "desktop-file-validate", "appstreamcli", "man",
                       "Xvfb", "xdotool")
-        self.deb = os.environ.get("TW_DEB", "")
-        if not os.path.isfile(self.deb):
-            self.fail(f"the package is missing: {self.deb!r} (make package builds it)")
-        scratch = tempfile.TemporaryDirectory(dir=os.environ.get("TW_WORK_DIR"))
-        self.addCleanup(scratch.cleanup)
-        self.root = pathlib.Path(scratch.name)
-        unpacked = run("dpkg-deb", "-x", self.deb, str(self.root))
-        self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
+        self.deb, self.root = unpack_deb(self, "deb")
         self.version = os.environ["TW_VERSION"]
 
     def test_files_where_the_desktop_looks_and_the_installed_program_runs(self):
@@ -85,10 +143,9 @@ class DebianPackage(twkit.WindowTestCase):
         share = usr / "share"
         program = usr / "bin" / "tamblewick"
         self.assertTrue(os.access(program, os.X_OK), program)
-        self.assertEqual(run("dpkg-deb", "-f", self.deb, "Version").stdout.decode().strip(),
-                         self.version)
+        self.assertEqual(deb_field(self.deb, "Version"), self.version)
         # Computed by dpkg-shlibdeps from what the program links, never typed by hand.
-        depends = run("dpkg-deb", "-f", self.deb, "Depends").stdout.decode()
+        depends = deb_field(self.deb, "Depends")
         for library in ("libc6", "libx11-6", "libxft2"):
             self.assertIn(library, depends)
 
@@ -110,25 +167,10 @@ class DebianPackage(twkit.WindowTestCase):
         self.assertIn(f'<launchable type="desktop-id">{desktop.name}</launchable>', text)
         self.assertIn(f'<release version="{self.version}"', text)
 
-        page = share / "man" / "man1" / "tamblewick.1.gz"
-        shown = run("man", "--warnings", "-l", str(page),
-                    env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
-        self.assertEqual((shown.returncode, shown.stderr), (0, b""))
-        self.assertIn(f"Tamblewick {self.version}".encode(), shown.stdout)
-        copyright_file = share / "doc" / "tamblewick" / "copyright"
-        self.assertIn("License: Expat", copyright_file.read_text())
-        with gzip.open(share / "doc" / "tamblewick" / "changelog.gz", "rt") as changelog:
-            self.assertTrue(changelog.readline().startswith(f"tamblewick ({self.version})"))
-
-        # The terminal front end, its manual and the headless server's unit, which must
-        # start the binary where the package put it.
-        self.assertTrue(os.access(usr / "bin" / "tamblewick-tty", os.X_OK))
-        tty_page = share / "man" / "man1" / "tamblewick-tty.1.gz"
-        shown = run("man", "--warnings", "-l", str(tty_page), env=dict(os.environ, MANWIDTH="80"))
-        self.assertEqual((shown.returncode, shown.stderr), (0, b""))
-        unit = (usr / "lib" / "systemd" / "system" / "tamblewick-tty.service").read_text()
-        self.assertIn("ExecStart=/usr/bin/tamblewick-tty\n", unit)
-        self.assertIn("StandardInputText=serve\n", unit)
+        page = check_page_and_docs(self, self.root, "tamblewick", self.version)
+        self.assertIn("tamblewick-tty(1)", page)
+        # The terminal program and its files come with the other package.
+        self.assertFalse((usr / "bin" / "tamblewick-tty").exists())
 
         self.run_installed_program(program)
 
@@ -147,6 +189,119 @@ class DebianPackage(twkit.WindowTestCase):
         window.keys("alt+f", "x")
         peer.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT)
         self.expect_clean_exit(window)
+
+
+class TtyPackage(unittest.TestCase):
+    """tamblewick-tty for a headless server: no X library, and it serves once installed."""
+
+    def test_needs_no_x_library_and_the_installed_program_serves(self):
+        require_tools(self, "dpkg-deb", "man", "ldd")
+        deb, root = unpack_deb(self, "tty deb")
+        version = os.environ["TW_VERSION"]
+        self.assertEqual(deb_field(deb, "Version"), version)
+        depends = deb_field(deb, "Depends")
+        self.assertIn("libc6", depends)
+        self.assertIsNone(X_LIBRARIES.search(depends), depends)
+        program = root / "usr" / "bin" / "tamblewick-tty"
+        linked = run("ldd", str(program)).stdout.decode()
+        self.assertIn("libc.so", linked)
+        self.assertIsNone(X_LIBRARIES.search(linked), linked)
+
+        page = check_page_and_docs(self, root, "tamblewick-tty", version)
+        self.assertIn("tamblewick(1)", page)
+        self.assertIn("/usr/lib/systemd/system/tamblewick-tty.service", page)
+        unit = (root / "usr" / "lib" / "systemd" / "system" / "tamblewick-tty.service").read_text()
+        self.assertIn("ExecStart=/usr/bin/tamblewick-tty\n", unit)
+        self.assertIn("StandardInputText=serve\n", unit)
+        self.assertEqual(deb_files(deb), {
+            "/usr/bin/tamblewick-tty", "/usr/lib/systemd/system/tamblewick-tty.service",
+            "/usr/share/doc/tamblewick-tty/changelog.gz",
+            "/usr/share/doc/tamblewick-tty/copyright",
+            "/usr/share/man/man1/tamblewick-tty.1.gz"})
+
+        self.serve_a_scripted_client(program)
+
+    def serve_a_scripted_client(self, program):
+        taken = twkit.port_taken_message()
+        if taken:
+            self.fail(taken)
+        server = tty_e2e.LineProgram(str(program), str(scratch_folder(self)), "server")
+        self.addCleanup(server.stop)
+        server.type(b"serve\n")
+        server.wait_for(" -- Server Started")
+        client = twkit.FakePeer("127.0.0.2")
+        self.addCleanup(client.close)
+        client.login("carol")
+        client.wait_for("the login answer", lambda m: m.kind == twkit.KIND_LOGIN_ACCEPTED)
+        client.chat("hello from the script", client.take_id())
+        server.wait_for("<carol> hello from the script")
+        self.assertEqual(server.terminate(), (0, ""))
+        client.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT)
+
+
+class RpmPackages(unittest.TestCase):
+    """The RPMs hold the .debs' files, pass rpmlint, and their programs start."""
+
+    def test_same_files_as_the_debs_lint_clean_and_programs_start(self):
+        require_tools(self, "rpm", "rpm2cpio", "cpio", "rpmlint", "dpkg-deb")
+        config = os.path.join(HERE, "..", "..", "packaging", "rpmlint.toml")
+        for kind, program in (("rpm", "tamblewick"), ("tty rpm", "tamblewick-tty")):
+            with self.subTest(kind):
+                rpm_file = package(self, kind)
+                deb = package(self, kind.replace("rpm", "deb"))
+                listed = run("rpm", "-qlvp", rpm_file)
+                self.assertEqual(listed.returncode, 0, listed.stderr)
+                rpm_files = {line.split()[-1] for line in listed.stdout.decode().splitlines()
+                             if not line.startswith("d")}
+                self.assertEqual(rpm_files, deb_files(deb))
+
+                linted = run("rpmlint", "-c", config, rpm_file)
+                self.assertEqual(linted.returncode, 0, linted.stdout.decode())
+                self.assertIn(" 0 errors,", linted.stdout.decode())
+
+                root = scratch_folder(self)
+                unpacked = subprocess.run(f"rpm2cpio '{rpm_file}' | cpio -idm --quiet",
+                                          shell=True, cwd=root, capture_output=True,
+                                          timeout=INSTALL_S)
+                self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
+                started = run(str(root / "usr" / "bin" / program), "--version")
+                self.assertEqual(started.stdout.decode(),
+                                 f"{program} {os.environ['TW_VERSION']}\n")
+
+
+class PlainBuild(unittest.TestCase):
+    """Configure, build and install with a PATH that has neither rsvg-convert nor gzip:
+    the build needs neither, and the install says what it left out."""
+
+    def test_build_and_install_without_packaging_tools(self):
+        scratch = scratch_folder(self)
+        tools = scratch / "bin"
+        tools.mkdir()
+        for folder in os.environ["PATH"].split(os.pathsep):
+            for entry in (os.scandir(folder) if os.path.isdir(folder) else ()):
+                target = tools / entry.name
+                if entry.name not in ("rsvg-convert", "gzip") and not target.exists():
+                    target.symlink_to(entry.path)
+        env = dict(os.environ, PATH=str(tools))
+        build = scratch / "build"
+        for step in (["cmake", "-S", os.environ["TW_SOURCE_DIR"], "-B", str(build),
+                      "-DTAMBLEWICK_TESTS=OFF", "-DTAMBLEWICK_WINDOW=ON",
+                      "-DCMAKE_INSTALL_PREFIX=/usr"],
+                     ["cmake", "--build", str(build), "-j2"]):
+            done = subprocess.run(step, env=env, capture_output=True, timeout=BUILD_S,
+                                  stdin=subprocess.DEVNULL)
+            self.assertEqual(done.returncode, 0, done.stdout[-3000:] + done.stderr[-3000:])
+        installed = subprocess.run(["cmake", "--install", str(build)], capture_output=True,
+                                   env=dict(env, DESTDIR=str(scratch / "root")),
+                                   timeout=BUILD_S, stdin=subprocess.DEVNULL)
+        self.assertEqual(installed.returncode, 0, installed.stderr)
+        said = installed.stderr.decode()
+        self.assertIn("rsvg-convert not found", said)
+        self.assertIn("gzip not found: installing tamblewick-tty.1 uncompressed", said)
+        share = scratch / "root" / "usr" / "share"
+        self.assertTrue((share / "man" / "man1" / "tamblewick.1").is_file())
+        self.assertTrue((share / "icons" / "hicolor" / "scalable" / "apps" / f"{APP_ID}.svg")
+                        .is_file())
 
 
 class WindowsInstaller(twkit.WindowTestCase):
