@@ -51,7 +51,7 @@ configure_file(${TW_PACKAGING}/copyright ${TW_DATA}/copyright @ONLY)
 execute_process(COMMAND date -u -R -d "${TAMBLEWICK_RELEASE_DATE} 12:00"
                 OUTPUT_VARIABLE TW_CHANGELOG_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND date -u "+%a %b %d %Y" -d "${TAMBLEWICK_RELEASE_DATE}"
+execute_process(COMMAND date -u -d "${TAMBLEWICK_RELEASE_DATE}" "+%a %b %d %Y"
                 OUTPUT_VARIABLE TW_RPM_CHANGELOG_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
                 COMMAND_ERROR_IS_FATAL ANY)
 configure_file(${TW_PACKAGING}/changelog.Debian.in ${TW_DATA}/changelog.Debian @ONLY)

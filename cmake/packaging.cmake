@@ -1,5 +1,6 @@
 # Packages made by CPack from the install rules: a .deb and an RPM of each program on
-# Linux, an NSIS installer for Windows. The version is the project's, set once in the top-level CMakeLists.txt.
+# Linux, an NSIS installer for Windows. The version is the project's, set once in the
+# top-level CMakeLists.txt.
 include(${CMAKE_CURRENT_LIST_DIR}/install.cmake)
 
 set(CPACK_PACKAGE_NAME tamblewick)
