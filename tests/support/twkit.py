@@ -593,23 +593,22 @@ class FakePeer:
 
 
 def check_command_line(test, binary, env=None):
-    """--help and --version answer on standard output and exit 0, with no display and no
-    input; anything else is one line on standard error that names --help, and status 2."""
+    """--help and --version answer on stdout with status 0, with no display and no input;
+    anything else is one line on stderr that names --help, and status 2."""
     name = os.path.basename(binary)
-
-    def answer(*arguments):
-        done = subprocess.run([binary, *arguments], capture_output=True, env=env,
-                              stdin=subprocess.DEVNULL, timeout=WAIT_S)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
-
-    status, usage, errors = answer("--help")
-    test.assertEqual((status, errors), (0, ""))
-    test.assertRegex(usage, rf"^Usage: {name} \[--help \| --version\]\n")
-    test.assertEqual(answer("--version"), (0, f"{name} {os.environ['TW_VERSION']}\n", ""))
+    answer = lambda *arguments: subprocess.run(  # noqa: E731
+        [binary, *arguments], capture_output=True, text=True, env=env,
+        stdin=subprocess.DEVNULL, timeout=WAIT_S)
+    done = answer("--help")
+    test.assertEqual((done.returncode, done.stderr), (0, ""))
+    test.assertTrue(done.stdout.startswith(f"Usage: {name} [--help | --version]\n"))
+    done = answer("--version")
+    test.assertEqual((done.returncode, done.stdout), (0, f"{name} {os.environ['TW_VERSION']}\n"))
     for wrong in (["--bogus"], ["--help", "extra"]):
-        status, printed, errors = answer(*wrong)
-        test.assertEqual((status, printed, len(errors.splitlines())), (2, "", 1), errors)
-        test.assertIn(f"'{wrong[-1]}'; try '{name} --help'", errors)
+        done = answer(*wrong)
+        test.assertEqual((done.returncode, done.stdout), (2, ""))
+        test.assertEqual(done.stderr,
+                         f"{name}: unexpected argument '{wrong[-1]}'; try '{name} --help'\n")
 
 
 # --- the frame of a window test -----------------------------------------------------------------
