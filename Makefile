@@ -15,7 +15,8 @@ DEPS_BENCH  := libbenchmark-dev
 # tools/install-deps answers no before it installs.
 DEPS_DISSECT := tshark
 DEPS_TEST   := libgtest-dev libgmock-dev $(DEPS_BENCH) xvfb xfonts-base xauth xdotool x11-utils \
-               imagemagick python3 clang libclang-rt-dev tmux iproute2 $(DEPS_DISSECT)
+               imagemagick python3 clang libclang-rt-dev tmux iproute2 $(DEPS_DISSECT) \
+               openbox xclip x11-xkb-utils
 # The package builders (rsvg-convert draws the PNG icons, rpmbuild makes the RPMs) and the
 # checkers of the installed files.
 DEPS_PKG    := librsvg2-bin rpm desktop-file-utils appstream lintian rpmlint cpio dpkg-dev file \

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "transport/reply_sources.h"
 #include "transport/socket_address.h"
@@ -36,7 +38,11 @@ class SocketEndpoint {
     // Replaces the node's socket with a fresh one; the old one is closed.
     SocketHandle open_socket(bool stream);
     bool bind_port(int port);
+    // Looks the host up and connects on a thread of its own. While it waits, the caller's
+    // `turn` (when set) runs over and over; it should return within a few milliseconds,
+    // and returning false gives the attempt up at once (it then fails).
     bool connect_with_timeout(const char* host, int port, int timeout_ms);
+    void while_connecting(std::function<bool()> turn) { connect_wait = std::move(turn); }
     bool send_raw(std::span<const std::uint8_t> data);
     int close_socket();
 
@@ -63,7 +69,7 @@ class SocketEndpoint {
     SocketAddress endpoint_address;
     int socket_type = 0;
     int use_destination = 0;
-    // Connect threads started by this endpoint; a host that does not resolve starts none.
+    // Connect threads started by this endpoint.
     std::uint32_t connect_threads_started = 0;
 
   private:
@@ -72,6 +78,7 @@ class SocketEndpoint {
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
     ReplySources reply_sources;
+    std::function<bool()> connect_wait;
 };
 
 // Starts the platform's socket library, asking for version 2.0; true only when that is

@@ -24,18 +24,82 @@ int frame_wait_ms(std::optional<float> seconds_until_due) {
     return static_cast<int>(milliseconds);
 }
 
+AppShell::AppShell(WindowSystem& window_system, AppObjects& app_objects)
+    : window(window_system), objects(app_objects), app(app_objects) {
+    if (window.serves_during_connect()) {
+        objects.net_node.endpoint.while_connecting([this] { return connect_turn(); });
+    }
+}
+
+AppShell::~AppShell() {
+    objects.net_node.endpoint.while_connecting(nullptr);
+}
+
 int AppShell::run() {
     for (;;) {
         run_frame();
         const int timeout = frame_wait_ms(objects.net_node.seconds_until_due());
         window.wait(objects.net_node.endpoint.handle(), timeout);
         while (const auto event = window.next_event()) {
-            if (!handle_event(*event)) {
+            if (!handle_event(*event) || !replay_deferred()) {
                 shut_down();
                 return 0;
             }
         }
     }
+}
+
+bool AppShell::connect_turn() {
+    if (leaving) {
+        return false;
+    }
+    // No socket to watch: the node's new one is not connected yet.
+    window.wait(-1, CONNECT_TURN_MS);
+    while (const auto event = window.next_event()) {
+        if (!take_during_connect(*event)) {
+            leaving = true;
+            return false;
+        }
+    }
+    run_frame();
+    return true;
+}
+
+bool AppShell::take_during_connect(const WindowEvent& event) {
+    view_changed = true;
+    if (const auto* key = std::get_if<KeyEvent>(&event)) {
+        const MenuOutcome outcome = window.has_native_menu()
+                                        ? MenuOutcome{}
+                                        : menu_strip.on_key(key->vk, key->down, key->alt);
+        if (outcome.command) {
+            return run_command(*outcome.command);
+        }
+        if (outcome.consumed) {
+            return true;
+        }
+    } else if (const auto* click = std::get_if<ClickEvent>(&event)) {
+        return handle_click(*click);
+    } else if (std::holds_alternative<CloseEvent>(event)) {
+        return false;
+    }
+    if (deferred.size() < MAX_DEFERRED_EVENTS) {
+        deferred.push_back(event);
+    }
+    return true;
+}
+
+bool AppShell::replay_deferred() {
+    // A replayed Enter may start another connect, which keeps adding to the back.
+    while (!deferred.empty() && !leaving) {
+        const WindowEvent event = std::move(deferred.front());
+        deferred.pop_front();
+        if (const auto* key = std::get_if<KeyEvent>(&event)) {
+            press(*key);
+        } else if (const auto* text = std::get_if<TextEvent>(&event)) {
+            type(text->text);
+        }
+    }
+    return !leaving;
 }
 
 void AppShell::run_frame() {
@@ -80,7 +144,23 @@ bool AppShell::handle_event(const WindowEvent& event) {
     if (const auto* click = std::get_if<ClickEvent>(&event)) {
         return handle_click(*click);
     }
+    if (const auto* text = std::get_if<TextEvent>(&event)) {
+        if (!menu_strip.is_open()) {
+            type(text->text);
+        }
+        return !leaving;
+    }
     return false;
+}
+
+void AppShell::press(const KeyEvent& key) {
+    on_key(key.vk, key.down, key.shift, objects.input_line,
+           [this](std::string line) { app.execute_line(std::move(line)); });
+}
+
+void AppShell::type(const std::string& text) {
+    type_text(text, objects.input_line,
+              [this](std::string line) { app.execute_line(std::move(line)); });
 }
 
 bool AppShell::handle_key(const KeyEvent& key) {
@@ -90,10 +170,9 @@ bool AppShell::handle_key(const KeyEvent& key) {
         return run_command(*outcome.command);
     }
     if (!outcome.consumed) {
-        on_key(key.vk, key.down, key.shift, objects.input_line,
-               [this](std::string line) { app.execute_line(std::move(line)); });
+        press(key);
     }
-    return true;
+    return !leaving;
 }
 
 bool AppShell::handle_click(const ClickEvent& click) {

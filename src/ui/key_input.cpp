@@ -1,6 +1,7 @@
 #include "ui/key_input.h"
 
 #include <array>
+#include <cstdint>
 
 #include "ui/virtual_key.h"
 
@@ -40,6 +41,11 @@ constexpr auto DIGIT_AND_PUNCTUATION_KEYS = std::to_array<ShiftPair>({
 
 // A letter key's code is its upper-case letter; the lower-case one lies 32 above it.
 constexpr int LOWER_CASE_DISTANCE = 32;
+constexpr char FIRST_PRINTABLE = 0x20;
+constexpr char DELETE = 0x7f;
+// Latin-1 letters and signs: peers exchange them as single bytes and both front ends show
+// them, but no key of the US table types them.
+constexpr unsigned char FIRST_LATIN1_SIGN = 0xa0;
 
 }  // namespace
 
@@ -56,6 +62,20 @@ std::optional<char> key_character(int vk_code, bool shift) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<KeyEvent> key_event_for_byte(char byte) {
+    // Printable ASCII KeySyms are the ASCII codes themselves, so the window's own table
+    // gives the key; Shift is whatever makes that key type this byte.
+    if (byte < FIRST_PRINTABLE || byte >= DELETE) {
+        return std::nullopt;
+    }
+    const auto code = virtual_key_from_keysym(static_cast<std::uint32_t>(byte));
+    if (!code) {
+        return std::nullopt;
+    }
+    const bool shift = key_character(*code, false) != byte;
+    return KeyEvent{*code, true, shift, false};
 }
 
 void on_key(int vk_code, bool down, bool shift, std::string& input_line,
@@ -76,6 +96,18 @@ void on_key(int vk_code, bool down, bool shift, std::string& input_line,
     if (vk_code == vk::enter && !input_line.empty()) {
         // A copy, because the interpreter empties the line it was handed from.
         execute(std::string{input_line});
+    }
+}
+
+void type_text(std::string_view text, std::string& input_line, const LineHandler& execute) {
+    for (const char byte : text) {
+        if (byte == '\n') {
+            on_key(vk::enter, true, false, input_line, execute);
+        } else if (const auto key = key_event_for_byte(byte)) {
+            on_key(key->vk, true, key->shift, input_line, execute);
+        } else if (static_cast<unsigned char>(byte) >= FIRST_LATIN1_SIGN) {
+            input_line.push_back(byte);
+        }
     }
 }
 

@@ -3,6 +3,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "ui/window_system.h"
 
 namespace tw {
 
@@ -13,10 +16,23 @@ using LineHandler = std::function<void(std::string line)>;
 // none. Caps Lock is deliberately not an argument: only Shift decides the case.
 std::optional<char> key_character(int vk_code, bool shift);
 
+// The key event that types one printable ASCII byte: the virtual-key code of the key
+// that carries it on a US layout, with Shift when the byte is that key's shifted
+// character. Nothing for other bytes. Platforms whose keyboards have other layouts turn
+// the characters their users typed into these, so that the table above stays the one
+// place that says what a key types.
+std::optional<KeyEvent> key_event_for_byte(char byte);
+
 // One key event from the window: edits the input line, or on Enter hands a copy of a
 // non-empty line to `execute`. Key-up events change nothing; a held key's repeated
 // key-downs each count once. `shift` is the Shift state as of this event.
 void on_key(int vk_code, bool down, bool shift, std::string& input_line,
             const LineHandler& execute);
+
+// Text typed or pasted as a whole (Latin-1 bytes, '\n' for a line break): each byte goes
+// in as if its key were pressed, a line break as Enter, and a Latin-1 letter
+// (0xA0 to 0xFF), which no key of the table types, straight into the line. Other bytes
+// are dropped.
+void type_text(std::string_view text, std::string& input_line, const LineHandler& execute);
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <variant>
 
 #include "ui/text_surface.h"
@@ -32,7 +33,16 @@ struct CloseEvent {
     bool operator==(const CloseEvent&) const = default;
 };
 
-using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent>;
+// Characters that reached the window as text rather than as keys: a letter of the user's
+// layout that no key of the US table types, or a whole paste. Latin-1 bytes, with '\n'
+// for every line break.
+struct TextEvent {
+    std::string text;
+
+    bool operator==(const TextEvent&) const = default;
+};
+
+using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent, TextEvent>;
 
 // What the frame loop needs from a window system: the one window, its off-screen
 // picture, its events, and a wait that also watches the network socket. An X11 version
@@ -59,6 +69,11 @@ class WindowSystem {
     // A platform whose windows have a menu bar of their own handles "File" > "Exit" there
     // and reports it as a close; the frame loop then draws no menu strip of its own.
     virtual bool has_native_menu() const { return false; }
+
+    // Whether the frame loop keeps serving the window while a connect is waited for. A
+    // platform whose input must wait for the login the connect leads to says no: what the
+    // shell read meanwhile would reach the chat before the login was answered.
+    virtual bool serves_during_connect() const { return true; }
 
     // The window goes away: the off-screen picture is released and the window destroyed.
     virtual void release() = 0;

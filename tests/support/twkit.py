@@ -266,7 +266,26 @@ class XServer:
         return Image.from_ppm(self.run("import", "-display", self.display, "-window", "root",
                                        "-depth", "8", "ppm:-"))
 
+    def start_window_manager(self):
+        """openbox, as a desktop user has a window manager; stopped with the server."""
+        self.window_manager = start(["openbox", "--sm-disable"], env=self.env())
+        wait_until("the window manager to take the screen", lambda: b"window id" in self.run(
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+
+    def set_dpi(self, dpi):
+        """The desktop's scale as GNOME, KDE and Xfce publish it: Xft.dpi on the root."""
+        self.run("xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                 f"Xft.dpi:\t{dpi}\n")
+
+    def set_selection(self, selection, text):
+        """Makes xclip own a selection with the UTF-8 text; it serves it until the end."""
+        subprocess.run(["xclip", "-selection", selection, "-i"], input=text.encode(),
+                       env=self.env(), timeout=WAIT_S, check=True)
+
     def stop(self):
+        manager = getattr(self, "window_manager", None)
+        if manager is not None:
+            stop(manager)
         stop(self.process)
         self.log.close()
 
@@ -318,12 +337,18 @@ class Program:
         for name in names:
             self.xserver.xdotool("key", name)
 
+    def press(self, keys):
+        """Keys by the names of the current layout, blank-separated, e.g. "shift+ssharp"."""
+        self.focus()
+        self.xserver.xdotool("key", "--delay", "30", *keys.split())
+
     def type_line(self, text):
         self.type_text(text)
         self.keys("Return")
 
-    def click(self, x, y):
-        self.xserver.xdotool("mousemove", "--window", self.window, str(x), str(y), "click", "1")
+    def click(self, x, y, button=1):
+        self.xserver.xdotool("mousemove", "--window", self.window, str(x), str(y), "click",
+                             str(button))
 
     def geometry(self):
         values = {}
@@ -442,32 +467,33 @@ def check_band(image, top, bottom, colour, where):
                              f"{colour}, e.g. {foreign[:5]}")
 
 
-def row_band(row):
-    """The rows of pixels that only glyphs of console row `row` (0 = prompt) reach."""
-    top = FIRST_ROW_TOP + row * ROW_PITCH
-    return top + 2, top + 13
+def row_band(row, scale=1):
+    """The rows of pixels that only glyphs of console row `row` (0 = prompt) reach, on a
+    window drawn at `scale` times its size (the desktop's dpi over 96)."""
+    top = (FIRST_ROW_TOP + row * ROW_PITCH) * scale
+    return top + 2 * scale, top + 13 * scale
 
 
-def check_row(image, row, colour):
-    check_band(image, *row_band(row), colour, f"row {row}")
+def check_row(image, row, colour, scale=1):
+    check_band(image, *row_band(row, scale), colour, f"row {row}")
 
 
-def check_console(image, colours):
+def check_console(image, colours, scale=1):
     """Prompt red, one row per expected log colour, nothing under them, neutral strip,
     and red nowhere but in the prompt row."""
-    check_row(image, 0, RED)
+    check_row(image, 0, RED, scale)
     for row, colour in enumerate(colours, start=1):
-        check_row(image, row, colour)
-    below = FIRST_ROW_TOP + (len(colours) + 1) * ROW_PITCH + 2
+        check_row(image, row, colour, scale)
+    below = (FIRST_ROW_TOP + (len(colours) + 1) * ROW_PITCH + 2) * scale
     lit_below = [(x, y, p) for x, y, p in image.region(below, image.height) if not is_black(p)]
     if lit_below:
         raise AssertionError(f"pixels lit under the last row: {lit_below[:5]}")
-    for x, y, p in image.region(0, STRIP_HEIGHT):
+    for x, y, p in image.region(0, STRIP_HEIGHT * scale):
         if max(p) - min(p) > 12:
             raise AssertionError(f"menu strip pixel ({x},{y}) is not grey: {p}")
-    prompt_top = FIRST_ROW_TOP
-    for x, y, p in image.region(STRIP_HEIGHT, image.height):
-        if reddish(p) and not prompt_top <= y < prompt_top + ROW_PITCH:
+    prompt_top = FIRST_ROW_TOP * scale
+    for x, y, p in image.region(STRIP_HEIGHT * scale, image.height):
+        if reddish(p) and not prompt_top <= y < prompt_top + ROW_PITCH * scale:
             raise AssertionError(f"red pixel outside the prompt row at ({x},{y}): {p}")
     return True
 

@@ -1,5 +1,7 @@
 #include "ui/key_input.h"
 
+#include "ui/latin1_text.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -201,6 +203,21 @@ TEST_F(KeyInputTest, EveryPrintableAsciiCharacterCanBeTyped) {
     line.clear();
     press_all(codes, true);
     EXPECT_EQ(line, shifted);
+}
+
+// A paste or a typed letter of another layout: keys of the table as if pressed, the line
+// break as Enter, Latin-1 letters as their byte, control bytes and C1 codes dropped.
+TEST_F(KeyInputTest, TextIsTypedAsItsKeysWithLineBreaksAsEnter) {
+    type_text("Ab\xe9!\x01\x85\t\ncd", line, execute);
+    EXPECT_EQ(executed, std::vector<std::string>{"Ab\xe9!"});
+    // Emptying the line is the interpreter's job, and this one leaves it.
+    EXPECT_EQ(line, "Ab\xe9!cd");
+}
+
+TEST(Latin1Text, KeepsWhatOneByteCanSayAndMakesEveryLineBreakALineFeed) {
+    // é, € (no Latin-1 byte), a stray continuation byte, CR LF, a lone CR, a cut sequence.
+    EXPECT_EQ(latin1_from_utf8("caf\xc3\xa9 \xe2\x82\xac\x80x\r\ny\rz\xc3"), "caf\xe9 x\ny\nz");
+    EXPECT_EQ(latin1_with_line_feeds("a\r\nb\r\xff"), "a\nb\n\xff");
 }
 
 }  // namespace

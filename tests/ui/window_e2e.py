@@ -31,6 +31,25 @@ from twkit import (KIND_ACK, KIND_CHAT, KIND_CHAT_RELAY, KIND_LOGOUT,  # noqa: E
 IDLE_MEASURE_S = 5.0
 FAKE_PEER_IP = "127.0.0.2"
 
+# A sentence per layout, typed with that layout's own keys: digits, punctuation, AltGr, a
+# dead key and an umlaut; what the peer must receive, byte for byte, in Latin-1.
+LAYOUT_SENTENCES = {
+    "de": ("shift+w i e space g e h t shift+numbersign s shift+ssharp space 1 0 shift+period "
+           "3 0 space shift+8 o k shift+9 space m a x ISO_Level3_Shift+q w e b period d e "
+           "space numbersign 1 plus space adiaeresis dead_acute e",
+           "Wie geht's? 10:30 (ok) max@web.de #1+ \xe4\xe9"),
+    "fr": ("shift+s a l u t exclam space shift+eacute shift+equal shift+egrave equal "
+           "shift+ccedilla comma space shift+ampersand shift+agrave ISO_Level3_Shift+agrave "
+           "ISO_Level3_Shift+quotedbl shift+comma space j apostrophe a i space "
+           "dead_circumflex e shift+dead_circumflex o eacute",
+           "Salut! 2+7=9, 10@#? j'ai \xea\xf6\xe9"),
+    # The dead acute before "s" makes a character Latin-1 has not: nothing is typed.
+    "us intl": ("shift+i t dead_acute space s space shift+dead_acute space o k "
+                "shift+dead_acute space space 1 0 shift+semicolon 3 0 space "
+                "ISO_Level3_Shift+s ISO_Level3_Shift+n dead_acute e dead_acute s x",
+                'It\'s "ok" 10:30 \xdf\xf1\xe9x'),
+}
+
 
 # --- the tests ---------------------------------------------------------------------------
 
@@ -139,6 +158,49 @@ class WindowEndToEnd(twkit.WindowTestCase):
         alice.keys("Return")
         carol.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
+
+    def type_with_layout(self, layout):
+        keys, expected = LAYOUT_SENTENCES[layout]
+        self.xserver.start_window_manager()
+        self.xserver.run("setxkbmap", *layout.replace(" ", " -variant ").split())
+        env = dict(twkit.program_env(self.xserver), LANG="C.UTF-8")
+        alice = self.serve(self.start_program(twkit.Program(self.xserver, env=env)), "alice")
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+        # Caps Lock stays out of it: only Shift decides the case, as on the US layout.
+        alice.press("Caps_Lock " + keys + " Caps_Lock Return")
+        got = carol.wait_for("the typed sentence", lambda m: m.kind == KIND_CHAT)
+        self.assertEqual(got.text_str().encode("latin-1"), expected.encode("latin-1"))
+
+    def test_german_layout(self):
+        self.type_with_layout("de")
+
+    def test_french_layout(self):
+        self.type_with_layout("fr")
+
+    def test_us_international_layout(self):
+        self.type_with_layout("us intl")
+
+    def test_paste_from_clipboard_and_primary(self):
+        self.xserver.start_window_manager()
+        alice = self.start_server("alice")
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+
+        def expect_line(text):
+            carol.wait_for(f"the line {text!r}", lambda m: m.kind == KIND_CHAT and
+                           m.text_str() == text)
+
+        self.xserver.set_selection("clipboard", "caf\u00e9 \u20ac\r\nline")
+        # Ctrl with a letter types nothing; the line break is Enter; the euro has no byte.
+        alice.keys("ctrl+a", "ctrl+u", "ctrl+v")
+        expect_line("caf\xe9 ")
+        self.xserver.set_selection("primary", " two")
+        alice.click(120, 150, button=2)
+        alice.keys("Return")
+        expect_line("line two")
+        alice.keys("shift+Insert", "Return")
+        expect_line("line")
 
     def test_command_line_and_no_display_is_one_line_and_exit_code_one(self):
         # Asking for help or the version needs no display at all.

@@ -1,6 +1,5 @@
 #include "ui/tty/key_decoder.h"
 
-#include "ui/key_input.h"
 #include "ui/virtual_key.h"
 
 namespace tw {
@@ -34,20 +33,6 @@ bool opens_string(char byte) {
 }
 
 }  // namespace
-
-std::optional<KeyEvent> key_event_for_byte(char byte) {
-    // Printable ASCII KeySyms are the ASCII codes themselves, so the window's own table
-    // gives the key; Shift is whatever makes that key type this byte.
-    if (byte < 0x20 || byte >= DELETE) {
-        return std::nullopt;
-    }
-    const auto code = virtual_key_from_keysym(static_cast<std::uint32_t>(byte));
-    if (!code) {
-        return std::nullopt;
-    }
-    const bool shift = key_character(*code, false) != byte;
-    return KeyEvent{*code, true, shift, false};
-}
 
 void KeyDecoder::feed(std::string_view bytes, std::vector<WindowEvent>& events) {
     for (const char byte : bytes) {

@@ -4,14 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/key_input.h"
 #include "ui/window_system.h"
 
 namespace tw {
-
-// The key event the window would see for one printable ASCII byte: the virtual-key code
-// of the key that types it on a US layout, with Shift when the byte is that key's shifted
-// character. Nothing for other bytes.
-std::optional<KeyEvent> key_event_for_byte(char byte);
 
 // Turns the bytes a terminal in raw mode sends into the window's events. Escape sequences
 // (cursor and function keys, Alt+key, bracketed paste markers, any string a terminal

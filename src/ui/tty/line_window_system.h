@@ -46,6 +46,8 @@ class LineWindowSystem final : public TerminalPlatform {
 
     // One log line as printed: the window's text made safe, with its colour when wanted.
     static std::string printed_line(const LogLine& line, ColourMode colours, TextEncoding encoding);
+    // Lines after a "connect" wait for its login; reading them during the wait would not.
+    bool serves_during_connect() const override { return false; }
 
   protected:
     void decode(std::string_view bytes, std::vector<WindowEvent>& events) override;

@@ -8,10 +8,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
+#include "ui/key_input.h"
+#include "ui/latin1_text.h"
 #include "ui/virtual_key.h"
 
 namespace tw {
@@ -33,6 +37,25 @@ unsigned short channel16(std::uint8_t value) {
 bool is_keypad_keysym(KeySym sym) {
     return sym >= XK_KP_Space && sym <= XK_KP_Equal;
 }
+
+// A paste is read up to this many bytes, so that a huge clipboard cannot stall a frame.
+constexpr long MAX_PASTE_BYTES = 64 * 1024;
+constexpr long PROPERTY_UNIT = 4;
+
+constexpr long BASE_EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask |
+                                 StructureNotifyMask | ExposureMask | FocusChangeMask;
+
+// Control characters (Return, Tab, Escape, Backspace, Ctrl+letter) are keys, not text.
+bool is_printable_text(std::string_view bytes) {
+    return std::none_of(bytes.begin(), bytes.end(), [](char byte) {
+        const auto value = static_cast<unsigned char>(byte);
+        return value < 0x20 || value == 0x7f;
+    });
+}
+
+struct XFreeDeleter {
+    void operator()(unsigned char* data) const { XFree(data); }
+};
 
 }  // namespace
 
@@ -81,6 +104,12 @@ bool XWindowSystem::fail(std::string reason) {
 }
 
 bool XWindowSystem::open(const char* title, int width, int height) {
+    // The input method composes characters in the user's locale; one that X cannot
+    // handle falls back to the C locale, whose Latin-1 is all the program types anyway.
+    if (std::setlocale(LC_CTYPE, "") == nullptr || XSupportsLocale() == False) {
+        std::setlocale(LC_CTYPE, "C");
+    }
+    XSetLocaleModifiers("");
     display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         return fail(std::string{"cannot open display \""} + XDisplayName(nullptr) + "\"");
@@ -107,8 +136,7 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     // No background: every frame paints every pixel, and a background would flash.
     attributes.background_pixmap = None;
     attributes.bit_gravity = NorthWestGravity;
-    attributes.event_mask =
-        KeyPressMask | KeyReleaseMask | ButtonPressMask | StructureNotifyMask | ExposureMask;
+    attributes.event_mask = BASE_EVENT_MASK;
     window = XCreateWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
                            static_cast<unsigned>(height), 0, depth, InputOutput, visual,
                            CWBackPixmap | CWBitGravity | CWEventMask, &attributes);
@@ -117,6 +145,7 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     }
     window_alive = true;
     set_window_properties(title, width, height);
+    open_input_method();
 
     XGCValues values{};
     // Without this every XCopyArea would send a NoExpose event back and wake the loop.
@@ -141,7 +170,7 @@ bool XWindowSystem::open(const char* title, int width, int height) {
 
 void XWindowSystem::set_window_properties(const char* title, int width, int height) {
     XStoreName(display, window, title);
-    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+    utf8_string = XInternAtom(display, "UTF8_STRING", False);
     const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
     const std::string title_text{title};
     XChangeProperty(display, window, net_wm_name, utf8_string, 8, PropModeReplace,
@@ -187,6 +216,32 @@ void XWindowSystem::set_window_properties(const char* title, int width, int heig
             XFree(host_property.value);
         }
     }
+}
+
+void XWindowSystem::open_input_method() {
+    clipboard = XInternAtom(display, "CLIPBOARD", False);
+    incr = XInternAtom(display, "INCR", False);
+    paste_property = XInternAtom(display, "TAMBLEWICK_PASTE", False);
+
+    input_method = XOpenIM(display, nullptr, nullptr, nullptr);
+    if (input_method == nullptr) {
+        // XMODIFIERS may name an input method server that is not running.
+        XSetLocaleModifiers("@im=none");
+        input_method = XOpenIM(display, nullptr, nullptr, nullptr);
+    }
+    if (input_method == nullptr) {
+        return;
+    }
+    input_context = XCreateIC(input_method, XNInputStyle, XIMPreeditNothing | XIMStatusNothing,
+                              XNClientWindow, window, XNFocusWindow, window, nullptr);
+    if (input_context == nullptr) {
+        return;
+    }
+    // The method may need events of its own from the window.
+    unsigned long method_events = 0;
+    XGetICValues(input_context, XNFilterEvents, &method_events, nullptr);
+    XSelectInput(display, window, BASE_EVENT_MASK | static_cast<long>(method_events));
+    XSetICFocus(input_context);
 }
 
 bool XWindowSystem::make_picture() {
@@ -304,14 +359,28 @@ std::optional<WindowEvent> XWindowSystem::next_event() {
         window_alive = false;
         return CloseEvent{};
     }
-    while (display != nullptr && XPending(display) > 0) {
+    while (queued.empty() && display != nullptr && XPending(display) > 0) {
         XEvent event{};
         XNextEvent(display, &event);
+        if (event.type == KeyPress || event.type == KeyRelease) {
+            // Caps Lock is not consulted: only Shift decides the case, on every layout and
+            // in the input method's compositions too.
+            event.xkey.state &= ~static_cast<unsigned>(LockMask);
+        }
+        // Dead keys and compose sequences are the input method's until they make a character.
+        if (XFilterEvent(&event, None) == True) {
+            continue;
+        }
         if (auto translated = translate(event)) {
             return translated;
         }
     }
-    return std::nullopt;
+    if (queued.empty()) {
+        return std::nullopt;
+    }
+    WindowEvent event = std::move(queued.front());
+    queued.pop_front();
+    return event;
 }
 
 std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
@@ -326,6 +395,21 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
         case ButtonPress:
             if (event.xbutton.button == Button1) {
                 return ClickEvent{event.xbutton.x, event.xbutton.y};
+            }
+            if (event.xbutton.button == Button2) {
+                request_paste(XA_PRIMARY, event.xbutton.time);
+            }
+            return std::nullopt;
+        case SelectionNotify:
+            return take_paste(event.xselection);
+        case FocusIn:
+            if (input_context != nullptr) {
+                XSetICFocus(input_context);
+            }
+            return std::nullopt;
+        case FocusOut:
+            if (input_context != nullptr) {
+                XUnsetICFocus(input_context);
             }
             return std::nullopt;
         case ConfigureNotify: {
@@ -363,11 +447,31 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
 }
 
 std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down) {
-    // Index 0 names the key rather than the character, as a virtual-key code does, and
-    // ignores Caps Lock. Keypad keys are the exception: which code they give depends on
-    // Num Lock, which XLookupString applies.
+    // Index 0 names the key rather than the character, as a virtual-key code does.
     KeySym sym = XLookupKeysym(&key, 0);
-    if (is_keypad_keysym(sym)) {
+    const bool keypad = is_keypad_keysym(sym);
+    if (down && (key.state & (ControlMask | Mod4Mask)) != 0) {
+        // Ctrl and Super keys are commands, never text; the one command here is paste.
+        if ((key.state & ControlMask) != 0 && (sym == XK_v || sym == XK_V)) {
+            request_paste(clipboard, key.time);
+        }
+        return std::nullopt;
+    }
+    if (down && (key.state & ShiftMask) != 0 && sym == XK_Insert) {
+        request_paste(clipboard, key.time);
+        return std::nullopt;
+    }
+    // What the key typed on the user's layout, AltGr and dead keys included, becomes the
+    // key of the US table that types the same character. Keys held with Alt belong to the
+    // menu, and the keypad types nothing, so both keep their names.
+    if (down && !keypad && (key.state & Mod1Mask) == 0) {
+        if (const auto text = typed_text(key)) {
+            queue_typed(*text);
+            return std::nullopt;
+        }
+    }
+    // Which code a keypad key gives depends on Num Lock, which XLookupString applies.
+    if (keypad) {
         std::array<char, 8> characters{};
         KeySym looked_up = NoSymbol;
         XLookupString(&key, characters.data(), static_cast<int>(characters.size()), &looked_up,
@@ -381,6 +485,78 @@ std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down
         return std::nullopt;
     }
     return KeyEvent{*code, down, (key.state & ShiftMask) != 0, (key.state & Mod1Mask) != 0};
+}
+
+std::optional<std::string> XWindowSystem::typed_text(XKeyEvent& key) {
+    std::array<char, 64> buffer{};
+    KeySym sym = NoSymbol;
+    const int size = static_cast<int>(buffer.size());
+    if (input_context == nullptr) {
+        // Xlib's own table gives Latin-1 bytes.
+        const int length = XLookupString(&key, buffer.data(), size, &sym, nullptr);
+        const std::string_view bytes{buffer.data(), static_cast<std::size_t>(std::max(0, length))};
+        if (bytes.empty() || !is_printable_text(bytes)) {
+            return std::nullopt;
+        }
+        return std::string{bytes};
+    }
+    Status status = 0;
+    const int length = Xutf8LookupString(input_context, &key, buffer.data(), size, &sym, &status);
+    if ((status != XLookupChars && status != XLookupBoth) || length <= 0) {
+        return std::nullopt;
+    }
+    const std::string_view bytes{buffer.data(), static_cast<std::size_t>(length)};
+    if (!is_printable_text(bytes)) {
+        return std::nullopt;
+    }
+    // A character Latin-1 cannot say types nothing, rather than the key's US character.
+    return latin1_from_utf8(bytes);
+}
+
+void XWindowSystem::queue_typed(const std::string& latin1) {
+    for (const char byte : latin1) {
+        if (const auto key = key_event_for_byte(byte)) {
+            queued.emplace_back(*key);
+        } else {
+            queued.emplace_back(TextEvent{std::string(1, byte)});
+        }
+    }
+}
+
+void XWindowSystem::request_paste(Atom selection, Time time) {
+    XConvertSelection(display, selection, utf8_string, paste_property, window, time);
+}
+
+std::optional<WindowEvent> XWindowSystem::take_paste(const XSelectionEvent& answer) {
+    if (answer.property == None) {
+        // An owner that offers no UTF-8 may still offer Latin-1.
+        if (answer.target == utf8_string) {
+            XConvertSelection(display, answer.selection, XA_STRING, paste_property, window,
+                              answer.time);
+        }
+        return std::nullopt;
+    }
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* raw = nullptr;
+    const int read =
+        XGetWindowProperty(display, window, paste_property, 0, MAX_PASTE_BYTES / PROPERTY_UNIT,
+                           False, AnyPropertyType, &type, &format, &items, &after, &raw);
+    const std::unique_ptr<unsigned char, XFreeDeleter> data{raw};
+    XDeleteProperty(display, window, paste_property);
+    // An owner sends a clipboard far beyond the bound in pieces (INCR); it is not taken.
+    if (read != Success || data == nullptr || format != 8 || type == incr) {
+        return std::nullopt;
+    }
+    const std::string_view bytes{reinterpret_cast<const char*>(data.get()), items};
+    std::string text =
+        type == utf8_string ? latin1_from_utf8(bytes) : latin1_with_line_feeds(bytes);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return TextEvent{std::move(text)};
 }
 
 bool XWindowSystem::is_repeat_release(const XKeyEvent& key) {
@@ -440,6 +616,15 @@ void XWindowSystem::release() {
         XFreeGC(display, gc);
         gc = nullptr;
     }
+    if (input_context != nullptr) {
+        XDestroyIC(input_context);
+        input_context = nullptr;
+    }
+    if (input_method != nullptr) {
+        XCloseIM(input_method);
+        input_method = nullptr;
+    }
+    queued.clear();
     if (window_alive) {
         XDestroyWindow(display, window);
         window_alive = false;

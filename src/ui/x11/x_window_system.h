@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -59,8 +60,13 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     bool fail(std::string reason);
     void set_window_properties(const char* title, int width, int height);
     bool make_picture();
+    void open_input_method();
     std::optional<WindowEvent> translate(const XEvent& event);
     std::optional<WindowEvent> translate_key(XKeyEvent key, bool down);
+    std::optional<std::string> typed_text(XKeyEvent& key);
+    void queue_typed(const std::string& latin1);
+    void request_paste(Atom selection, Time time);
+    std::optional<WindowEvent> take_paste(const XSelectionEvent& answer);
     bool is_repeat_release(const XKeyEvent& key);
     const XftColor* colour_of(Rgb rgb);
 
@@ -78,6 +84,16 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     std::string display_name;
     Atom wm_protocols = 0;
     Atom wm_delete_window = 0;
+    Atom clipboard = 0;
+    Atom utf8_string = 0;
+    Atom incr = 0;
+    Atom paste_property = 0;
+    // The input method gives the characters of the user's layout, dead keys and compose
+    // sequences included; without one, keys are read as Xlib's own table gives them.
+    XIM input_method = nullptr;
+    XIC input_context = nullptr;
+    // What one X event turned into when it is more than one event of the program's.
+    std::deque<WindowEvent> queued;
     GC gc = nullptr;
     XftFont* font = nullptr;
     Pixmap picture = 0;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// Peers exchange single-byte characters, read as Latin-1 by both front ends. Text from
+// the desktop (what a key typed, a paste) comes as UTF-8; this keeps what Latin-1 can
+// say: characters up to U+00FF become their one byte, every other character and every
+// malformed sequence is dropped. Line breaks (CR LF, CR, LF) all become '\n'.
+std::string latin1_from_utf8(std::string_view utf8);
+
+// The same line breaks for text that is Latin-1 already.
+std::string latin1_with_line_feeds(std::string_view latin1);
+
+}  // namespace tw
