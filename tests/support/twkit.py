@@ -351,11 +351,14 @@ class Program:
                              str(button))
 
     def geometry(self):
+        """Where the client area lies on the screen; xwininfo's absolute corner stays
+        right under a reparenting window manager, where xdotool's is off by the frame."""
         values = {}
-        for line in self.xserver.xdotool("getwindowgeometry", "--shell", self.window).split():
-            key, _, value = line.partition("=")
-            values[key] = int(value) if value.isdigit() else value
-        return values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]
+        for line in self.xserver.run("xwininfo", "-id", self.window).decode().splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                int(values["Width"]), int(values["Height"]))
 
     def picture(self):
         x, y, width, height = self.geometry()

@@ -17,8 +17,11 @@ Run one case:  window_e2e.py WindowEndToEnd.test_menu_exit_by_keyboard
 """
 
 import os
+import select
+import socket
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -30,6 +33,11 @@ from twkit import (KIND_ACK, KIND_CHAT, KIND_CHAT_RELAY, KIND_LOGOUT,  # noqa: E
 
 IDLE_MEASURE_S = 5.0
 FAKE_PEER_IP = "127.0.0.2"
+# A name server that takes the question and never answers, and how long the resolver
+# waits for it: long enough that leaving before its end shows the program did not wait.
+SILENT_DNS_IP = "127.0.0.9"
+RESOLVER_WAIT_S = 8
+LEAVE_BOUND_S = 3.0
 
 # A sentence per layout, typed with that layout's own keys: digits, punctuation, AltGr, a
 # dead key and an umlaut; what the peer must receive, byte for byte, in Latin-1.
@@ -201,6 +209,51 @@ class WindowEndToEnd(twkit.WindowTestCase):
         expect_line("line two")
         alice.keys("shift+Insert", "Return")
         expect_line("line")
+
+    def test_connect_to_a_silent_resolver_keeps_the_window_alive(self):
+        self.xserver.start_window_manager()
+        dns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(dns.close)
+        dns.bind((SILENT_DNS_IP, 53))
+        resolv = tempfile.NamedTemporaryFile("w", suffix=".conf")
+        self.addCleanup(resolv.close)
+        resolv.write(f"nameserver {SILENT_DNS_IP}\noptions timeout:{RESOLVER_WAIT_S} attempts:1\n")
+        resolv.flush()
+        # The program's own mount namespace, where /etc/resolv.conf is the file above.
+        unshare = ["unshare", "--mount"] if os.geteuid() == 0 else ["unshare", "-rm"]
+        bob = self.start_program(twkit.Program(self.xserver, command=unshare + [
+            "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && exec "$1"', resolv.name,
+            os.environ["TW_BINARY"]]))
+
+        def question_arrives():
+            if not select.select([dns], [], [], 0)[0]:
+                return False
+            while select.select([dns], [], [], 0)[0]:
+                dns.recv(512)
+            return True
+
+        bob.type_line("nick bob")
+        bob.type_line("connect chat.example")
+        wait_until("the lookup to ask the silent server", question_arrives)
+        # Frames go on during the lookup: its notice shows, and a resize is followed.
+        self.xserver.xdotool("windowsize", bob.window, "300", "260")
+        wait_until("the window to repaint during the lookup", lambda: (
+            lambda picture: (picture.width, picture.height) == (300, 260) and
+            check_console(picture, [NOTICE, NOTICE]))(bob.picture()))
+        # Typed during the wait, handled after it: "Could not Connect", then the new nick.
+        bob.type_line("nick zed")
+        wait_until("the failed connect and the nick after it",
+                   lambda: check_console(bob.picture(), [NOTICE] * 4))
+
+        bob.type_line("connect chat.example")
+        wait_until("the second lookup to ask", question_arrives)
+        started = time.monotonic()
+        bob.click(10, 10)
+        bob.click(20, 30)
+        self.expect_clean_exit(bob)
+        elapsed = time.monotonic() - started
+        print(f"File > Exit during the lookup ended the program in {elapsed:.2f} s", flush=True)
+        self.assertLess(elapsed, LEAVE_BOUND_S)
 
     def test_command_line_and_no_display_is_one_line_and_exit_code_one(self):
         # Asking for help or the version needs no display at all.
