@@ -201,13 +201,13 @@ def port_taken_message():
 class XServer:
     """A private Xvfb. It picks a free display number itself (-displayfd)."""
 
-    def __init__(self):
+    def __init__(self, screen="640x480x24"):
         self.log = tempfile.TemporaryFile()
         read_end, write_end = os.pipe()
         # -noreset: the probe below and every xdotool call are clients that come and go;
         # the server must not start over when the last of them leaves.
         self.process = start(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                              "640x480x24", "-nolisten", "tcp", "-noreset"],
+                              screen, "-nolisten", "tcp", "-noreset"],
                              stderr=self.log, pass_fds=(write_end,))
         os.close(write_end)
         try:
@@ -649,7 +649,9 @@ class WindowTestCase(unittest.TestCase):
     def setUp(self):
         self.programs = []
         self.peers = []
-        self.xserver = XServer()
+        # A test may ask for a bigger screen by setting `screen` on its method.
+        test = getattr(self, self._testMethodName)
+        self.xserver = XServer(getattr(test, "screen", "640x480x24"))
         self.addCleanup(self.xserver.stop)
 
     def tearDown(self):

@@ -255,6 +255,26 @@ class WindowEndToEnd(twkit.WindowTestCase):
         print(f"File > Exit during the lookup ended the program in {elapsed:.2f} s", flush=True)
         self.assertLess(elapsed, LEAVE_BOUND_S)
 
+    def test_desktop_at_192_dpi_doubles_the_window(self):
+        self.xserver.start_window_manager()
+        self.xserver.set_dpi(192)
+        alice = self.start_server("alice")
+        self.assertEqual(alice.geometry()[2:], (500, 500))
+        # Nick changed, Server Started: rows, strip and margins all at twice the size.
+        wait_until("the console at twice the pitch",
+                   lambda: check_console(alice.picture(), [NOTICE, NOTICE], scale=2))
+        screenshot_path = os.environ.get("TW_SCREENSHOT_HIDPI")
+        if screenshot_path:
+            self.xserver.run("import", "-display", self.xserver.display, "-window",
+                             alice.window, screenshot_path)
+        # The menu's boxes scale as well: a click on "File", then on "Exit".
+        alice.click(20, 20)
+        alice.click(40, 60)
+        self.expect_clean_exit(alice)
+
+    # The doubled window and openbox's frame must fit on the screen.
+    test_desktop_at_192_dpi_doubles_the_window.screen = "1024x768x24"
+
     def test_command_line_and_no_display_is_one_line_and_exit_code_one(self):
         # Asking for help or the version needs no display at all.
         no_display = twkit.program_env(self.xserver)

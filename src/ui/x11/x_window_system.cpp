@@ -2,6 +2,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <poll.h>
 #include <unistd.h>
@@ -9,8 +10,10 @@
 #include <algorithm>
 #include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -24,8 +27,42 @@ namespace {
 
 // fontconfig's default sans-serif face; DejaVu is named as well for machines whose
 // fontconfig has no alias for the generic family. 12 pixels fits the 15-pixel line pitch.
-constexpr const char* FONT_PATTERN = "sans-serif:pixelsize=12:antialias=true";
-constexpr const char* FALLBACK_FONT_PATTERN = "DejaVu Sans:pixelsize=12:antialias=true";
+constexpr const char* FONT_FAMILY = "sans-serif";
+constexpr const char* FALLBACK_FONT_FAMILY = "DejaVu Sans";
+constexpr int FONT_PIXELS = 12;
+
+// The desktop's scale: Xft.dpi over the 96 dpi the layout is drawn for, in whole steps
+// (what Windows does for a program that does not declare itself DPI-aware).
+constexpr double BASE_DPI = 96.0;
+constexpr int MAX_SCALE = 8;
+
+std::string font_pattern(const char* family, int scale) {
+    return std::string{family} + ":pixelsize=" + std::to_string(FONT_PIXELS * scale) +
+           ":antialias=true";
+}
+
+int desktop_scale(Display* display) {
+    const char* resources = XResourceManagerString(display);
+    if (resources == nullptr) {
+        return 1;
+    }
+    XrmInitialize();
+    XrmDatabase database = XrmGetStringDatabase(resources);
+    char* type = nullptr;
+    XrmValue value{};
+    double dpi = BASE_DPI;
+    if (database != nullptr && XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) &&
+        value.addr != nullptr) {
+        dpi = std::strtod(value.addr, nullptr);
+    }
+    if (database != nullptr) {
+        XrmDestroyDatabase(database);
+    }
+    if (!std::isfinite(dpi) || dpi < BASE_DPI) {
+        return 1;
+    }
+    return std::min(MAX_SCALE, static_cast<int>(std::lround(dpi / BASE_DPI)));
+}
 
 constexpr Rgb BLACK{0, 0, 0};
 
@@ -123,9 +160,12 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     colormap = DefaultColormap(display, screen);
     depth = DefaultDepth(display, screen);
 
-    font = XftFontOpenName(display, screen, FONT_PATTERN);
+    scale = desktop_scale(display);
+    width *= scale;
+    height *= scale;
+    font = XftFontOpenName(display, screen, font_pattern(FONT_FAMILY, scale).c_str());
     if (font == nullptr) {
-        font = XftFontOpenName(display, screen, FALLBACK_FONT_PATTERN);
+        font = XftFontOpenName(display, screen, font_pattern(FALLBACK_FONT_FAMILY, scale).c_str());
     }
     if (font == nullptr) {
         return fail("cannot load a sans-serif font");
@@ -274,7 +314,7 @@ TextSurface& XWindowSystem::begin_frame() {
         // On failure the old picture stays; the frame is then drawn at the old size.
         make_picture();
     }
-    fill_rect(0, 0, picture_w, picture_h, BLACK);
+    fill_rect(0, 0, (picture_w + scale - 1) / scale, (picture_h + scale - 1) / scale, BLACK);
     return *this;
 }
 
@@ -324,7 +364,7 @@ void XWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
     }
     // Bytes are drawn as Latin-1, one glyph per byte: texts are single-byte characters.
     const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
-    XftDrawString8(draw, xft_colour, font, x, y + font->ascent,
+    XftDrawString8(draw, xft_colour, font, x * scale, y * scale + font->ascent,
                    reinterpret_cast<const FcChar8*>(text.data()), length);
 }
 
@@ -336,7 +376,8 @@ int XWindowSystem::advance(unsigned char byte) {
         }
         XGlyphInfo extents{};
         XftTextExtents8(display, font, &byte, 1, &extents);
-        known = std::max(0, static_cast<int>(extents.xOff));
+        // In the layout's pixels: rounded down, so a row is never cut short.
+        known = std::max(0, static_cast<int>(extents.xOff)) / scale;
     }
     return known;
 }
@@ -349,8 +390,8 @@ void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
     if (xft_colour == nullptr) {
         return;
     }
-    XftDrawRect(draw, xft_colour, x, y, static_cast<unsigned>(width),
-                static_cast<unsigned>(height));
+    XftDrawRect(draw, xft_colour, x * scale, y * scale, static_cast<unsigned>(width * scale),
+                static_cast<unsigned>(height * scale));
 }
 
 std::optional<WindowEvent> XWindowSystem::next_event() {
@@ -394,7 +435,7 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
             return translate_key(event.xkey, false);
         case ButtonPress:
             if (event.xbutton.button == Button1) {
-                return ClickEvent{event.xbutton.x, event.xbutton.y};
+                return ClickEvent{event.xbutton.x / scale, event.xbutton.y / scale};
             }
             if (event.xbutton.button == Button2) {
                 request_paste(XA_PRIMARY, event.xbutton.time);

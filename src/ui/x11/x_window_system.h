@@ -27,7 +27,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     XWindowSystem& operator=(const XWindowSystem&) = delete;
 
     // Connects to the display that DISPLAY names, loads the font and shows a window of
-    // the given client size. On false, failure() says why, in one line.
+    // the given client size, times the desktop's scale (Xft.dpi over 96, in whole steps). On false,
+    // failure() says why, in one line.
     bool open(const char* title, int width, int height);
     const std::string& failure() const { return failure_text; }
     // What must still happen when the X server goes away: Xlib cannot carry on after
@@ -35,7 +36,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     void on_display_lost(std::function<void()> last_words) { display_lost = std::move(last_words); }
 
     TextSurface& begin_frame() override;
-    int client_width() const override { return client_w; }
+    // In the layout's pixels, which the desktop's scale makes bigger on the screen.
+    int client_width() const override { return client_w / scale; }
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
@@ -98,6 +100,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     XftFont* font = nullptr;
     Pixmap picture = 0;
     XftDraw* draw = nullptr;
+    // Every coordinate the view draws at is multiplied by this on the screen.
+    int scale = 1;
     int client_w = 0;
     int client_h = 0;
     int picture_w = 0;
