@@ -7,5 +7,7 @@
 
 #define TW_MENU_FILE 109
 #define TW_COMMAND_EXIT 105
+/* The program's icon: the first icon of the executable, which Explorer shows too. */
+#define TW_APP_ICON 1
 
 #endif

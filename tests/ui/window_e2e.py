@@ -275,6 +275,23 @@ class WindowEndToEnd(twkit.WindowTestCase):
     # The doubled window and openbox's frame must fit on the screen.
     test_desktop_at_192_dpi_doubles_the_window.screen = "1024x768x24"
 
+    def test_desktop_knows_the_window_and_closes_it(self):
+        self.xserver.start_window_manager()
+        alice = self.start_server("alice")
+        props = self.xserver.run("xprop", "-id", alice.window, "WM_CLASS", "_NET_WM_PID",
+                                 "_NET_WM_ICON").decode()
+        self.assertIn('WM_CLASS(STRING) = "tamblewick", "Tamblewick"', props)
+        self.assertIn(f"_NET_WM_PID(CARDINAL) = {alice.pid}", props)
+        if os.environ.get("TW_WINDOW_ICON") == "1":
+            # xprop draws each size it could read whole: its width, height and pixels.
+            for size in (16, 32, 48):
+                self.assertIn(f"Icon ({size} x {size})", props)
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+        self.xserver.run(os.environ["TW_CLOSE_HELPER"], "--through-wm", alice.window)
+        carol.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT and m.text_str() == "alice")
+        self.expect_clean_exit(alice)
+
     def test_command_line_and_no_display_is_one_line_and_exit_code_one(self):
         # Asking for help or the version needs no display at all.
         no_display = twkit.program_env(self.xserver)

@@ -14,6 +14,7 @@ constexpr const char* WINDOW_TITLE = "Tamblewick";
 constexpr int WINDOW_SIZE = 250;
 constexpr WORD MENU_RESOURCE = TW_MENU_FILE;
 constexpr WORD COMMAND_EXIT_ID = TW_COMMAND_EXIT;
+constexpr WORD APP_ICON = TW_APP_ICON;
 
 COLORREF colour_ref(Rgb rgb) {
     return RGB(rgb.r, rgb.g, rgb.b);
@@ -46,6 +47,11 @@ bool Win32WindowSystem::open(HINSTANCE instance, int show_mode) {
     window_class.lpfnWndProc = &Win32WindowSystem::window_procedure;
     window_class.hInstance = instance;
     window_class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // the arrow
+    // The icon of the resource script, for the title bar, the task bar and Alt+Tab.
+    window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(APP_ICON));
+    window_class.hIconSm = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(APP_ICON), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     window_class.lpszMenuName = MAKEINTRESOURCEA(MENU_RESOURCE);
     window_class.lpszClassName = WINDOW_CLASS;
     if (RegisterClassExA(&window_class) == 0) {

@@ -16,10 +16,15 @@
 #include <cstdlib>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "ui/key_input.h"
 #include "ui/latin1_text.h"
 #include "ui/virtual_key.h"
+
+#if defined(TW_WINDOW_ICON)
+#include "window_icon.h"
+#endif
 
 namespace tw {
 
@@ -218,7 +223,8 @@ void XWindowSystem::set_window_properties(const char* title, int width, int heig
                     static_cast<int>(title_text.size()));
 
     std::string res_name{"tamblewick"};
-    std::string res_class{"WINDOW_CLASS"};
+    // The class the desktop entry's StartupWMClass names, so task bars find its icon.
+    std::string res_class{"Tamblewick"};
     XClassHint class_hint{};
     class_hint.res_name = res_name.data();
     class_hint.res_class = res_class.data();
@@ -241,6 +247,14 @@ void XWindowSystem::set_window_properties(const char* title, int width, int heig
     wm_protocols = XInternAtom(display, "WM_PROTOCOLS", False);
     wm_delete_window = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, window, &wm_delete_window, 1);
+
+#if defined(TW_WINDOW_ICON)
+    // Format 32 properties are handed to Xlib as longs, whatever their width.
+    const std::vector<long> icon(WINDOW_ICON.begin(), WINDOW_ICON.end());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(icon.data()),
+                    static_cast<int>(icon.size()));
+#endif
 
     // The process id and host let window managers and tools tell instances apart.
     const Atom net_wm_pid = XInternAtom(display, "_NET_WM_PID", False);
