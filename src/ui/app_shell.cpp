@@ -68,7 +68,7 @@ bool AppShell::connect_turn() {
 bool AppShell::take_during_connect(const WindowEvent& event) {
     view_changed = true;
     if (const auto* key = std::get_if<KeyEvent>(&event)) {
-        const MenuOutcome outcome = window.has_native_menu()
+        const MenuOutcome outcome = !window.wants_menu_strip()
                                         ? MenuOutcome{}
                                         : menu_strip.on_key(key->vk, key->down, key->alt);
         if (outcome.command) {
@@ -123,7 +123,7 @@ void AppShell::run_frame() {
 void AppShell::draw_picture() {
     TextSurface& surface = window.begin_frame();
     const int width = window.client_width();
-    if (window.has_native_menu()) {
+    if (!window.wants_menu_strip()) {
         draw_console(surface, width, objects.input_line, objects.chat_log);
     } else {
         OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
@@ -165,7 +165,7 @@ void AppShell::type(const std::string& text) {
 
 bool AppShell::handle_key(const KeyEvent& key) {
     const MenuOutcome outcome =
-        window.has_native_menu() ? MenuOutcome{} : menu_strip.on_key(key.vk, key.down, key.alt);
+        !window.wants_menu_strip() ? MenuOutcome{} : menu_strip.on_key(key.vk, key.down, key.alt);
     if (outcome.command) {
         return run_command(*outcome.command);
     }

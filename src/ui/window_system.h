@@ -66,9 +66,10 @@ class WindowSystem {
     // Returns at once when an event is already waiting; otherwise waits until one may
     // have arrived, `socket` (ignored when negative) is readable, or `timeout_ms` passed.
     virtual void wait(std::intptr_t socket, int timeout_ms) = 0;
-    // A platform whose windows have a menu bar of their own handles "File" > "Exit" there
-    // and reports it as a close; the frame loop then draws no menu strip of its own.
-    virtual bool has_native_menu() const { return false; }
+    // Whether the frame loop draws its "File" menu strip above the console. A platform
+    // whose windows have a menu bar of their own handles "File" > "Exit" there and reports
+    // it as a close; a terminal has neither and leaves by Ctrl+C.
+    virtual bool wants_menu_strip() const { return true; }
 
     // Whether the frame loop keeps serving the window while a connect is waited for. A
     // platform whose input must wait for the login the connect leads to says no: what the

@@ -66,7 +66,7 @@ class ScriptedWindow final : public WindowSystem {
         event_ready = true;
     }
     void release() override { ++releases; }
-    bool has_native_menu() const override { return native_menu; }
+    bool wants_menu_strip() const override { return !native_menu; }
 
     test::RecordingSurface surface;
     bool native_menu = false;

@@ -17,7 +17,7 @@ class TerminalPlatform : public WindowSystem {
     std::optional<WindowEvent> next_event() override;
     void wait(std::intptr_t socket, int timeout_ms) override;
     // There is no menu to draw: Ctrl+C, Ctrl+D and the close signals are File > Exit.
-    bool has_native_menu() const override { return true; }
+    bool wants_menu_strip() const override { return false; }
 
   protected:
     // The bytes of one read of stdin, as events.

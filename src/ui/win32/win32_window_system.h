@@ -33,7 +33,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     std::optional<WindowEvent> next_event() override;
     void wait(std::intptr_t socket, int timeout_ms) override;
     void release() override;
-    bool has_native_menu() const override { return true; }
+    bool wants_menu_strip() const override { return false; }
 
     void draw_text(int x, int y, Rgb colour, std::string_view text) override;
     void fill_rect(int x, int y, int width, int height, Rgb colour) override;
