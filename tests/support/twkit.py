@@ -351,8 +351,7 @@ class Program:
                              str(button))
 
     def geometry(self):
-        """Where the client area lies on the screen; xwininfo's absolute corner stays
-        right under a reparenting window manager, where xdotool's is off by the frame."""
+        """The client area on the screen; xwininfo stays right under a window manager."""
         values = {}
         for line in self.xserver.run("xwininfo", "-id", self.window).decode().splitlines():
             key, _, value = line.strip().partition(":")
