@@ -8,8 +8,10 @@ JOBS        ?= 2
 BUILD_TEST  := build
 BUILD_RUN   := build-run
 BUILD_CLANG := build-clang
-# What building and running the window needs; the tests and benchmarks add their own.
-DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core
+# What building and running the window needs (rsvg-convert draws its own icon; without it
+# the window builds with none); the tests and benchmarks add their own.
+DEPS_BUILD  := cmake g++ make pkg-config libx11-dev libxft-dev libfontconfig-dev fonts-dejavu-core \
+               librsvg2-bin
 DEPS_BENCH  := libbenchmark-dev
 # The dissector's test. tshark's package asks whether non-root users may capture;
 # tools/install-deps answers no before it installs.
