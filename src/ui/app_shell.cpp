@@ -121,14 +121,17 @@ void AppShell::run_frame() {
 }
 
 void AppShell::draw_picture() {
+    const ConsoleRows rows = console_rows(objects.input_line, objects.chat_log);
     TextSurface& surface = window.begin_frame();
     const int width = window.client_width();
-    if (!window.wants_menu_strip()) {
-        draw_console(surface, width, objects.input_line, objects.chat_log);
-    } else {
+    // A terminal puts rows on its rows; a window of pixels gets them laid out here.
+    const bool in_cells = window.puts_rows(rows);
+    if (!in_cells && window.wants_menu_strip()) {
         OffsetSurface console{surface, 0, MENU_STRIP_HEIGHT};
-        draw_console(console, width, objects.input_line, objects.chat_log);
+        draw_console(console, width, rows);
         menu_strip.draw(surface, width);
+    } else if (!in_cells) {
+        draw_console(surface, width, rows);
     }
     window.end_frame();
     view_changed = false;

@@ -39,27 +39,28 @@ std::size_t visible_length(TextSurface& surface, std::string_view text, int x, i
     return count;
 }
 
-namespace {
-
-void draw_row(TextSurface& surface, int width, int y, Rgb colour, std::string_view text) {
-    const std::size_t length = visible_length(surface, text, CONSOLE_LEFT, width);
-    surface.draw_text(CONSOLE_LEFT, y, colour, text.substr(0, length));
+ConsoleRows console_rows(const std::string& input_line, const ChatLog& log) {
+    ConsoleRows shown;
+    // The prompt is cut before anything else looks at it: the typed line has no length
+    // limit, and a key must cost the same whether it is the 20th or the 20,000th.
+    shown.rows[shown.count++] = {PROMPT_COLOUR, PROMPT_PREFIX,
+                                 std::string_view{input_line}.substr(0, MAX_ROW_BYTES)};
+    for (std::size_t position = 0; position < log.size() && shown.count < shown.rows.size();
+         ++position) {
+        const LogLine& line = log.line(position);
+        const std::string_view mark = line.style == LineStyle::notice ? NOTICE_PREFIX : "";
+        shown.rows[shown.count++] = {line_colour(line.style), mark, line.text};
+    }
+    return shown;
 }
 
-}  // namespace
-
-void draw_console(TextSurface& surface, int width, const std::string& input_line,
-                  const ChatLog& log) {
-    // The prompt is cut before it is built: the typed line has no length limit, and a
-    // key must cost the same whether it is the 20th or the 20,000th.
-    std::string prompt{PROMPT_PREFIX};
-    prompt += std::string_view{input_line}.substr(0, MAX_ROW_BYTES);
-    draw_row(surface, width, PROMPT_TOP, PROMPT_COLOUR, prompt);
-
-    int y = PROMPT_TOP + LINE_PITCH;
-    for (std::size_t position = 0; position < log.size(); ++position) {
-        const LogLine& line = log.line(position);
-        draw_row(surface, width, y, line_colour(line.style), line_text(line));
+void draw_console(TextSurface& surface, int width, const ConsoleRows& rows) {
+    int y = PROMPT_TOP;
+    for (const ConsoleRow& row : rows) {
+        std::string text{row.mark};
+        text += row.text.substr(0, MAX_ROW_BYTES);
+        const std::size_t length = visible_length(surface, text, CONSOLE_LEFT, width);
+        surface.draw_text(CONSOLE_LEFT, y, row.colour, std::string_view{text}.substr(0, length));
         y += LINE_PITCH;
     }
 }

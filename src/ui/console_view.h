@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -36,10 +37,29 @@ inline constexpr int MAX_ROW_RIGHT = 30000;
 // `right`: the byte that crosses the edge is kept, the rest could not be seen.
 std::size_t visible_length(TextSurface& surface, std::string_view text, int x, int right);
 
-// Draws the prompt line and then the log, oldest line first, each cut where it leaves a
-// surface `width` pixels wide. The surface is expected to be freshly filled; nothing is
-// erased here.
-void draw_console(TextSurface& surface, int width, const std::string& input_line,
-                  const ChatLog& log);
+// One row of the console as it reads: its colour and its text, the prompt's or a notice's
+// mark kept apart so that nothing is copied. The views last until the input line or the
+// log next changes.
+struct ConsoleRow {
+    Rgb colour;
+    std::string_view mark;
+    std::string_view text;
+};
+
+// What the console shows, top to bottom: the prompt line, then the log, oldest first.
+struct ConsoleRows {
+    std::array<ConsoleRow, 1 + ChatLog::CAPACITY> rows{};
+    std::size_t count = 0;
+
+    const ConsoleRow* begin() const { return rows.data(); }
+    const ConsoleRow* end() const { return rows.data() + count; }
+};
+
+ConsoleRows console_rows(const std::string& input_line, const ChatLog& log);
+
+// Lays the rows out in pixels, row k at the prompt's top plus k pitches, each cut where it
+// leaves a surface `width` pixels wide. The surface is expected to be freshly filled;
+// nothing is erased here.
+void draw_console(TextSurface& surface, int width, const ConsoleRows& rows);
 
 }  // namespace tw

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "ui/console_view.h"
 #include "ui/text_surface.h"
 
 namespace tw {
@@ -55,6 +56,9 @@ class WindowSystem {
     // made again only when that size changed since the last frame.
     virtual TextSurface& begin_frame() = 0;
     virtual int client_width() const = 0;
+    // A window of character cells puts the console's rows on rows of its own and says so;
+    // a window of pixels leaves them to the frame loop, which lays them out at its pitch.
+    virtual bool puts_rows(const ConsoleRows&) { return false; }
     // Copies the picture to the window in one operation.
     virtual void end_frame() = 0;
     // True once after the window was exposed or resized: the next frame must draw even

@@ -32,7 +32,9 @@ class ZeroWidthSurface final : public TextSurface {
 
 class ConsoleViewTest : public ::testing::Test {
   protected:
-    void draw(const std::string& input_line) { draw_console(surface, WIDTH, input_line, log); }
+    void draw(const std::string& input_line) {
+        draw_console(surface, WIDTH, console_rows(input_line, log));
+    }
 
     static constexpr int WIDTH = 250;
 
@@ -120,7 +122,7 @@ TEST_F(ConsoleViewTest, LongRowsAreCutJustPastTheWindowsRightEdge) {
 
 TEST_F(ConsoleViewTest, GlyphsThatDrawNothingStillCannotMakeARowUnbounded) {
     ZeroWidthSurface blank;
-    draw_console(blank, WIDTH, std::string(100000, '\x01'), log);
+    draw_console(blank, WIDTH, console_rows(std::string(100000, '\x01'), log));
     ASSERT_EQ(blank.texts.size(), 1U);
     EXPECT_EQ(blank.texts[0].text.size(), MAX_ROW_BYTES);
 }
@@ -136,7 +138,7 @@ TEST_F(ConsoleViewTest, BytesOutsideAsciiReachTheSurfaceUnconverted) {
 TEST_F(ConsoleViewTest, OffsetSurfaceMovesTheWholeConsoleUnderTheMenuStrip) {
     OffsetSurface console{surface, 0, 20};
     log.add_line("x", LineStyle::notice);
-    draw_console(console, WIDTH, "", log);
+    draw_console(console, WIDTH, console_rows("", log));
     console.fill_rect(1, 2, 3, 4, OLIVE);
     ASSERT_EQ(surface.texts.size(), 2U);
     EXPECT_EQ(surface.texts[0].y, 35);

@@ -5,7 +5,6 @@
 
 #include "ui/console_view.h"
 #include "ui/key_input.h"
-#include "ui/tty/grid_surface.h"
 #include "ui/tty/key_decoder.h"
 #include "ui/tty/line_window_system.h"
 #include "ui/tty/screen_grid.h"
@@ -131,8 +130,7 @@ class ScreenGridTest : public ::testing::Test {
 
     void frame(const std::string& input_line) {
         grid.clear();
-        GridSurface surface{grid};
-        draw_console(surface, CONSOLE_LEFT + grid.columns(), input_line, log);
+        grid.put_rows(console_rows(input_line, log));
     }
 
     ScreenGrid grid{ColourMode::xterm256, TextEncoding::utf8};

@@ -12,14 +12,6 @@
 
 namespace tw {
 
-// A surface that keeps nothing: in line mode the log is printed as it grows instead.
-class NullSurface final : public TextSurface {
-  public:
-    void draw_text(int, int, Rgb, std::string_view) override {}
-    void fill_rect(int, int, int, int, Rgb) override {}
-    int advance(unsigned char) override { return 1; }
-};
-
 // The program without a screen, for pipes, scripts and services: each line of stdin is
 // typed and entered, and each line added to the log is printed to stdout at once, as the
 // window shows it. The end of piped input leaves the program running; the end of a
@@ -39,6 +31,8 @@ class LineWindowSystem final : public TerminalPlatform {
 
     TextSurface& begin_frame() override { return nothing; }
     int client_width() const override { return 0; }
+    // Nothing is put anywhere: the log reaches stdout line by line as it is added.
+    bool puts_rows(const ConsoleRows&) override { return true; }
     // Nothing is drawn: the log reaches stdout line by line as it is added.
     bool needs_redraw() override { return false; }
     void end_frame() override {}

@@ -42,6 +42,15 @@ void ScreenGrid::put(int row, int column, Rgb colour, std::string_view text) {
     }
 }
 
+void ScreenGrid::put_rows(const ConsoleRows& rows) {
+    int row = 0;
+    for (const ConsoleRow& console_row : rows) {
+        put(row, 0, console_row.colour, console_row.mark);
+        put(row, static_cast<int>(console_row.mark.size()), console_row.colour, console_row.text);
+        ++row;
+    }
+}
+
 std::string ScreenGrid::render() {
     std::string out;
     if (full_redraw) {

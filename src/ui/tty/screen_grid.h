@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/console_view.h"
 #include "ui/text_surface.h"
 #include "ui/tty/terminal_colour.h"
 #include "ui/tty/terminal_text.h"
@@ -29,6 +30,8 @@ class ScreenGrid {
     void clear();
     // Untrusted text from `column` on; what does not fit is cut at the right edge.
     void put(int row, int column, Rgb colour, std::string_view text);
+    // The console's rows on the terminal's, from the first row and column.
+    void put_rows(const ConsoleRows& rows);
     // The bytes that bring the terminal from what it shows to the frame.
     std::string render();
 

@@ -10,6 +10,14 @@
 
 namespace tw {
 
+// A surface that keeps nothing: a terminal puts the console's rows on its own rows.
+class NullSurface final : public TextSurface {
+  public:
+    void draw_text(int, int, Rgb, std::string_view) override {}
+    void fill_rect(int, int, int, int, Rgb) override {}
+    int advance(unsigned char) override { return 1; }
+};
+
 // What both terminal front ends share: events from stdin and from signals, and a wait
 // that sleeps on stdin, the socket and the signal pipe until the frame loop's deadline.
 class TerminalPlatform : public WindowSystem {

@@ -53,7 +53,12 @@ void TtyWindowSystem::resumed() {
 
 TextSurface& TtyWindowSystem::begin_frame() {
     grid.clear();
-    return surface;
+    return nothing;
+}
+
+bool TtyWindowSystem::puts_rows(const ConsoleRows& rows) {
+    grid.put_rows(rows);
+    return true;
 }
 
 void TtyWindowSystem::end_frame() {

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "ui/text_surface.h"
-#include "ui/tty/grid_surface.h"
 #include "ui/tty/key_decoder.h"
 #include "ui/tty/screen_grid.h"
 #include "ui/tty/terminal_platform.h"
@@ -14,8 +13,7 @@ namespace tw {
 // the first, and each frame writes only what changed since the terminal last showed it.
 class TtyWindowSystem final : public TerminalPlatform {
   public:
-    TtyWindowSystem(ColourMode colours, TextEncoding encoding)
-        : grid(colours, encoding), surface(grid) {}
+    TtyWindowSystem(ColourMode colours, TextEncoding encoding) : grid(colours, encoding) {}
     ~TtyWindowSystem() override;
     TtyWindowSystem(const TtyWindowSystem&) = delete;
     TtyWindowSystem& operator=(const TtyWindowSystem&) = delete;
@@ -25,7 +23,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     const std::string& failure() const { return failure_text; }
 
     TextSurface& begin_frame() override;
-    int client_width() const override { return CONSOLE_LEFT + grid.columns(); }
+    int client_width() const override { return grid.columns(); }
+    bool puts_rows(const ConsoleRows& rows) override;
     void end_frame() override;
     bool needs_redraw() override;
     void release() override;
@@ -39,7 +38,7 @@ class TtyWindowSystem final : public TerminalPlatform {
   private:
     KeyDecoder keys;
     ScreenGrid grid;
-    GridSurface surface;
+    NullSurface nothing;
     std::string failure_text;
     // A new size or a screen handed back: the whole console is drawn again.
     bool redraw = true;
