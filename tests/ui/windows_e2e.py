@@ -366,6 +366,18 @@ class WindowsEndToEnd(twkit.WindowTestCase):
                        lambda m: m.kind == twkit.KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
+    def test_german_layout_through_the_character_messages(self):
+        # The layout is X's; Wine hands its characters to the window as WM_CHAR.
+        self.require_free_chat_port()
+        self.xserver.run("setxkbmap", "de")
+        alice = self.serve(self.start_windows_program(), "alice")
+        carol = self.start_peer(CHAT_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+        alice.press("shift+w i e space shift+ssharp space ISO_Level3_Shift+q shift+numbersign "
+                    "plus y z space adiaeresis BackSpace odiaeresis Return")
+        line = carol.wait_for("the typed chat line", lambda m: m.kind == twkit.KIND_CHAT)
+        self.assertEqual(line.text_str().encode("latin-1"), "Wie ? @'+yz \xf6".encode("latin-1"))
+
     def test_resize_and_close_request(self):
         self.require_free_chat_port()
         alice = self.serve(self.start_windows_program(), "alice")

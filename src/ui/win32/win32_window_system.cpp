@@ -1,6 +1,7 @@
 #include "ui/win32/win32_window_system.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "ui/menu_ids.h"
@@ -89,9 +90,23 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     switch (message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
-            events.push_back(
-                KeyEvent{static_cast<int>(wparam), message == WM_KEYDOWN, shift_held(), false});
+            // Keys that type characters arrive again as WM_CHAR, by the user's layout;
+            // only the editing keys are taken as keys.
+            if (wparam == VK_BACK || wparam == VK_RETURN) {
+                events.push_back(
+                    KeyEvent{static_cast<int>(wparam), message == WM_KEYDOWN, shift_held(), false});
+            }
             return 0;
+        case WM_CHAR: {
+            // The character the layout made of the keys (AltGr and dead keys included), in
+            // the ANSI code page, whose upper half holds the Latin-1 letters. Control
+            // characters (Ctrl with a key, Backspace, Enter) type nothing here.
+            const auto byte = static_cast<unsigned char>(wparam & 0xFFU);
+            if (byte >= 0x20 && byte != 0x7F) {
+                events.push_back(TextEvent{std::string(1, static_cast<char>(byte))});
+            }
+            return 0;
+        }
         case WM_COMMAND:
             if (LOWORD(wparam) == COMMAND_EXIT_ID) {
                 events.push_back(CloseEvent{});
