@@ -7,8 +7,8 @@ namespace tw {
 namespace {
 
 // All that is heard from a login not yet confirmed: the ack of its answer, its login,
-// its logout. Anything else only shows it is still there; a real client resends it
-// once it is in.
+// its logout. Anything else is dropped unacknowledged; a real client resends it once it
+// is in.
 bool heard_while_waiting(std::int32_t kind) {
     return kind == KIND_ACK || kind == KIND_LOGIN || kind == KIND_LOGOUT;
 }
