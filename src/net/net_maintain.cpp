@@ -9,22 +9,15 @@ void NetNode::maintain(float elapsed) {
     std::size_t position = 0;
     while (position < peers.size()) {
         Peer& peer = peers[position];
-        peer.idle_time += elapsed;
-        peer.ping_timer += elapsed;
-        peer.unacknowledged_wait =
-            peer.channel.reliable_queue.empty() ? 0.0F : peer.unacknowledged_wait + elapsed;
-        // A waiting login is quiet until its answer gets through, so silence says nothing
-        // about it; the 30-s bound on its unacknowledged answer lets it go.
-        const bool silent = peer.idle_time > TIMEOUT_SECONDS && !peer.waiting();
-        if (silent || peer.overdue()) {
+        const PeerDue due = peer.due();
+        peer.advance(elapsed);
+        if (elapsed >= due.time_out) {
             if (time_out(position)) {
                 return;
             }
             continue;
         }
-        // A waiting login hears its answer every 2 s; a ping would only add to what a
-        // forged login gets back.
-        if (peer.ping_timer > PING_INTERVAL && !peer.waiting()) {
+        if (elapsed >= due.ping) {
             peer.ping_timer = 0.0F;
             send_ping(peer);
         }

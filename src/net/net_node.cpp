@@ -1,17 +1,10 @@
 #include "net/net_node.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace tw {
-
-namespace {
-
-// Strict thresholds (greater than 10.0, greater than 5.0) are crossed only after the
-// timer has passed them; waking exactly on them would find nothing to do.
-constexpr float DUE_MARGIN = 0.001F;
-
-}  // namespace
 
 std::int32_t unpredictable_id() {
     static std::random_device source;
@@ -124,26 +117,14 @@ bool NetNode::transmit(const WireRecord& record) {
 }
 
 std::optional<float> NetNode::seconds_until_due() const {
-    std::optional<float> soonest;
-    const auto consider = [&](float seconds) {
-        soonest = soonest ? std::min(*soonest, seconds) : seconds;
-    };
+    if (peers.empty()) {
+        return std::nullopt;
+    }
+    float soonest = INFINITY;
     for (const Peer& peer : peers) {
-        if (!peer.channel.outbox.empty()) {
-            return 0.0F;
-        }
-        if (!peer.waiting()) {
-            consider(TIMEOUT_SECONDS - peer.idle_time + DUE_MARGIN);
-        }
-        consider(PING_INTERVAL - peer.ping_timer + DUE_MARGIN);
-        for (const NetMessage& message : peer.channel.reliable_queue) {
-            consider(message.resend_timer);
-        }
+        soonest = std::min(soonest, peer.due().nearest());
     }
-    if (soonest) {
-        soonest = std::max(*soonest, 0.0F);
-    }
-    return soonest;
+    return std::max(soonest, 0.0F);
 }
 
 void net_startup(NetNode& node) {

@@ -15,8 +15,6 @@
 
 namespace tw {
 
-inline constexpr float TIMEOUT_SECONDS = 10.0F;
-inline constexpr float PING_INTERVAL = 5.0F;
 inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
 // Acks a client sends for each copy of its login answer.
 inline constexpr int LOGIN_ACK_COPIES = 3;
@@ -121,8 +119,9 @@ class NetNode {
     // Reliable messages every peer can still take before its queue bound.
     std::size_t reliable_room() const;
 
-    // Seconds until the next maintenance pass has something to do (a resend copy, a ping,
-    // a time-out); 0 when an outbox is waiting, nothing when no peer needs a pass at all.
+    // Seconds until the maintenance pass has something to do (a resend copy, a ping, a
+    // time-out, an outbox to send), from the figures the pass itself acts on; nothing
+    // when there is no peer.
     std::optional<float> seconds_until_due() const;
 
     // Replaces the socket as the way out; tests and the fuzzer capture datagrams with it.

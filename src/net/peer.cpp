@@ -15,6 +15,8 @@ NetMessage& Peer::queue_for_session(bool reliable) {
 
 void Peer::confirm() {
     state = PeerState::confirmed;
+    // Its pings start now: the time it waited was never pinged.
+    ping_timer = 0.0F;
     for (const NetMessage& kept : held) {
         NetMessage& message = channel.queue_message(kept.reliable != 0);
         message.kind = kept.kind;
@@ -43,11 +45,50 @@ bool Peer::acknowledged(std::int32_t id) {
     return true;
 }
 
-bool Peer::overdue() const {
+namespace {
+
+// The limits of silence, pings and unacknowledged waits are crossed only once a clock has
+// gone past them: the first time that does so is the one just above the difference.
+float past(float limit, float clock) {
+    return std::nextafter(limit - clock, INFINITY);
+}
+
+}  // namespace
+
+float PeerDue::nearest() const {
+    return std::min({time_out, ping, resend, flush});
+}
+
+PeerDue Peer::due() const {
+    PeerDue due;
     // Resend copies in the outbox are not counted: a long line sent in many pieces makes
     // as many copies at once, and they leave with the next pass.
-    return unacknowledged_wait > UNACKNOWLEDGED_LIMIT ||
-           channel.reliable_queue.size() + held.size() > QUEUE_LIMIT;
+    const bool piled_up = channel.reliable_queue.size() + held.size() > QUEUE_LIMIT;
+    if (piled_up) {
+        due.time_out = 0.0F;
+    } else if (!channel.reliable_queue.empty()) {
+        due.time_out = past(UNACKNOWLEDGED_LIMIT, unacknowledged_wait);
+    }
+    // A waiting login is quiet until its answer gets through, so silence says nothing
+    // about it; the bound on its unacknowledged answer lets it go. It hears its answer
+    // every 2 s, and a ping would only add to what a forged login gets back.
+    if (!waiting()) {
+        due.time_out = std::min(due.time_out, past(TIMEOUT_SECONDS, idle_time));
+        due.ping = past(PING_INTERVAL, ping_timer);
+    }
+    for (const NetMessage& message : channel.reliable_queue) {
+        due.resend = std::min(due.resend, message.resend_timer);
+    }
+    if (!channel.outbox.empty()) {
+        due.flush = 0.0F;
+    }
+    return due;
+}
+
+void Peer::advance(float elapsed) {
+    idle_time += elapsed;
+    ping_timer += elapsed;
+    unacknowledged_wait = channel.reliable_queue.empty() ? 0.0F : unacknowledged_wait + elapsed;
 }
 
 void Peer::schedule_resends(float elapsed) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,8 @@
 namespace tw {
 
 inline constexpr float RESEND_INTERVAL = 2.0F;
+inline constexpr float TIMEOUT_SECONDS = 10.0F;
+inline constexpr float PING_INTERVAL = 5.0F;
 // A peer that leaves its oldest reliable message unacknowledged this long is gone, however
 // much else it sends: fifteen copies have gone unanswered, which even 20 % loss each way
 // practically never does to a live peer.
@@ -27,6 +30,20 @@ inline constexpr std::size_t QUEUE_LIMIT = 4096;
 // carries an id it could only know by receiving it; then it is confirmed. A client's
 // server, and any peer of a client, is confirmed from the start.
 enum class PeerState { waiting, confirmed };
+
+// Seconds from now at which the maintenance pass acts on one peer, for each reason it acts
+// for; infinity where a reason does not apply. The pass acts on a reason exactly when the
+// time it is given reaches that reason's figure, and the frame loop sleeps until the
+// nearest one: both read the same figures, so the loop can neither spin while nothing is
+// due nor sleep through what is.
+struct PeerDue {
+    float time_out = INFINITY;  // silence, or an unacknowledged message kept too long
+    float ping = INFINITY;
+    float resend = INFINITY;  // the first reliable message whose copy is due
+    float flush = INFINITY;   // 0 while the outbox holds something
+
+    float nearest() const;
+};
 
 // The session with one remote node, identified by its IPv4 address and port.
 struct Peer {
@@ -56,8 +73,11 @@ struct Peer {
     void confirm();
     // Removes the first queued message with this id; true when one was there.
     bool acknowledged(std::int32_t id);
-    // Waited too long for an ack, or let too much pile up: treated as a silent peer.
-    bool overdue() const;
+    // When the maintenance pass acts on this peer next, and for what.
+    PeerDue due() const;
+    // Moves the session's clocks on by `elapsed` seconds (not the resend timers, which
+    // schedule_resends counts down as it copies).
+    void advance(float elapsed);
     // Counts down the resend timers and copies every due reliable message into the outbox.
     void schedule_resends(float elapsed);
 };

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "net/net_node.h"
 #include "node_harness.h"
 
@@ -243,6 +246,74 @@ TEST_F(ServerSession, NextDueTimeFollowsTheEarliestTimer) {
     harness.node.maintain(0.0F);
     EXPECT_EQ(harness.node.seconds_until_due(), RESEND_INTERVAL);
 }
+
+// The frame loop sleeps for seconds_until_due and maintain acts on what is due: if the two
+// disagree the loop spins (a wait of 0 with nothing to do) or sleeps through work. Over
+// many generated tables, server and client, waiting and confirmed: advancing by the due
+// time makes the pass act, advancing by the next smaller time does not.
+class DueTime : public ::testing::TestWithParam<bool> {
+  protected:
+    static void fill(NodeHarness& harness, std::uint32_t seed) {
+        std::mt19937 random(seed);
+        const auto between = [&](float low, float high) {
+            return std::uniform_real_distribution<float>(low, high)(random);
+        };
+        const bool server = harness.node.is_server;
+        const int peers = server ? 1 + static_cast<int>(random() % 3) : 1;
+        for (int i = 0; i < peers; ++i) {
+            Peer peer;
+            peer.address = host(static_cast<std::uint8_t>(10 + i));
+            peer.address_text = address_text(peer.address.ip);
+            const bool waiting = server && random() % 2 == 0;
+            peer.state = waiting ? PeerState::waiting : PeerState::confirmed;
+            peer.idle_time = between(0.0F, waiting ? 40.0F : 10.5F);
+            peer.ping_timer = between(0.0F, waiting ? 40.0F : 5.5F);
+            const int queued = static_cast<int>(random() % 3) + (waiting ? 1 : 0);
+            for (int q = 0; q < queued; ++q) {
+                NetMessage& message = peer.channel.queue_message(true);
+                message.kind = KIND_CHAT;
+                message.resend_timer = random() % 8 == 0 ? 0.0F : between(0.0F, RESEND_INTERVAL);
+            }
+            peer.unacknowledged_wait = queued > 0 ? between(0.0F, 30.5F) : 0.0F;
+            harness.node.add_peer(peer);
+        }
+    }
+    // Something went out, was copied for the next pass, or a peer was let go.
+    static bool acted(NodeHarness& harness, std::size_t peers_before) {
+        bool copied = false;
+        for (const Peer& peer : harness.node.peers) {
+            copied = copied || !peer.channel.outbox.empty();
+        }
+        return !harness.take().empty() || copied || harness.node.peers.size() != peers_before;
+    }
+};
+
+TEST_P(DueTime, ThePassActsExactlyWhenTheWaitEnds) {
+    int checked_below = 0;
+    for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
+        NodeHarness on_time(GetParam());
+        NodeHarness early(GetParam());
+        fill(on_time, seed);
+        fill(early, seed);
+        const std::size_t peers = on_time.node.peers.size();
+        const auto due = on_time.node.seconds_until_due();
+        ASSERT_TRUE(due.has_value());
+        ASSERT_TRUE(std::isfinite(*due)) << "seed " << seed;
+        on_time.node.maintain(*due);
+        EXPECT_TRUE(acted(on_time, peers)) << "seed " << seed << ": nothing done after " << *due;
+        if (*due > 0.0F) {
+            early.node.maintain(std::nextafter(*due, 0.0F));
+            EXPECT_FALSE(acted(early, peers)) << "seed " << seed << ": acted before " << *due;
+            ++checked_below;
+        }
+    }
+    EXPECT_GT(checked_below, 1500) << "most tables have something ahead";
+}
+
+INSTANTIATE_TEST_SUITE_P(Node, DueTime, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& server) {
+                             return server.param ? "Server" : "Client";
+                         });
 
 namespace hostile {
 
