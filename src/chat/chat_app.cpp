@@ -1,32 +1,26 @@
 #include "chat/chat_app.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tw {
 
 void ChatApp::frame_step(float elapsed) {
     handle_messages();
-    watch_login(elapsed);
     app.net_node.maintain(elapsed);
+    // A time-out found by this pass is shown now: the next frame may be a long sleep away.
+    take_notices();
+    watch_session(elapsed);
 }
 
-void ChatApp::watch_login(float elapsed) {
-    auto& pending = app.pending_login;
-    if (!pending) {
-        return;
+std::optional<float> ChatApp::seconds_until_due() const {
+    const float session = app.session.seconds_until_due();
+    const std::optional<float> node = app.net_node.seconds_until_due();
+    const float soonest = std::max(0.0F, node ? std::min(*node, session) : session);
+    if (std::isinf(soonest)) {
+        return std::nullopt;
     }
-    // The server's answer is what gives a client its one peer.
-    if (!app.net_node.peers.empty()) {
-        pending.reset();
-        return;
-    }
-    pending->waited += elapsed;
-    if (pending->waited > LOGIN_ANSWER_SECONDS) {
-        // UDP gives no error for a server that is down or a firewall that drops the
-        // datagrams: the silence is all there is to report.
-        app.chat_log.add_line("No answer from " + pending->host + ": is UDP port " +
-                                  std::to_string(app.port) + " open?",
-                              LineStyle::notice);
-        pending.reset();
-    }
+    return soonest;
 }
 
 void ChatApp::handle_messages() {
@@ -38,17 +32,53 @@ void ChatApp::handle_messages() {
             break;
         }
         if (reception.outcome.event) {
+            follow(*reception.outcome.event);
             show(*reception.outcome.event);
+            send_unacknowledged_lines();
         }
         if (reception.outcome.delivery) {
             show(*reception.outcome.delivery);
         }
     }
+    take_notices();
+}
+
+void ChatApp::take_notices() {
     auto& notices = app.net_node.notices;
     while (!notices.empty()) {
-        app.chat_log.add_line(notices.back(), LineStyle::notice);
+        say(notices.back());
         notices.pop_back();
     }
+}
+
+void ChatApp::say(const std::string& notice) {
+    app.chat_log.add_line(notice, LineStyle::notice);
+}
+
+void ChatApp::follow(const SessionEvent& event) {
+    ClientSession& session = app.session;
+    if (event.what == SessionEvent::What::heard) {
+        session.heard = true;
+    } else if (event.what == SessionEvent::What::accepted) {
+        // Also an answer that came after "No answer": the socket still leads to it.
+        session.phase = SessionPhase::in;
+        session.retrying = false;
+    }
+}
+
+void ChatApp::send_unacknowledged_lines() {
+    // Lines the lost server may never have had go to the room it came back with; one
+    // that did reach it before it went may be shown twice, but none is lost.
+    std::vector<std::string>& lines = app.net_node.unacknowledged_lines;
+    if (app.session.phase != SessionPhase::in || lines.empty()) {
+        return;
+    }
+    say("Sent again: " + std::to_string(lines.size()) + " unacknowledged" +
+        (lines.size() == 1 ? " line" : " lines"));
+    for (const std::string& line : lines) {
+        app.net_node.broadcast_chat(line, true);
+    }
+    lines.clear();
 }
 
 namespace {
@@ -64,10 +94,6 @@ std::string chat_line(const std::string& name, const std::string& line) {
 }
 
 }  // namespace
-
-bool ChatApp::login_pending() const {
-    return app.pending_login.has_value();
-}
 
 void ChatApp::show(const SessionEvent& event) {
     // A peer without a name is named by its address, so that no arrival or departure
@@ -86,6 +112,8 @@ void ChatApp::show(const SessionEvent& event) {
             break;
         case SessionEvent::What::left:
             log.add_line(who + " Logged Out", LineStyle::notice);
+            break;
+        case SessionEvent::What::heard:
             break;
     }
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "chat/chat_log.h"
+#include "chat/client_session.h"
 #include "net/net_node.h"
 #include "transport/frame_timer.h"
 
@@ -16,16 +17,6 @@ inline constexpr std::size_t RECEIVE_BUDGET = 256;
 // The longest chat line sent: in pieces of a relay's room, even a line of short and long
 // words alternating fits many times into what a peer may leave unacknowledged.
 inline constexpr std::size_t MAX_CHAT_LINE = 32768;
-// A server on the LAN answers a login within a frame or two; after this long the user is
-// told that none came (the answer is still taken if it comes later).
-inline constexpr float LOGIN_ANSWER_SECONDS = 10.0F;
-
-// A login sent and not answered yet: to whom, and for how long.
-struct PendingLogin {
-    std::string host;
-    float waited = 0.0F;
-};
-
 // The process-wide objects, built in this order and destroyed in reverse. One object
 // owns them so that a test can run several participants in one process.
 struct AppObjects {
@@ -36,7 +27,9 @@ struct AppObjects {
     std::string nick;
     // The port that "serve" binds and "connect" reaches; only tests choose another.
     int port = CHAT_PORT;
-    std::optional<PendingLogin> pending_login;
+    ClientSession session;
+    // The last "serve" could not bind its port.
+    bool serve_failed = false;
 };
 
 // The chat application: typed lines, and what every frame makes of the network.
@@ -48,17 +41,33 @@ class ChatApp {
     void execute_line(std::string line);
     void frame_step(float elapsed);
     void handle_messages();
-    // A login has been sent and its answer has neither come nor been given up on.
-    bool login_pending() const;
+    // Seconds until the next frame has something to do, for the session layer or for the
+    // way into a session; nothing when only an event from outside can bring work.
+    std::optional<float> seconds_until_due() const;
 
   private:
     void connect(const std::string& line);
     void nick(const std::string& line);
     void serve();
-    void chat(const std::string& line);
+    // False when the line was not sent, and so stays in the input line.
+    bool chat(const std::string& line);
+    std::optional<std::string> why_not_sent() const;
     void show(const Delivery& delivery);
     void show(const SessionEvent& event);
+    void follow(const SessionEvent& event);
+    void send_unacknowledged_lines();
+    void take_notices();
+    void say(const std::string& notice);
+
+    // The way into a session and back (client_session_life.cpp).
+    void start_attempt();
+    void watch_session(float elapsed);
+    void watch_connect(float elapsed);
     void watch_login(float elapsed);
+    void watch_lost(float elapsed);
+    void log_in();
+    void attempt_failed(const std::string& notice);
+    void lose_server();
 
     AppObjects& app;
 };

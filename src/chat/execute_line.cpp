@@ -39,9 +39,26 @@ std::vector<std::string> split_chat_line(std::string_view line) {
     return pieces;
 }
 
+// What a failed bind means to the user of "serve".
+std::string bind_failure_text(BindFailure failure, int port) {
+    const std::string udp_port = "UDP port " + std::to_string(port);
+    switch (failure) {
+        case BindFailure::in_use:
+            return udp_port + " is in use";
+        case BindFailure::not_permitted:
+            return "no permission for " + udp_port;
+        case BindFailure::no_such_address:
+            return "this host has no such address";
+        case BindFailure::other:
+            break;
+    }
+    return udp_port + " could not be bound";
+}
+
 }  // namespace
 
 void ChatApp::execute_line(std::string line) {
+    bool done = true;
     if (starts_with(line, "connect")) {
         connect(line);
     } else if (starts_with(line, "nick")) {
@@ -49,31 +66,26 @@ void ChatApp::execute_line(std::string line) {
     } else if (starts_with(line, "serve")) {
         serve();
     } else {
-        chat(line);
+        done = chat(line);
     }
-    app.input_line.clear();
+    // A line that could not go stays where it was typed, to be sent once it can.
+    if (done) {
+        app.input_line.clear();
+    }
 }
 
 void ChatApp::connect(const std::string& line) {
     if (app.nick.empty()) {
-        app.chat_log.add_line("choose name first: 'nick myname'", LineStyle::notice);
+        say("choose name first: 'nick myname'");
         return;
     }
-    const std::string host = after_last_blank(line);
-    app.chat_log.add_line("Connecting to: " + host, LineStyle::notice);
-    // A new connection is a new session: the old server's record would take the new
-    // session's ids for duplicates and drop them.
-    app.net_node.clear_peers();
-    app.net_node.endpoint.open_socket(false);
-    if (app.net_node.endpoint.connect_with_timeout(host.c_str(), app.port, CONNECT_TIMEOUT_MS)) {
-        app.chat_log.add_line("Connected.", LineStyle::notice);
-        app.net_node.send_login(app.nick);
-        app.chat_log.add_line("Logging in.", LineStyle::notice);
-        app.pending_login = PendingLogin{host};
-    } else {
-        app.pending_login.reset();
-        app.chat_log.add_line("Could not Connect", LineStyle::notice);
-    }
+    // Whatever was under way, typed or the client's own, gives way to this host; lines
+    // meant for another room are not sent to this one.
+    app.session = ClientSession{};
+    app.net_node.unacknowledged_lines.clear();
+    app.session.host = after_last_blank(line);
+    say("Connecting to: " + app.session.host);
+    start_attempt();
 }
 
 void ChatApp::nick(const std::string& line) {
@@ -94,34 +106,64 @@ void ChatApp::nick(const std::string& line) {
 
 void ChatApp::serve() {
     if (app.net_node.is_server) {
-        app.chat_log.add_line("Server Already Started", LineStyle::notice);
+        say("Server Already Started");
         return;
     }
-    // A failed bind is not fatal: the node still answers whoever reaches it.
-    static_cast<void>(app.net_node.endpoint.bind_port(app.port));
+    // A server has no server of its own to reach, and a socket that was connected to one
+    // could not be bound: it serves from a fresh one.
+    app.session = ClientSession{};
+    app.net_node.unacknowledged_lines.clear();
+    app.net_node.endpoint.open_socket(false);
+    // Another program on the port would get the clients this one says it serves.
+    app.serve_failed = !app.net_node.endpoint.bind_port(app.port);
+    if (const auto failure = app.net_node.endpoint.bind_failure()) {
+        say("Could not serve: " + bind_failure_text(*failure, app.port));
+        return;
+    }
     app.net_node.is_server = true;
-    app.chat_log.add_line("Server Started", LineStyle::notice);
+    say("Server Started");
 }
 
-void ChatApp::chat(const std::string& line) {
+std::optional<std::string> ChatApp::why_not_sent() const {
+    // A server is always in its own room, with or without clients.
+    const ClientSession& session = app.session;
+    if (app.net_node.is_server || session.phase == SessionPhase::in) {
+        return std::nullopt;
+    }
+    // Short enough for the window's width: the line itself is still in view above.
+    if (session.retrying) {
+        return std::string("Not sent: logging in again");
+    }
+    if (session.on_the_way_in()) {
+        return std::string("Not sent: still logging in");
+    }
+    return std::string("Not sent: not connected");
+}
+
+bool ChatApp::chat(const std::string& line) {
+    if (line.empty()) {
+        return true;
+    }
+    if (const auto reason = why_not_sent()) {
+        say(*reason);
+        return false;
+    }
     // Refused whole rather than sent in part: a line is never cut short without a word.
     if (line.size() > MAX_CHAT_LINE) {
-        app.chat_log.add_line(
-            "Line too long: " + std::to_string(MAX_CHAT_LINE) + " characters at most",
-            LineStyle::notice);
-        return;
+        say("Line too long: " + std::to_string(MAX_CHAT_LINE) + " characters at most");
+        return true;
     }
     const std::vector<std::string> pieces = split_chat_line(line);
     if (pieces.size() > app.net_node.reliable_room()) {
-        app.chat_log.add_line("Line not sent: " + std::to_string(QUEUE_LIMIT) +
-                                  " messages at most may wait for acknowledgement",
-                              LineStyle::notice);
-        return;
+        say("Line not sent: " + std::to_string(QUEUE_LIMIT) +
+            " messages at most may wait for acknowledgement");
+        return true;
     }
     for (const std::string& piece : pieces) {
         app.chat_log.add_line(" <" + app.net_node.name + "> " + piece, LineStyle::own_chat);
         app.net_node.broadcast_chat(piece, true);
     }
+    return true;
 }
 
 }  // namespace tw

@@ -31,6 +31,7 @@ bool NetNode::time_out(std::size_t position) {
     if (!is_server) {
         // A client has only its server: when that goes silent, the session is over.
         notices.emplace_back("Disconnected: Session Timed Out");
+        keep_unacknowledged_lines(peers[position]);
         clear_peers();
         endpoint.close_socket();
         return true;
@@ -45,6 +46,14 @@ bool NetNode::time_out(std::size_t position) {
     notices.push_back(peers[position].name + " Timed Out");
     remove_peer(position);
     return false;
+}
+
+void NetNode::keep_unacknowledged_lines(const Peer& server) {
+    for (const NetMessage& message : server.channel.reliable_queue) {
+        if (message.kind == KIND_CHAT) {
+            unacknowledged_lines.push_back(read_text(message));
+        }
+    }
 }
 
 }  // namespace tw

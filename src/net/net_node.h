@@ -33,6 +33,7 @@ struct SessionEvent {
         joined,    // a server's new client confirmed its login
         accepted,  // a client's server answered its login
         left,      // a peer that was shown as in has logged out
+        heard,     // a client's server acknowledged its login; the answer is on its way
     };
     What what = What::joined;
     std::string name;
@@ -94,6 +95,9 @@ class NetNode {
     PeerTable peers;
     std::vector<std::string> notices;
     NetCounters counters;
+    // The chat lines a client's server never acknowledged before the session ended, in
+    // the order they were typed: the application may send them again in the next one.
+    std::vector<std::string> unacknowledged_lines;
 
     // Peer table.
     void add_peer(const Peer& peer);
@@ -145,6 +149,7 @@ class NetNode {
     void relay_chat(std::size_t sender, const NetMessage& message);
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
+    void keep_unacknowledged_lines(const Peer& server);
 
     template <typename Fill>
     void queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill);

@@ -66,6 +66,11 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     const bool answer = message.kind == KIND_LOGIN_ACCEPTED && !is_server;
     if (!login && !answer) {
         ++counters.dropped_unknown;
+        // The login goes with id 0 and no session: its ack is all a client hears of a
+        // server that got it, and all it needs to stop sending it again.
+        if (!is_server && message.kind == KIND_ACK && get_i32(message.text) == 0) {
+            outcome.event = SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)};
+        }
         return std::nullopt;
     }
     const bool waits = login && is_server;
@@ -157,6 +162,9 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
     SessionEvent left{SessionEvent::What::left, said.empty() ? peer.name : said, peer.address_text};
     const std::string departed = peer.name;
     const bool shown = !peer.waiting();
+    if (!is_server) {
+        keep_unacknowledged_lines(peer);
+    }
     remove_peer(sender);
     outcome.delivery->peer.reset();
     if (!shown) {

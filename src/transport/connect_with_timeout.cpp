@@ -1,8 +1,10 @@
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "transport/frame_timer.h"
 #include "transport/socket_endpoint.h"
@@ -10,10 +12,8 @@
 
 namespace tw {
 
-namespace {
-
 // What one attempt reports through. Each attempt has its own record, shared with its
-// thread: a thread left over from an attempt that timed out can then never report into
+// thread: a thread left over from an attempt that was given up can then never report into
 // a later attempt, and the record lives as long as either side needs it. `remote` is
 // written before `connect_pending` is cleared and read only after.
 struct ConnectAttempt {
@@ -22,11 +22,12 @@ struct ConnectAttempt {
     SocketAddress remote;
 };
 
+namespace {
+
 struct ConnectRequest {
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::string host;
     std::uint16_t port = 0;
-    int timeout_ms = 0;
 };
 
 // The host lookup runs here too: a resolver that never answers would otherwise hold the
@@ -43,18 +44,21 @@ void run_connect(ConnectRequest request, std::shared_ptr<ConnectAttempt> attempt
     attempt->connect_pending.store(0, std::memory_order_release);
 }
 
+// How often a caller without anything else to do looks whether its connect has ended.
+constexpr auto CONNECT_LOOK_INTERVAL = std::chrono::milliseconds(1);
+
 }  // namespace
 
-bool SocketEndpoint::connect_with_timeout(const char* host, int port, int timeout_ms) {
+bool SocketEndpoint::start_connect(const char* host, int port) {
+    forget_connect();
     if (host == nullptr || !is_open() || (local_ip != 0 && !bind_to(SocketAddress{local_ip, 0}))) {
         return false;
     }
     ConnectRequest request{sys::thread_handle(socket_handle), host,
-                           static_cast<std::uint16_t>(port), timeout_ms};
+                           static_cast<std::uint16_t>(port)};
     if (request.socket_handle == INVALID_SOCKET_HANDLE) {
         return false;
     }
-
     auto attempt = std::make_shared<ConnectAttempt>();
     try {
         std::thread(run_connect, request, attempt).detach();
@@ -65,27 +69,46 @@ bool SocketEndpoint::connect_with_timeout(const char* host, int port, int timeou
         return false;
     }
     ++connect_threads_started;
+    connect_attempt = std::move(attempt);
+    return true;
+}
 
-    // A datagram connect returns at once, so this wait normally ends within a few turns;
-    // a slow resolver makes it long, and a caller with a window keeps it alive meanwhile.
-    FrameTimer timer;
-    timer.start();
-    while (attempt->connect_pending.load(std::memory_order_acquire) != 0) {
-        if (timer.elapsed() * 1000.0 > static_cast<double>(timeout_ms)) {
-            break;
-        }
-        if (!connect_wait) {
-            std::this_thread::yield();
-        } else if (!connect_wait()) {
-            return false;
-        }
+ConnectProgress SocketEndpoint::connect_progress() {
+    if (!connect_attempt) {
+        return ConnectProgress::none;
     }
-    if (attempt->connect_pending.load(std::memory_order_acquire) != 0 ||
-        !attempt->connect_succeeded.load(std::memory_order_relaxed)) {
+    if (connect_attempt->connect_pending.load(std::memory_order_acquire) != 0) {
+        return ConnectProgress::pending;
+    }
+    const std::shared_ptr<ConnectAttempt> ended = std::exchange(connect_attempt, nullptr);
+    if (!ended->connect_succeeded.load(std::memory_order_relaxed)) {
+        return ConnectProgress::failed;
+    }
+    endpoint_address = ended->remote;
+    return ConnectProgress::connected;
+}
+
+void SocketEndpoint::forget_connect() {
+    connect_attempt.reset();
+}
+
+bool SocketEndpoint::connect_with_timeout(const char* host, int port, int timeout_ms) {
+    if (!start_connect(host, port)) {
         return false;
     }
-    endpoint_address = attempt->remote;
-    return true;
+    FrameTimer timer;
+    timer.start();
+    for (;;) {
+        const ConnectProgress progress = connect_progress();
+        if (progress != ConnectProgress::pending) {
+            return progress == ConnectProgress::connected;
+        }
+        if (timer.elapsed() * 1000.0 > static_cast<double>(timeout_ms)) {
+            forget_connect();
+            return false;
+        }
+        std::this_thread::sleep_for(CONNECT_LOOK_INTERVAL);
+    }
 }
 
 }  // namespace tw

@@ -19,6 +19,7 @@ SocketEndpoint::~SocketEndpoint() {
 SocketHandle SocketEndpoint::open_socket(bool stream) {
     // A node owns one socket at a time: the previous one would only leak.
     close_socket();
+    forget_connect();
     socket_type = stream ? SOCKET_TYPE_STREAM : SOCKET_TYPE_DATAGRAM;
     // The fresh socket has no connection yet, and a destination chosen for the old one
     // (as a server) would send a client's login to the wrong host.
@@ -34,7 +35,8 @@ bool SocketEndpoint::bind_port(int port) {
 }
 
 bool SocketEndpoint::bind_to(const SocketAddress& address) {
-    return is_open() && sys::bind(socket_handle, address);
+    last_bind_failure = is_open() ? sys::bind(socket_handle, address) : BindFailure::other;
+    return !last_bind_failure;
 }
 
 bool SocketEndpoint::send_raw(std::span<const std::uint8_t> data) {

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -18,6 +18,15 @@ inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
 
 inline constexpr int SOCKET_TYPE_STREAM = 1;
 inline constexpr int SOCKET_TYPE_DATAGRAM = 2;
+
+// Why a socket could not be bound to an address.
+enum class BindFailure { in_use, not_permitted, no_such_address, other };
+
+// How the latest connect started by an endpoint stands.
+enum class ConnectProgress { none, pending, connected, failed };
+
+// What a connect thread reports through; defined where the thread runs.
+struct ConnectAttempt;
 
 struct ReceivedDatagram {
     std::size_t size = 0;
@@ -35,14 +44,26 @@ class SocketEndpoint {
     SocketEndpoint(const SocketEndpoint&) = delete;
     SocketEndpoint& operator=(const SocketEndpoint&) = delete;
 
-    // Replaces the node's socket with a fresh one; the old one is closed.
+    // Replaces the node's socket with a fresh one; the old one is closed, and a connect
+    // still under way for it is forgotten.
     SocketHandle open_socket(bool stream);
     bool bind_port(int port);
-    // Looks the host up and connects on a thread of its own. While it waits, the caller's
-    // `turn` (when set) runs over and over; it should return within a few milliseconds,
-    // and returning false gives the attempt up at once (it then fails).
+    // Why the last bind_port failed; nothing after one that succeeded.
+    std::optional<BindFailure> bind_failure() const { return last_bind_failure; }
+
+    // Starts looking the host up and connecting the socket to it, on a thread of its own,
+    // and returns at once; false when no attempt could be started. A name server may take
+    // as long as it likes: the caller looks at connect_progress() when it suits it and
+    // gives up with forget_connect().
+    bool start_connect(const char* host, int port);
+    // Pending until the thread has reported; then connected or failed, once the outcome is
+    // taken (a connected socket sends to the host from then on).
+    ConnectProgress connect_progress();
+    // Gives the attempt up; its thread ends on its own and reports to no one.
+    void forget_connect();
+    // start_connect and a wait of at most `timeout_ms` for its outcome, for callers that
+    // have nothing else to do meanwhile.
     bool connect_with_timeout(const char* host, int port, int timeout_ms);
-    void while_connecting(std::function<bool()> turn) { connect_wait = std::move(turn); }
     bool send_raw(std::span<const std::uint8_t> data);
     int close_socket();
 
@@ -78,7 +99,8 @@ class SocketEndpoint {
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
     ReplySources reply_sources;
-    std::function<bool()> connect_wait;
+    std::shared_ptr<ConnectAttempt> connect_attempt;
+    std::optional<BindFailure> last_bind_failure;
 };
 
 // Starts the platform's socket library, asking for version 2.0; true only when that is

@@ -16,7 +16,8 @@ void cleanup();
 
 SocketHandle open(bool stream);
 int close(SocketHandle handle);
-bool bind(SocketHandle handle, const SocketAddress& address);
+// Nothing on success, or why the address could not be had.
+std::optional<BindFailure> bind(SocketHandle handle, const SocketAddress& address);
 bool connect(SocketHandle handle, const SocketAddress& address);
 // Sends on a stream, to the connected default (`to` null) or to `to`, from the local
 // address `from_ip` when it is not 0; false on error.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "transport/socket_native.h"
@@ -43,9 +44,22 @@ int close(SocketHandle handle) {
     return ::close(fd(handle));
 }
 
-bool bind(SocketHandle handle, const SocketAddress& address) {
+std::optional<BindFailure> bind(SocketHandle handle, const SocketAddress& address) {
     const sockaddr_in native = to_native(address);
-    return ::bind(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0;
+    if (::bind(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0) {
+        return std::nullopt;
+    }
+    switch (errno) {
+        case EADDRINUSE:
+            return BindFailure::in_use;
+        case EACCES:
+        case EPERM:
+            return BindFailure::not_permitted;
+        case EADDRNOTAVAIL:
+            return BindFailure::no_such_address;
+        default:
+            return BindFailure::other;
+    }
 }
 
 bool connect(SocketHandle handle, const SocketAddress& address) {

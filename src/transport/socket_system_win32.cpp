@@ -140,10 +140,22 @@ int close(SocketHandle handle) {
     return ::closesocket(native(handle));
 }
 
-bool bind(SocketHandle handle, const SocketAddress& address) {
+std::optional<BindFailure> bind(SocketHandle handle, const SocketAddress& address) {
     const sockaddr_in address_in = to_native(address);
-    return ::bind(native(handle), reinterpret_cast<const sockaddr*>(&address_in),
-                  sizeof address_in) == 0;
+    if (::bind(native(handle), reinterpret_cast<const sockaddr*>(&address_in), sizeof address_in) ==
+        0) {
+        return std::nullopt;
+    }
+    switch (WSAGetLastError()) {
+        case WSAEADDRINUSE:
+            return BindFailure::in_use;
+        case WSAEACCES:
+            return BindFailure::not_permitted;
+        case WSAEADDRNOTAVAIL:
+            return BindFailure::no_such_address;
+        default:
+            return BindFailure::other;
+    }
 }
 
 bool connect(SocketHandle handle, const SocketAddress& address) {

@@ -1,105 +1,50 @@
 #include "ui/app_shell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
 
 #include "ui/console_view.h"
 #include "ui/key_input.h"
+#include "ui/virtual_key.h"
 
 namespace tw {
 
 int frame_wait_ms(std::optional<float> seconds_until_due) {
-    if (!seconds_until_due || !std::isfinite(*seconds_until_due)) {
-        return MAX_FRAME_WAIT_MS;
+    if (!seconds_until_due || std::isnan(*seconds_until_due)) {
+        return WAIT_FOREVER;
     }
-    const float due = *seconds_until_due;
-    if (due <= 0.0F) {
+    const double due = static_cast<double>(*seconds_until_due);
+    if (due <= 0.0) {
         return 0;
     }
-    const double milliseconds = std::ceil(static_cast<double>(due) * 1000.0);
-    if (milliseconds >= MAX_FRAME_WAIT_MS) {
-        return MAX_FRAME_WAIT_MS;
-    }
-    return static_cast<int>(milliseconds);
+    // Far deadlines (a day and more) wait in steps; the frame that ends one finds the
+    // deadline still ahead and waits again.
+    constexpr double LONGEST_STEP_MS = 86'400'000.0;
+    return static_cast<int>(std::min(std::ceil(due * 1000.0), LONGEST_STEP_MS));
 }
 
 AppShell::AppShell(WindowSystem& window_system, AppObjects& app_objects)
-    : window(window_system), objects(app_objects), app(app_objects) {
-    if (window.serves_during_connect()) {
-        objects.net_node.endpoint.while_connecting([this] { return connect_turn(); });
-    }
-}
+    : window(window_system), objects(app_objects), app(app_objects) {}
 
-AppShell::~AppShell() {
-    objects.net_node.endpoint.while_connecting(nullptr);
-}
+AppShell::~AppShell() = default;
 
 int AppShell::run() {
     for (;;) {
         run_frame();
-        const int timeout = frame_wait_ms(objects.net_node.seconds_until_due());
-        window.wait(objects.net_node.endpoint.handle(), timeout);
+        if (objects.serve_failed && window.ends_when_serve_fails()) {
+            shut_down();
+            return 1;
+        }
+        window.wait(objects.net_node.endpoint.handle(), frame_wait_ms(app.seconds_until_due()));
         while (const auto event = window.next_event()) {
-            if (!handle_event(*event) || !replay_deferred()) {
+            if (!handle_event(*event)) {
                 shut_down();
                 return 0;
             }
         }
     }
-}
-
-bool AppShell::connect_turn() {
-    if (leaving) {
-        return false;
-    }
-    // No socket to watch: the node's new one is not connected yet.
-    window.wait(-1, CONNECT_TURN_MS);
-    while (const auto event = window.next_event()) {
-        if (!take_during_connect(*event)) {
-            leaving = true;
-            return false;
-        }
-    }
-    run_frame();
-    return true;
-}
-
-bool AppShell::take_during_connect(const WindowEvent& event) {
-    view_changed = true;
-    if (const auto* key = std::get_if<KeyEvent>(&event)) {
-        const MenuOutcome outcome = !window.wants_menu_strip()
-                                        ? MenuOutcome{}
-                                        : menu_strip.on_key(key->vk, key->down, key->alt);
-        if (outcome.command) {
-            return run_command(*outcome.command);
-        }
-        if (outcome.consumed) {
-            return true;
-        }
-    } else if (const auto* click = std::get_if<ClickEvent>(&event)) {
-        return handle_click(*click);
-    } else if (std::holds_alternative<CloseEvent>(event)) {
-        return false;
-    }
-    if (deferred.size() < MAX_DEFERRED_EVENTS) {
-        deferred.push_back(event);
-    }
-    return true;
-}
-
-bool AppShell::replay_deferred() {
-    // A replayed Enter may start another connect, which keeps adding to the back.
-    while (!deferred.empty() && !leaving) {
-        const WindowEvent event = std::move(deferred.front());
-        deferred.pop_front();
-        if (const auto* key = std::get_if<KeyEvent>(&event)) {
-            press(*key);
-        } else if (const auto* text = std::get_if<TextEvent>(&event)) {
-            type(text->text);
-        }
-    }
-    return !leaving;
 }
 
 void AppShell::run_frame() {
@@ -151,7 +96,7 @@ bool AppShell::handle_event(const WindowEvent& event) {
         if (!menu_strip.is_open()) {
             type(text->text);
         }
-        return !leaving;
+        return true;
     }
     return false;
 }
@@ -159,6 +104,9 @@ bool AppShell::handle_event(const WindowEvent& event) {
 void AppShell::press(const KeyEvent& key) {
     on_key(key.vk, key.down, key.shift, objects.input_line,
            [this](std::string line) { app.execute_line(std::move(line)); });
+    if (key.down && key.vk == vk::enter && window.enters_whole_lines()) {
+        objects.input_line.clear();
+    }
 }
 
 void AppShell::type(const std::string& text) {
@@ -175,7 +123,7 @@ bool AppShell::handle_key(const KeyEvent& key) {
     if (!outcome.consumed) {
         press(key);
     }
-    return !leaving;
+    return true;
 }
 
 bool AppShell::handle_click(const ClickEvent& click) {

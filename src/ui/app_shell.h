@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 
 #include "chat/chat_app.h"
@@ -10,18 +9,12 @@
 
 namespace tw {
 
-// Longest wait between two frames. Nothing in the program needs frames while it is idle,
-// but a bounded wait keeps the frame clock and the display fresh.
-inline constexpr int MAX_FRAME_WAIT_MS = 100;
-// While a connect is being waited for, the window is looked at this often: often enough
-// that the wait ends within a frame of the answer, and seldom enough to leave the CPU idle.
-inline constexpr int CONNECT_TURN_MS = 10;
-// Events kept for after a connect: minutes of typing, or one paste's worth of them.
-inline constexpr std::size_t MAX_DEFERRED_EVENTS = 4096;
+// A wait with no end: only an event, a datagram or a signal ends it.
+inline constexpr int WAIT_FOREVER = -1;
 
-// How long to wait for input before the next frame: until the session layer's next
-// deadline, never shorter than that deadline (a frame before it would find nothing to do
-// and the loop would spin), and at most MAX_FRAME_WAIT_MS.
+// How long to wait for input before the next frame: until the next deadline, never
+// shorter (a frame before it would find nothing to do and the loop would spin), and
+// without end when nothing is due at all.
 int frame_wait_ms(std::optional<float> seconds_until_due);
 
 // The program's window and its one loop: frames that drive the network and redraw the
@@ -34,7 +27,7 @@ class AppShell {
     AppShell& operator=(const AppShell&) = delete;
 
     // Frames until the window is closed; then shuts networking down. Returns the
-    // process's exit code.
+    // process's exit code: 1 when a program serving without a user could not serve.
     int run();
 
     void run_frame();
@@ -52,13 +45,6 @@ class AppShell {
     void draw_picture();
     void press(const KeyEvent& key);
     void type(const std::string& text);
-    // One turn of the wait for a connect: frames go on, the menu and the close box work,
-    // and what would edit the prompt waits for the end of the connect. False once the
-    // user asked to leave.
-    bool connect_turn();
-    bool take_during_connect(const WindowEvent& event);
-    // Hands the events kept during a connect to the prompt, oldest first.
-    bool replay_deferred();
 
     WindowSystem& window;
     AppObjects& objects;
@@ -68,8 +54,6 @@ class AppShell {
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.
     std::uint64_t drawn_log_lines = 0;
-    std::deque<WindowEvent> deferred;
-    bool leaving = false;
 };
 
 }  // namespace tw

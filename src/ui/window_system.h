@@ -75,10 +75,13 @@ class WindowSystem {
     // it as a close; a terminal has neither and leaves by Ctrl+C.
     virtual bool wants_menu_strip() const { return true; }
 
-    // Whether the frame loop keeps serving the window while a connect is waited for. A
-    // platform whose input must wait for the login the connect leads to says no: what the
-    // shell read meanwhile would reach the chat before the login was answered.
-    virtual bool serves_during_connect() const { return true; }
+    // Whether each Enter ends a whole line of input (a pipe's lines) rather than what the
+    // user sees in the prompt: a line that could not be sent is then not kept, or the
+    // next line would be typed onto it.
+    virtual bool enters_whole_lines() const { return false; }
+    // Whether the program serves for others without a user to read a refusal (a pipe, a
+    // service): a "serve" that cannot bind its port then ends it with a failure.
+    virtual bool ends_when_serve_fails() const { return false; }
 
     // The window goes away: the off-screen picture is released and the window destroyed.
     virtual void release() = 0;

@@ -123,12 +123,27 @@ TEST_F(ChatSession, LogoutOnShutdownIsShownEverywhere) {
     EXPECT_EQ(server.objects.net_node.peers.size(), 1U);
 }
 
-TEST_F(ChatSession, ClientWhoseServerFallsSilentTimesOut) {
-    // The server stops taking frames; the client keeps running for eleven seconds.
+// A server that dies without a word: its client notices by the silence, says so, and logs
+// in again by itself once a server runs there again; a line typed before it knew is sent
+// again, not lost.
+TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
+    server.objects.net_node.endpoint.close_socket();
+    ann->type("anyone?");
     ASSERT_TRUE(run_frames({ann.get()}, 1.0F, 12,
                            [&] { return ann->saw("Disconnected: Session Timed Out"); }));
-    EXPECT_TRUE(ann->objects.net_node.peers.empty());
-    EXPECT_FALSE(ann->objects.net_node.endpoint.is_open());
+    EXPECT_TRUE(ann->saw("Not connected: logging in again"));
+    ann->type("not yet");
+    EXPECT_EQ(ann->objects.input_line, "not yet");
+
+    Participant again{SERVER_IP};
+    again.type("nick boss");
+    again.type("serve");
+    ASSERT_TRUE(
+        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> anyone?"); }));
+    EXPECT_EQ(ann->count("Login Accepted by boss"), 2U);
+    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
+    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
+    EXPECT_EQ(again.count("<ann> anyone?"), 1U);
 }
 
 TEST_F(ChatSession, ServerDropsASilentClientAndTellsTheOthers) {

@@ -65,8 +65,9 @@ TEST_F(Interpreter, NickThenConnectLogsIn) {
     EXPECT_EQ(read_text(*login), "bob");
 }
 
-// A login nobody answers is reported once, after ten seconds of frames, naming the host
-// and the port a firewall must let through; an answer that comes later is still taken.
+// A login nobody answers is sent again every 2 s until the server acknowledges it, and
+// reported once, after ten seconds of frames, naming the host and the port a firewall
+// must let through; an answer that comes later is still taken.
 TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     me.type("nick bob");
     me.type("connect 127.0.0.30");
@@ -74,9 +75,22 @@ TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     ASSERT_TRUE(login.has_value());
     const std::string notice =
         "No answer from 127.0.0.30: is UDP port " + std::to_string(me.objects.port) + " open?";
-    for (int frame = 0; frame < 10; ++frame) {
+    for (int frame = 0; frame < 3; ++frame) {
         me.step(1.0F);
     }
+    const auto again = next_datagram();
+    ASSERT_TRUE(again.has_value()) << "sent again after 2 s";
+    EXPECT_EQ(again->kind, KIND_LOGIN);
+    NetMessage ack;
+    ack.kind = KIND_ACK;
+    ack.length = 1;
+    server.set_destination(me.objects.net_node.endpoint.local_address().value_or(SocketAddress{}));
+    ASSERT_TRUE(server.send_raw(ack.encode()));
+    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    for (int frame = 3; frame < 10; ++frame) {
+        me.step(1.0F);
+    }
+    EXPECT_FALSE(server.wait_readable(0)) << "not sent again once the server has it";
     EXPECT_FALSE(me.saw(notice)) << "ten seconds exactly are not yet too long";
     me.step(0.5F);
     me.step(30.0F);
@@ -87,7 +101,6 @@ TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     accepted.reliable = 1;
     accepted.kind = KIND_LOGIN_ACCEPTED;
     set_text(accepted, "srv");
-    server.set_destination(me.objects.net_node.endpoint.local_address().value_or(SocketAddress{}));
     ASSERT_TRUE(server.send_raw(accepted.encode()));
     for (int frame = 0; frame < 100 && !me.saw("Login Accepted by srv"); ++frame) {
         me.step(0.0F);
@@ -151,19 +164,40 @@ TEST_F(Interpreter, ServeOnlyOnce) {
     EXPECT_TRUE(me.objects.net_node.is_server);
 }
 
+// Clients would log in to whichever program holds the port.
+TEST_F(Interpreter, ServeOnAPortHeldElsewhereSaysSoAndServesNot) {
+    SocketEndpoint holder;
+    holder.set_local_ip(ipv4(127, 0, 0, 31));
+    holder.open_socket(false);
+    ASSERT_TRUE(holder.bind_port(me.objects.port));
+    me.type("serve");
+    EXPECT_EQ(texts(me), std::vector<std::string>{"Could not serve: UDP port " +
+                                                  std::to_string(me.objects.port) + " is in use"});
+    EXPECT_FALSE(me.objects.net_node.is_server);
+    EXPECT_TRUE(me.objects.serve_failed);
+}
+
 TEST_F(Interpreter, CommandWordsAreCaseSensitivePrefixes) {
+    me.objects.net_node.is_server = true;
     me.type("Nick bob");
     me.type(" serve");
     EXPECT_EQ(texts(me), (std::vector<std::string>{" <> Nick bob", " <>  serve"}));
-    EXPECT_FALSE(me.objects.net_node.is_server);
+    EXPECT_TRUE(me.objects.nick.empty());
 }
 
-TEST_F(Interpreter, ChatLineIsEchoedUnderOwnName) {
+// Outside a session a chat line reaches no one: it is not echoed as sent, and it stays in
+// the input line with the reason. A server is always in its own room.
+TEST_F(Interpreter, AChatLineIsEchoedOnlyWhereItIsSent) {
     me.type("hello");
+    EXPECT_EQ(texts(me), std::vector<std::string>{"Not sent: not connected"});
+    EXPECT_EQ(me.objects.input_line, "hello");
     me.type("nick bob");
+    me.type("connect 127.0.0.30");
     me.type("hello");
-    EXPECT_EQ(me.transcript()[0], (LogLine{LineStyle::own_chat, " <> hello"}));
-    EXPECT_EQ(me.transcript()[2], (LogLine{LineStyle::own_chat, " <bob> hello"}));
+    EXPECT_EQ(me.transcript().back().text, "Not sent: still logging in");
+    me.type("serve");
+    me.type("hello");
+    EXPECT_EQ(me.transcript().back(), (LogLine{LineStyle::own_chat, " <bob> hello"}));
     EXPECT_TRUE(me.objects.input_line.empty());
 }
 
@@ -173,6 +207,7 @@ TEST_F(Interpreter, LongChatLineIsSentInPiecesThatFitARelay) {
     Peer server_peer;
     server_peer.address_text = "127.0.0.30";
     me.objects.net_node.add_peer(server_peer);
+    me.objects.session.phase = SessionPhase::in;
     const std::string words = "the quick brown fox jumps over the lazy dog and keeps on running ";
     me.type(words + std::string(60, 'z'));
     const auto& queue = me.objects.net_node.peers[0].channel.reliable_queue;

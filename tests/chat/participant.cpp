@@ -1,6 +1,8 @@
 #include "participant.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tw::test {
 
@@ -13,12 +15,23 @@ Participant::Participant(std::uint32_t local_ip, int port) {
 void Participant::type(const std::string& line) {
     objects.input_line = line;
     app.execute_line(objects.input_line);
+    settle_connect();
     record();
 }
 
 void Participant::step(float elapsed) {
     app.frame_step(elapsed);
+    settle_connect();
     record();
+}
+
+void Participant::settle_connect() {
+    // The connect runs on its thread, in real time; frames that move no clock take its
+    // outcome, so that a test's chosen times never outrun a lookup.
+    for (int look = 0; look < 5000 && objects.session.phase == SessionPhase::connecting; ++look) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        app.frame_step(0.0F);
+    }
 }
 
 void Participant::shut_down() {

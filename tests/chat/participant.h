@@ -32,6 +32,7 @@ class Participant {
 
   private:
     void record();
+    void settle_connect();
     std::vector<LogLine> seen;
     std::uint64_t recorded = 0;
 };

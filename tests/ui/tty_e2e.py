@@ -391,6 +391,30 @@ class TtyLineMode(unittest.TestCase):
             " -- Nick changed to ann", " -- Connecting to: 127.0.0.1", " -- Connected.",
             " -- Logging in.", " -- Login Accepted by 127.0.0.1", " <ann> hello from ann"])
 
+    def test_server_restart_brings_its_clients_back_and_their_lines(self):
+        first = self.start("first")
+        first.type(b"serve\n")
+        first.wait_for(" -- Server Started")
+        ann = self.start("ann")
+        ann.type(b"nick ann\nconnect 127.0.0.1\n")
+        first.wait_for(" -- ann Logged In")
+        # The port is held: a second server must say so, and a piped one must fail.
+        held = self.start("held")
+        held.type(b"serve\n")
+        self.assertEqual(held.process.wait(timeout=WAIT_S), 1)
+        self.assertEqual(held.lines(), [" -- Could not serve: UDP port 1210 is in use"])
+
+        self.assertEqual(first.terminate(), (0, ""))
+        ann.wait_for(" -- Not connected: logging in again")
+        # Typed while the server is away: it waits for the session, and is not lost.
+        ann.type(b"while you were away\n")
+        second = self.start("second")
+        second.type(b"serve\n")
+        second.wait_for("<ann> while you were away")
+        self.assertEqual(ann.count(" -- Login Accepted by 127.0.0.1"), 2)
+        self.assertEqual(second.lines(), [
+            " -- Server Started", " -- ann Logged In", "<ann> while you were away"])
+
     def test_command_line_options(self):
         twkit.check_command_line(self, self.binary, env=environment())
 

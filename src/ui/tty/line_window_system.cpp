@@ -7,10 +7,10 @@
 
 namespace tw {
 
-LineWindowSystem::LineWindowSystem(ChatLog& log, std::function<bool()> login_waits,
+LineWindowSystem::LineWindowSystem(ChatLog& log, std::function<bool()> coming_in,
                                    ColourMode colours, TextEncoding encoding,
                                    bool input_is_terminal)
-    : chat_log(log), login_pending(std::move(login_waits)), closes_at_end(input_is_terminal) {
+    : chat_log(log), on_the_way_in(std::move(coming_in)), closes_at_end(input_is_terminal) {
     // One write per line, so that every line reaches a pipe (| tee) as soon as it exists.
     chat_log.set_listener([colours, encoding](const LogLine& line) {
         write_output(printed_line(line, colours, encoding));
@@ -18,7 +18,7 @@ LineWindowSystem::LineWindowSystem(ChatLog& log, std::function<bool()> login_wai
 }
 
 bool LineWindowSystem::input_held() {
-    return login_pending();
+    return on_the_way_in();
 }
 
 LineWindowSystem::~LineWindowSystem() {

@@ -18,12 +18,13 @@ namespace tw {
 // terminal's input (Ctrl+D at the start of a line) closes it.
 //
 // A script types faster than a login is answered, and a chat line entered before the
-// server has answered would go to no one. So while a login waits for its answer, further
-// input lines wait too.
+// server has answered would not be sent. So while the client is on its way into a session
+// (connecting, logging in, or logging in again after losing its server), further input
+// lines wait.
 class LineWindowSystem final : public TerminalPlatform {
   public:
     // Starts printing `log`'s new lines; colour is used only when stdout is a terminal.
-    LineWindowSystem(ChatLog& log, std::function<bool()> login_pending, ColourMode colours,
+    LineWindowSystem(ChatLog& log, std::function<bool()> on_the_way_in, ColourMode colours,
                      TextEncoding encoding, bool input_is_terminal);
     ~LineWindowSystem() override;
     LineWindowSystem(const LineWindowSystem&) = delete;
@@ -40,8 +41,9 @@ class LineWindowSystem final : public TerminalPlatform {
 
     // One log line as printed: the window's text made safe, with its colour when wanted.
     static std::string printed_line(const LogLine& line, ColourMode colours, TextEncoding encoding);
-    // Lines after a "connect" wait for its login; reading them during the wait would not.
-    bool serves_during_connect() const override { return false; }
+    bool enters_whole_lines() const override { return true; }
+    // Piped input (a script, the service's "serve") has no one to read the refusal.
+    bool ends_when_serve_fails() const override { return !closes_at_end; }
 
   protected:
     void decode(std::string_view bytes, std::vector<WindowEvent>& events) override;
@@ -50,7 +52,7 @@ class LineWindowSystem final : public TerminalPlatform {
 
   private:
     ChatLog& chat_log;
-    std::function<bool()> login_pending;
+    std::function<bool()> on_the_way_in;
     LineDecoder lines;
     NullSurface nothing;
     bool closes_at_end;

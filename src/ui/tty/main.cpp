@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         return shell.run();
     }
     tw::LineWindowSystem lines{
-        objects.chat_log, [&objects] { return tw::ChatApp{objects}.login_pending(); },
+        objects.chat_log, [&objects] { return objects.session.on_the_way_in(); },
         output_is_terminal ? colours : tw::ColourMode::none, encoding, input_is_terminal};
     tw::AppShell shell{lines, objects};
     return shell.run();

@@ -249,8 +249,9 @@ void Win32WindowSystem::wait(std::intptr_t socket, int timeout_ms) {
     const DWORD handles = (socket >= 0 && socket_event != nullptr) ? 1 : 0;
     // MWMO_INPUTAVAILABLE also wakes for messages that arrived before this call, which a
     // plain wait would leave until the next one.
-    MsgWaitForMultipleObjectsEx(handles, &socket_event, static_cast<DWORD>(std::max(timeout_ms, 0)),
-                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD milliseconds = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
+    MsgWaitForMultipleObjectsEx(handles, &socket_event, milliseconds, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
     if (handles != 0) {
         // Every receive that leaves data behind signals the event again, so the frame
         // that follows drains the socket and the next wait sees only new datagrams.
