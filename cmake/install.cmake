@@ -4,9 +4,6 @@
 # window (tamblewick) and tty (tamblewick-tty).
 include(GNUInstallDirs)
 
-set(TAMBLEWICK_HOMEPAGE "https://tamblewick.org/" CACHE STRING "Project home page")
-set(TAMBLEWICK_MAINTAINER "Tamblewick developers <maintainers@tamblewick.org>"
-    CACHE STRING "Package maintainer, as name <address>")
 set(TW_APP_ID org.tamblewick.Tamblewick)
 set(TW_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(TW_DATA ${PROJECT_BINARY_DIR}/install-data)

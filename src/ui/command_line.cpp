@@ -11,20 +11,32 @@ namespace {
 
 constexpr std::string_view VERSION = TAMBLEWICK_VERSION;
 
+// As GNU programs end them, so that packagers and users find the license and the way back.
+constexpr std::string_view ABOUT_VERSION =
+    "Copyright (C) " TAMBLEWICK_YEAR
+    " The Tamblewick developers\n"
+    "License MIT: <https://spdx.org/licenses/MIT.html>\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+constexpr std::string_view ABOUT_HELP =
+    "Report bugs to: <" TAMBLEWICK_BUGS ">\nTamblewick home page: <" TAMBLEWICK_HOMEPAGE ">\n";
+
 int print_help(const ProgramUsage& usage, std::FILE* out) {
     return std::fprintf(out,
                         "Usage: %.*s [--help | --version]\n%.*s\n"
                         "  --help     show this help and exit\n"
                         "  --version  show the version and exit\n\n"
-                        "See the manual page %.*s(1).\n",
+                        "See the manual page %.*s(1).\n\n%.*s",
                         static_cast<int>(usage.name.size()), usage.name.data(),
                         static_cast<int>(usage.description.size()), usage.description.data(),
-                        static_cast<int>(usage.name.size()), usage.name.data());
+                        static_cast<int>(usage.name.size()), usage.name.data(),
+                        static_cast<int>(ABOUT_HELP.size()), ABOUT_HELP.data());
 }
 
 int print_version(const ProgramUsage& usage, std::FILE* out) {
-    return std::fprintf(out, "%.*s %.*s\n", static_cast<int>(usage.name.size()), usage.name.data(),
-                        static_cast<int>(VERSION.size()), VERSION.data());
+    return std::fprintf(out, "%.*s %.*s\n%.*s", static_cast<int>(usage.name.size()),
+                        usage.name.data(), static_cast<int>(VERSION.size()), VERSION.data(),
+                        static_cast<int>(ABOUT_VERSION.size()), ABOUT_VERSION.data());
 }
 
 // A full disk or a closed pipe must not look like an answer given.

@@ -213,8 +213,8 @@ class OtherPackages(unittest.TestCase):
             listed = run("rpm", "-qlp", rpm).stdout.decode().split()
             self.assertEqual({path for path in listed if not (root / path[1:]).is_dir()},
                              files_under(unpack_deb(self, name)[1]))
-            self.assertEqual(run(str(root / "usr" / "bin" / name), "--version").stdout,
-                             f"{name} {os.environ['TW_VERSION']}\n".encode())
+            self.assertTrue(run(str(root / "usr" / "bin" / name), "--version").stdout
+                            .startswith(f"{name} {os.environ['TW_VERSION']}\n".encode()))
 
     def test_plain_build_and_install_without_rsvg_convert_and_gzip(self):
         scratch = scratch_folder(self)

@@ -27,6 +27,7 @@ Every wait has a bound; nothing here sleeps to synchronise.
 """
 
 import os
+import re
 import select
 import signal
 import socket
@@ -630,8 +631,14 @@ def check_command_line(test, binary, env=None):
     done = answer("--help")
     test.assertEqual((done.returncode, done.stderr), (0, ""))
     test.assertTrue(done.stdout.startswith(f"Usage: {name} [--help | --version]\n"))
+    test.assertTrue(done.stdout.endswith("\n\nReport bugs to: <maintainers@tamblewick.org>\n"
+                                         "Tamblewick home page: <https://tamblewick.org/>\n"))
     done = answer("--version")
-    test.assertEqual((done.returncode, done.stdout), (0, f"{name} {os.environ['TW_VERSION']}\n"))
+    # GNU's order: name and version, copyright, license, no warranty.
+    test.assertEqual(done.returncode, 0)
+    test.assertRegex(done.stdout, rf"^{name} {re.escape(os.environ['TW_VERSION'])}\n"
+                     r"Copyright \(C\) 20\d\d The Tamblewick developers\nLicense MIT: .*\n"
+                     r"(.*\n)?There is NO WARRANTY, to the extent permitted by law\.\n$")
     for wrong in (["--bogus"], ["--help", "extra"]):
         done = answer(*wrong)
         test.assertEqual((done.returncode, done.stdout), (2, ""))
