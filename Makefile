@@ -111,10 +111,11 @@ deps-package:
 # The Linux packages from one stripped Release build with Debian's hardening flags:
 # tamblewick (the window) and tamblewick-tty (the terminal program and server), each as a
 # .deb and an RPM in build-package/. lintian fails on errors and warnings, rpmlint on
-# errors. They live under /usr, and the files that name paths (unit, manual) must say so.
+# errors. They live under /usr, CPack's prefix, whatever the build was configured with:
+# the files that name paths (unit, manual) are filled in when installing.
 package: deps-package
 	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAMBLEWICK_TESTS=OFF \
-	      -DTAMBLEWICK_WINDOW=ON -DCMAKE_INSTALL_PREFIX=/usr \
+	      -DTAMBLEWICK_WINDOW=ON \
 	      -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	      -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now"
 	cmake --build $(BUILD_PKG) -j$(JOBS)

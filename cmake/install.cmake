@@ -20,6 +20,9 @@ endif()
 # The components this build installs, in the order the packages are made.
 set(TW_COMPONENTS)
 set(TW_INSTALL_TIME ${CMAKE_CURRENT_LIST_DIR}/install_time.cmake)
+# systemd looks for units in lib/systemd/system under /usr (and /usr/local) on every
+# distribution the packages are for.
+set(TW_UNIT_DIR lib/systemd/system)
 
 # tw_install_gzipped(COMPONENT FILE DESTINATION [RENAME]): a manual page or changelog,
 # compressed when it is installed, as Debian's tools expect, so that a plain build needs
@@ -32,6 +35,22 @@ function(tw_install_gzipped component file destination)
   endif()
   install(CODE "include(\"${TW_INSTALL_TIME}\")
 tw_install_gzipped(\"${file}\" \"\${CMAKE_INSTALL_PREFIX}/${destination}\" \"${rename}\")"
+          COMPONENT ${component})
+endfunction()
+
+# tw_install_configured(COMPONENT TEMPLATE DESTINATION [gzip]): a file that names where
+# the others are installed (the unit, the terminal program's manual page), filled in when
+# installing, so that it names the prefix in force then: `cmake --install --prefix` or
+# CPack's, not only the one given to configure. DESTDIR stays out of the paths it names.
+function(tw_install_configured component template destination)
+  get_filename_component(name ${template} NAME_WLE)
+  install(CODE "include(\"${TW_INSTALL_TIME}\")
+set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+set(TAMBLEWICK_RELEASE_DATE \"${TAMBLEWICK_RELEASE_DATE}\")
+set(TAMBLEWICK_HOMEPAGE \"${TAMBLEWICK_HOMEPAGE}\")
+set(TW_UNIT_DIR \"${TW_UNIT_DIR}\")
+tw_install_configured(\"${template}\" \"${TW_DATA}/${name}\" \"${CMAKE_INSTALL_BINDIR}\"
+                      \"${destination}\" \"${ARGN}\")"
           COMPONENT ${component})
 endfunction()
 
@@ -80,15 +99,8 @@ endif()
 if(TARGET tamblewick-tty)
   list(APPEND TW_COMPONENTS tty)
   install(TARGETS tamblewick-tty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tty)
-  # The unit (and the manual page) name the binary and the unit where this install
-  # puts them; systemd looks in
-  # lib/systemd/system under /usr on every distribution the packages are for.
-  set(TW_UNIT_DIR lib/systemd/system)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1.in ${TW_DATA}/tamblewick-tty.1
-                 @ONLY)
-  tw_install_gzipped(tty ${TW_DATA}/tamblewick-tty.1 ${CMAKE_INSTALL_MANDIR}/man1)
-  configure_file(${TW_PACKAGING}/tamblewick-tty.service.in ${TW_DATA}/tamblewick-tty.service
-                 @ONLY)
-  install(FILES ${TW_DATA}/tamblewick-tty.service DESTINATION ${TW_UNIT_DIR} COMPONENT tty)
+  tw_install_configured(tty ${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1.in
+                        ${CMAKE_INSTALL_MANDIR}/man1 gzip)
+  tw_install_configured(tty ${TW_PACKAGING}/tamblewick-tty.service.in ${TW_UNIT_DIR})
   tw_install_package_docs(tty tamblewick-tty)
 endif()

@@ -37,3 +37,23 @@ function(tw_install_icons svg scratch theme)
     file(INSTALL ${scratch}/${folder}/${name}.png DESTINATION ${theme}/${folder})
   endforeach()
 endfunction()
+
+# The template filled in with the paths under the prefix of this install (relative
+# destinations are under it, as install(FILES) has them), then installed as it is or gzipped.
+function(tw_install_configured template filled bindir destination compress)
+  foreach(folder IN ITEMS bindir destination)
+    if(NOT IS_ABSOLUTE "${${folder}}")
+      set(${folder} "${CMAKE_INSTALL_PREFIX}/${${folder}}")
+    endif()
+  endforeach()
+  # The names the templates use.
+  set(TW_INSTALLED_BINDIR ${bindir})
+  set(TW_INSTALLED_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/${TW_UNIT_DIR})
+  configure_file(${template} ${filled} @ONLY)
+  get_filename_component(name ${filled} NAME)
+  if(compress)
+    tw_install_gzipped(${filled} ${destination} ${name}.gz)
+  else()
+    file(INSTALL ${filled} DESTINATION ${destination})
+  endif()
+endfunction()

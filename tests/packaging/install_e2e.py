@@ -226,15 +226,20 @@ class OtherPackages(unittest.TestCase):
                     tool.symlink_to(entry.path)
         env = dict(os.environ, PATH=str(scratch / "bin"), DESTDIR=str(scratch / "root"))
         build = str(scratch / "build")
+        # Configured for /usr/local, installed for /usr, as distributions and the README do.
         for step in (["-S", os.environ["TW_SOURCE_DIR"], "-B", build, "-DTAMBLEWICK_TESTS=OFF",
-                      "-DTAMBLEWICK_WINDOW=ON", "-DCMAKE_INSTALL_PREFIX=/usr"],
-                     ["--build", build, "-j2"], ["--install", build]):
+                      "-DTAMBLEWICK_WINDOW=ON"],
+                     ["--build", build, "-j2"], ["--install", build, "--prefix", "/usr"]):
             done = subprocess.run(["cmake", *step], env=env, capture_output=True,
                                   timeout=BUILD_S, stdin=subprocess.DEVNULL)
             self.assertEqual(done.returncode, 0, done.stdout[-3000:] + done.stderr[-3000:])
         self.assertIn(b"rsvg-convert not found", done.stderr)
         self.assertIn(b"gzip not found: installing tamblewick-tty.1 uncompressed", done.stderr)
         self.assertTrue((scratch / "root/usr/share/man/man1/tamblewick.1").is_file())
+        unit = "/usr/lib/systemd/system/tamblewick-tty.service"
+        self.assertIn("\nExecStart=/usr/bin/tamblewick-tty\n", (scratch / f"root{unit}").read_text())
+        page = (scratch / "root/usr/share/man/man1/tamblewick-tty.1").read_text()
+        self.assertIn("\n.I /usr/lib/systemd/system/tamblewick\\-tty.service\n", page)
 
 
 class WindowsInstaller(twkit.WindowTestCase):
