@@ -67,6 +67,16 @@ no X library and speaks with tamblewick windows.")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+  # The server's unit is handled as the distributions' own packages do it: not enabled or
+  # started by installing, stopped by removing, restarted by upgrading when it runs, and
+  # after a purge no enable link or state is left (deb-systemd-helper on Debian, the
+  # scriptlets of Fedora's systemd macros on RPM systems).
+  set(CPACK_DEBIAN_TTY_PACKAGE_CONTROL_EXTRA ${TW_PACKAGING}/deb/postinst
+      ${TW_PACKAGING}/deb/prerm ${TW_PACKAGING}/deb/postrm)
+  set(CPACK_RPM_TTY_POST_INSTALL_SCRIPT_FILE ${TW_PACKAGING}/rpm/tamblewick-tty.post)
+  set(CPACK_RPM_TTY_PRE_UNINSTALL_SCRIPT_FILE ${TW_PACKAGING}/rpm/tamblewick-tty.preun)
+  set(CPACK_RPM_TTY_POST_UNINSTALL_SCRIPT_FILE ${TW_PACKAGING}/rpm/tamblewick-tty.postun)
+
   set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/Internet")

@@ -97,6 +97,40 @@ def check_page_and_docs(test, root, name):
         test.assertTrue(changelog.readline().startswith(f"tamblewick ({version})"))
 
 
+# The host runs no service manager: in a private mount namespace the folders systemd and
+# deb-systemd-helper keep their state in are empty, /run/systemd/system says systemd runs,
+# and systemctl only writes down what it was asked. Each step is one shell command; after
+# each, the log says what is left in the enable and state folders.
+SERVICE_ROOT = r"""set -e
+for f in /etc/systemd/system /var/lib/systemd /run/systemd /usr/lib/systemd/system; do
+    mount -t tmpfs tmpfs "$f"; done
+mkdir /run/systemd/system && mount --bind "$TW_SCRIPTS/systemctl" /usr/bin/systemctl
+[ ! -e /usr/sbin/policy-rc.d ] || mount --bind /bin/true /usr/sbin/policy-rc.d
+install -m 644 "$TW_UNIT" /usr/lib/systemd/system/
+for step in "$@"; do
+    echo "== ${step%%:*}" >>"$TW_LOG"
+    sh -c "cd $TW_SCRIPTS; ${step#*:}" >>"$TW_LOG" 2>&1
+    echo "left: $(cd / && find etc/systemd/system var/lib/systemd ! -type d | sort | xargs)" >>"$TW_LOG"
+done
+"""
+
+
+def service_log(test, unit, scripts, *steps):
+    """What systemctl was asked and what was left after each step, by the step's name."""
+    log, recorder = scripts / "log", scripts / "systemctl"
+    log.unlink(missing_ok=True)
+    recorder.write_text(f'#!/bin/sh\necho "systemctl $*" >>"{log}"\n')
+    recorder.chmod(0o755)
+    done = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                           SERVICE_ROOT, "sh", *steps], capture_output=True, timeout=INSTALL_S,
+                          env=dict(os.environ, TW_LOG=str(log), TW_SCRIPTS=str(scripts),
+                                   TW_UNIT=str(unit), DPKG_MAINTSCRIPT_PACKAGE=unit.stem),
+                          stdin=subprocess.DEVNULL)
+    test.assertEqual(done.returncode, 0, done.stderr)
+    steps = [part.splitlines() for part in log.read_text().split("== ")[1:]]
+    return {lines[0]: lines[1:] for lines in steps}
+
+
 def png_size(path):
     data = pathlib.Path(path).read_bytes()[:24]
     assert data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG"
@@ -199,6 +233,37 @@ class OtherPackages(unittest.TestCase):
         server.wait_for("<carol> hello from a script")
         self.assertEqual(server.terminate(), (0, ""))
         client.wait_for("the logout", lambda m: m.kind == twkit.KIND_LOGOUT)
+
+    def test_service_is_left_disabled_and_stopped_by_installing_and_removing(self):
+        require_tools(self, "dpkg-deb", "deb-systemd-helper", "unshare", "rpm")
+        deb, root = unpack_deb(self, "tamblewick-tty")
+        scripts, unit = scratch_folder(self), root / "usr/lib/systemd/system/tamblewick-tty.service"
+        self.assertEqual(run("dpkg-deb", "-e", deb, str(scripts)).returncode, 0)
+        rpm = package(self, f"tamblewick-tty-{os.environ['TW_VERSION']}-")
+        for name in ("POSTIN", "PREUN", "POSTUN"):
+            (scripts / name).write_bytes(run("rpm", "-qp", "--qf", f"%{{{name}}}", rpm).stdout)
+        wants, installed = (f"etc/systemd/system/multi-user.target.wants/{unit.name}",
+                            f"/usr/lib/systemd/system/{unit.name}")
+        reload, state = "systemctl --system daemon-reload", "var/lib/systemd/deb-systemd-helper-enabled"
+        # As dpkg calls them; the administrator enables the unit as systemctl enable would.
+        steps = service_log(self, unit, scripts, "install:./postinst configure",
+                            f"enable:mkdir -p /{os.path.dirname(wants)} && ln -s {installed} /{wants}",
+                            "upgrade:./prerm upgrade 1 && ./postinst configure 1",
+                            f"remove:./prerm remove && rm {installed} && ./postrm remove",
+                            "purge:./postrm purge")
+        self.assertEqual(steps["install"], [reload, f"left: {state}/{unit.name}.dsh-also"])
+        self.assertEqual(steps["upgrade"][:2], [reload, f"systemctl try-restart {unit.name}"])
+        self.assertEqual(steps["remove"][:2], [f"systemctl stop {unit.name}", reload])
+        self.assertIn(f"{wants} ", steps["remove"][2])
+        self.assertEqual(steps["purge"][-1], "left: ")
+        # As rpm calls them: first install, upgrade (the old package's preun and postun), erase.
+        steps = service_log(self, unit, scripts, "install:sh POSTIN 1",
+                            "upgrade:sh POSTIN 2 && sh PREUN 1 && sh POSTUN 1",
+                            "erase:sh PREUN 0 && sh POSTUN 0")
+        self.assertEqual(steps, {
+            "install": [f"systemctl --no-reload preset {unit.name}", "left: "],
+            "upgrade": [f"systemctl try-restart {unit.name}", "left: "],
+            "erase": [f"systemctl --no-reload disable --now {unit.name}", "left: "]})
 
     def test_rpms_hold_the_debs_files_pass_rpmlint_and_start(self):
         require_tools(self, "rpm", "rpm2cpio", "cpio", "rpmlint", "dpkg-deb")
