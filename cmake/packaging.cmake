@@ -106,6 +106,8 @@ no X library and speaks with tamblewick windows.")
     endif()
     set(CPACK_DEBIAN_${c}_PACKAGE_NAME ${name})
     set(CPACK_RPM_${c}_PACKAGE_NAME ${name})
+    # The license, not documentation: an install without docs keeps it.
+    set(CPACK_RPM_${c}_USER_FILELIST "%license /usr/share/doc/${name}/copyright")
     # Both come from the one source, whose changelog both carry.
     set(CPACK_DEBIAN_${c}_PACKAGE_SOURCE tamblewick)
     set(CPACK_COMPONENT_${c}_DESCRIPTION "${tw_summary_${component}}")
