@@ -28,7 +28,7 @@ CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK
                -DTAMBLEWICK_WINDOW=ON
 
 .PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
-        package deps-package windows-installer deps-windows-installer
+        package deps-package windows-installer deps-windows-installer dist
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
 DEPS_WINE   := wine wine64
@@ -123,6 +123,15 @@ package: deps-package
 	cd $(BUILD_PKG) && cpack -G "DEB;RPM"
 	lintian --fail-on error,warning --info $(DEB) $(DEB_TTY)
 	rpmlint -c packaging/rpmlint.toml $(RPM) $(RPM_TTY)
+
+# The source release, build-package/tamblewick-VERSION.tar.gz: the committed tree of HEAD
+# (git archive), which builds and tests without git. DIST_DIR puts it elsewhere.
+DIST_DIR    ?= $(BUILD_PKG)
+dist:
+	mkdir -p $(DIST_DIR)
+	git archive --format=tar.gz --prefix=tamblewick-$(VERSION)/ \
+	    -o $(DIST_DIR)/tamblewick-$(VERSION).tar.gz HEAD
+	@echo "$(DIST_DIR)/tamblewick-$(VERSION).tar.gz"
 
 # Coverage-guided fuzzing of one-datagram dispatch, FUZZ_SECONDS per mode.
 fuzz: deps-test
