@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The packages as a user gets them: the .debs and RPMs unpacked into a scratch root, and
 the Windows installer run silently under Wine in a private prefix. Each window starts in a
-private X server and leaves by File > Exit; tamblewick-tty serves a scripted client.
-A plain build must need none of the packaging tools.
+private X server and leaves by File > Exit; tamblewick-tty serves a scripted client, and
+its package's service scripts run where systemctl only records. The source tarball must
+build without git and without the packaging tools.
 
 The window helpers come from tests/support/twkit.py, the Wine session and the Windows
 program from tests/ui/windows_e2e.py. Every wait polls with a bound; every test stops by
@@ -10,7 +11,7 @@ itself. A missing tool fails the test, never skips it.
 
 Environment:
   TW_PACKAGES          the .debs and RPMs of make package, separated by ':'
-  TW_SOURCE_DIR        the source tree (the plain build)
+  TW_SOURCE_DIR        the git checkout whose make dist makes the source tarball
   TW_VERSION           the project's version, which every installed file must carry
   TW_INSTALLER         build-windows/tamblewick-VERSION-setup.exe (WindowsInstaller)
   TW_INSTALLER_PREFIX  Wine prefix of the installer test (filled once, reused)
@@ -285,18 +286,26 @@ class OtherPackages(unittest.TestCase):
             self.assertTrue(run(str(root / "usr" / "bin" / name), "--version").stdout
                             .startswith(f"{name} {os.environ['TW_VERSION']}\n".encode()))
 
-    def test_plain_build_and_install_without_rsvg_convert_and_gzip(self):
-        scratch = scratch_folder(self)
+    def test_source_release_builds_and_installs_without_rsvg_convert_and_gzip(self):
+        # The tarball of make dist (the committed tree), away from git: what distributions build.
+        scratch, version = scratch_folder(self), os.environ["TW_VERSION"]
+        made = run("make", "-s", "-C", os.environ["TW_SOURCE_DIR"], "dist", f"DIST_DIR={scratch}")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        unpacked = run("tar", "-xzf", str(scratch / f"tamblewick-{version}.tar.gz"), "-C",
+                       str(scratch))
+        self.assertEqual(unpacked.returncode, 0, unpacked.stderr)
+        source = scratch / f"tamblewick-{version}"
         (scratch / "bin").mkdir()
         for folder in filter(os.path.isdir, os.environ["PATH"].split(os.pathsep)):
             for entry in os.scandir(folder):
                 tool = scratch / "bin" / entry.name
                 if entry.name not in ("rsvg-convert", "gzip") and not tool.exists():
                     tool.symlink_to(entry.path)
-        env = dict(os.environ, PATH=str(scratch / "bin"), DESTDIR=str(scratch / "root"))
+        env = dict(os.environ, PATH=str(scratch / "bin"), DESTDIR=str(scratch / "root"),
+                   GIT_CEILING_DIRECTORIES=str(scratch))
         build = str(scratch / "build")
         # Configured for /usr/local, installed for /usr, as distributions and the README do.
-        for step in (["-S", os.environ["TW_SOURCE_DIR"], "-B", build, "-DTAMBLEWICK_TESTS=OFF",
+        for step in (["-S", str(source), "-B", build, "-DTAMBLEWICK_TESTS=OFF",
                       "-DTAMBLEWICK_WINDOW=ON"],
                      ["--build", build, "-j2"], ["--install", build, "--prefix", "/usr"]):
             done = subprocess.run(["cmake", *step], env=env, capture_output=True,
