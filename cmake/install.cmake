@@ -48,6 +48,7 @@ function(tw_install_configured component template destination)
 set(PROJECT_VERSION \"${PROJECT_VERSION}\")
 set(TAMBLEWICK_RELEASE_DATE \"${TAMBLEWICK_RELEASE_DATE}\")
 set(TAMBLEWICK_HOMEPAGE \"${TAMBLEWICK_HOMEPAGE}\")
+set(TAMBLEWICK_BUG_ADDRESS \"${TAMBLEWICK_BUG_ADDRESS}\")
 set(TW_UNIT_DIR \"${TW_UNIT_DIR}\")
 tw_install_configured(\"${template}\" \"${TW_DATA}/${name}\" \"${CMAKE_INSTALL_BINDIR}\"
                       \"${destination}\" \"${ARGN}\")"
