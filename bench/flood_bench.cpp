@@ -259,7 +259,7 @@ void BM_BlindConfirmationFlood(benchmark::State& state) {
             static_cast<double>(lan.sent_to_attacker) / static_cast<double>(attack);
         state.counters["peak_heap_MB"] = static_cast<double>(peak - heap_start) / 1e6;
         state.counters["cat_login_s"] = cat_in_after;
-        state.counters["displaced"] = static_cast<double>(lan.server.counters.displaced_logins);
+        state.counters["cookies"] = static_cast<double>(lan.server.counters.cookie_logins);
         state.counters["peers_after"] = static_cast<double>(lan.server.peers.size());
     }
 }

@@ -1,9 +1,14 @@
 #include "net/net_node.h"
 
+#include <algorithm>
+
 namespace tw {
 
 void NetNode::maintain(float elapsed) {
     clock += elapsed;
+    reply_budget = std::min(UNATTACHED_REPLIES_PER_SECOND,
+                            reply_budget + elapsed * UNATTACHED_REPLIES_PER_SECOND);
+    flush_unattached();
     // The table may shrink while it is walked: a removed peer's place is examined again,
     // since it now holds the next peer.
     std::size_t position = 0;
@@ -46,6 +51,14 @@ bool NetNode::time_out(std::size_t position) {
     notices.push_back(peers[position].name + " Timed Out");
     remove_peer(position);
     return false;
+}
+
+void NetNode::flush_unattached() {
+    for (const Unattached& reply : unattached) {
+        endpoint.set_destination(reply.to);
+        transmit(reply.message.encode());
+    }
+    unattached.clear();
 }
 
 void NetNode::keep_unacknowledged_lines(const Peer& server) {

@@ -117,6 +117,9 @@ bool NetNode::transmit(const WireRecord& record) {
 }
 
 std::optional<float> NetNode::seconds_until_due() const {
+    if (!unattached.empty()) {
+        return 0.0F;
+    }
     if (peers.empty()) {
         return std::nullopt;
     }

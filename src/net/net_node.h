@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/login_cookies.h"
 #include "net/net_message.h"
 #include "net/peer_table.h"
 #include "transport/socket_endpoint.h"
@@ -18,6 +19,13 @@ namespace tw {
 inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
 // Acks a client sends for each copy of its login answer.
 inline constexpr int LOGIN_ACK_COPIES = 3;
+// A client pings its server this soon after the login answer: were all its acks lost,
+// the server would not know it, and says so in its answer to the ping.
+inline constexpr float FIRST_PING_SECONDS = 1.0F;
+// Answers to datagrams from addresses without a session (login answers of the cookie
+// kind, and the logout that tells a client it has no session) at most this many a
+// second, in bursts of as many: the server is no one's reflector.
+inline constexpr float UNATTACHED_REPLIES_PER_SECOND = 512.0F;
 
 // What receive hands to the application: the message and the position of its sender in
 // the peer table (nothing when the sender has just left it, as after a logout).
@@ -63,10 +71,13 @@ struct NetCounters {
     std::uint64_t dropped_unknown = 0;
     std::uint64_t duplicates = 0;
     std::uint64_t sent = 0;
-    // Logins not admitted because confirmed peers filled the table.
+    // Logins not answered: their host had all its sessions, or confirmed peers filled
+    // the table.
     std::uint64_t refused_logins = 0;
-    // Waiting logins that gave their place to a newer one.
-    std::uint64_t displaced_logins = 0;
+    // Logins answered without a session, every waiting place being taken.
+    std::uint64_t cookie_logins = 0;
+    // Datagrams from no session that were told so with a logout.
+    std::uint64_t told_unknown = 0;
     // Datagrams other than acks, logins and logouts from a login not yet confirmed.
     std::uint64_t dropped_unconfirmed = 0;
     // Logins that never acknowledged their answer and were let go without a word.
@@ -134,6 +145,20 @@ class NetNode {
     void set_id_source(IdSource replacement) { id_source = std::move(replacement); }
 
   private:
+    // A datagram for an address that has no session: sent with the next pass.
+    struct Unattached {
+        SocketAddress to;
+        NetMessage message;
+    };
+
+    std::optional<std::size_t> admit_login(const NetMessage& message, const SocketAddress& source);
+    std::optional<std::size_t> admit_cookie(const NetMessage& message, const SocketAddress& source);
+    void answer_without_session(const NetMessage& login, const SocketAddress& source);
+    void tell_no_session(const SocketAddress& source);
+    bool reply_unattached(const SocketAddress& to, const NetMessage& message);
+    void flush_unattached();
+    void restart_session(std::size_t sender, Outcome& outcome);
+    LoginCookies& keyed_cookies();
     bool transmit(const WireRecord& record);
     std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source,
                                             Outcome& outcome);
@@ -156,6 +181,9 @@ class NetNode {
 
     Transmitter transmitter;
     IdSource id_source = unpredictable_id;
+    LoginCookies cookies;
+    std::vector<Unattached> unattached;
+    float reply_budget = UNATTACHED_REPLIES_PER_SECOND;
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};
 };
 

@@ -42,6 +42,12 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
         return outcome;
     }
     ++counters.received;
+    // A login from a confirmed session is its client restarted on the same port; its id
+    // (0) was seen long ago, so it goes to its handling unacknowledged.
+    if (is_server && message.kind == KIND_LOGIN && !peer.waiting()) {
+        handle_login(*sender, message, outcome);
+        return outcome;
+    }
     // Every copy is acknowledged, but only the first one acts: a repeated chat line,
     // login or name change would otherwise relay or announce it again.
     if (message.reliable != 0 && acknowledge(peer, message)) {
@@ -61,37 +67,119 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     if (const auto known = peers.find(source)) {
         return known;
     }
-    // A server's peers come only from logins, a client's server only from its answer.
-    const bool login = message.kind == KIND_LOGIN;
-    const bool answer = message.kind == KIND_LOGIN_ACCEPTED && !is_server;
-    if (!login && !answer) {
+    if (is_server) {
+        if (message.kind == KIND_LOGIN) {
+            return admit_login(message, source);
+        }
+        if (message.kind == KIND_ACK) {
+            if (const auto confirmed = admit_cookie(message, source)) {
+                return confirmed;
+            }
+        }
+        ++counters.dropped_unknown;
+        // A client that counts itself in a session this server does not have (the server
+        // restarted, or every ack of its answer was lost) learns it here.
+        if (message.kind == KIND_PING || message.kind == KIND_CHAT ||
+            message.kind == KIND_NICK_CHANGE) {
+            tell_no_session(source);
+        }
+        return std::nullopt;
+    }
+    if (message.kind != KIND_LOGIN_ACCEPTED && message.kind != KIND_LOGIN) {
         ++counters.dropped_unknown;
         // The login goes with id 0 and no session: its ack is all a client hears of a
         // server that got it, and all it needs to stop sending it again.
-        if (!is_server && message.kind == KIND_ACK && get_i32(message.text) == 0) {
+        if (message.kind == KIND_ACK && get_i32(message.text) == 0) {
             outcome.event = SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)};
         }
         return std::nullopt;
     }
-    const bool waits = login && is_server;
-    const auto admission = peers.admit(source, waits ? PeerState::waiting : PeerState::confirmed,
-                                       waits ? id_source() : FIRST_MESSAGE_ID);
-    if (!admission) {
+    // A client's ids toward its server start where no forger can guess them, so that no
+    // forged datagram can move the server's window past what the client will send.
+    const std::size_t position = peers.admit(source, PeerState::confirmed, id_source());
+    if (message.kind == KIND_LOGIN_ACCEPTED) {
+        Peer& server = peers[position];
+        server.name = read_text(message);
+        server.ping_timer = PING_INTERVAL - FIRST_PING_SECONDS;
+        outcome.event =
+            SessionEvent{SessionEvent::What::accepted, server.name, server.address_text};
+    }
+    return position;
+}
+
+std::optional<std::size_t> NetNode::admit_login(const NetMessage& message,
+                                                const SocketAddress& source) {
+    const auto refusal = peers.refusal(source, PeerState::waiting, text_view(message));
+    if (!refusal) {
+        return peers.admit(source, PeerState::waiting, id_source());
+    }
+    if (*refusal == Refusal::waiting_full) {
+        answer_without_session(message, source);
+    } else {
+        ++counters.refused_logins;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> NetNode::admit_cookie(const NetMessage& message,
+                                                 const SocketAddress& source) {
+    const std::int32_t acked = get_i32(message.text);
+    const auto login = cookies.redeem(acked, source, clock);
+    if (!login) {
+        return std::nullopt;
+    }
+    if (peers.refusal(source, PeerState::confirmed, login->name)) {
         ++counters.refused_logins;
         return std::nullopt;
     }
-    counters.displaced_logins += admission->displaced_waiting ? 1U : 0U;
-    Peer& admitted = peers[admission->position];
-    if (answer) {
-        admitted.name = read_text(message);
-        outcome.event =
-            SessionEvent{SessionEvent::What::accepted, admitted.name, admitted.address_text};
+    // Waiting for the one dispatch it takes to confirm it: the ack at hand is its answer's.
+    const std::size_t position = peers.admit(source, PeerState::waiting, id_source());
+    Peer& peer = peers[position];
+    peer.name = login->name;
+    peer.login_reserved = login->reserved;
+    peer.login_answer = acked;
+    return position;
+}
+
+void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
+    ++counters.cookie_logins;
+    NetMessage answer;
+    answer.id = keyed_cookies().issue(source, clock, text_view(login), login.reserved);
+    answer.reliable = 1;
+    answer.kind = KIND_LOGIN_ACCEPTED;
+    set_text(answer, name);
+    // Not held to the reply budget: it is what a real client under a flood gets in by.
+    unattached.push_back(Unattached{source, answer});
+}
+
+void NetNode::tell_no_session(const SocketAddress& source) {
+    if (reply_budget < 1.0F) {
+        return;
     }
-    return admission->position;
+    reply_budget -= 1.0F;
+    ++counters.told_unknown;
+    NetMessage logout;
+    logout.kind = KIND_LOGOUT;
+    set_text(logout, name);
+    unattached.push_back(Unattached{source, logout});
+}
+
+LoginCookies& NetNode::keyed_cookies() {
+    if (!cookies.has_key()) {
+        const auto word = [this] {
+            return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(id_source())) << 32U) |
+                   static_cast<std::uint32_t>(id_source());
+        };
+        const std::uint64_t first = word();
+        cookies.set_key(first, word());
+    }
+    return cookies;
 }
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
-    const bool duplicate = !peer.received_ids.remember(message.id);
+    // A login's id (0) is no part of the session's ids, which start anywhere: entered in
+    // the window, it could make the client's first ids look old.
+    const bool duplicate = message.kind != KIND_LOGIN && !peer.received_ids.remember(message.id);
     // The ack of the login answer is the one whose loss costs a session: a server lets a
     // login that never confirms go after 30 s, while its client already counts itself in.
     // A client sends it several times, so that on a link losing half of everything the
@@ -150,9 +238,34 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
 void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome) {
     Peer& peer = peers[sender];
     const std::int32_t acked = get_i32(message.text);
-    if (peer.acknowledged(acked) && peer.waiting() && acked == peer.login_answer) {
+    const bool queued = peer.acknowledged(acked);
+    // The answer is in the queue, or was given without a session and is its cookie.
+    if (peer.waiting() && acked == peer.login_answer) {
         confirm_login(sender, outcome);
+    } else if (!queued && is_server && !peer.waiting()) {
+        restart_session(sender, outcome);
     }
+}
+
+void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
+    const Peer& old = peers[sender];
+    const auto login = cookies.redeem(get_i32(outcome.delivery->message.text), old.address, clock);
+    if (!login) {
+        return;
+    }
+    // The client restarted on its old port has confirmed its new login: the old session
+    // ends as a logout does, and the new one starts from nothing.
+    const SocketAddress address = old.address;
+    const std::string old_name = old.name;
+    remove_peer(sender);
+    announce_departure(old_name, login->reserved, std::nullopt);
+    const std::size_t position = peers.admit(address, PeerState::waiting, id_source());
+    Peer& peer = peers[position];
+    peer.name = login->name;
+    peer.login_reserved = login->reserved;
+    peer.login_answer = get_i32(outcome.delivery->message.text);
+    confirm_login(position, outcome);
+    outcome.event->replaced_earlier = true;
 }
 
 void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome) {
@@ -197,7 +310,12 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
     outcome.delivery.reset();
     Peer& peer = peers[sender];
     if (!peer.waiting()) {
-        // A confirmed client's session is not started over by a datagram anyone could send.
+        // Answered as a new login, whose ack ends this session and starts the next. Only
+        // under the same name: a forger's login from this address would otherwise get its
+        // answer acknowledged by the real client and take its session under another name.
+        if (text_view(message) == peer.name) {
+            answer_without_session(message, peer.address);
+        }
         return;
     }
     peer.name = read_text(message);
@@ -214,6 +332,10 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
 
 void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
     peers[sender].confirm();
+    // The ack's id comes from the client's one counter, wherever that starts: the window
+    // starts just before it, so a forged id that arrives first cannot make the client's
+    // own look old.
+    static_cast<void>(peers[sender].received_ids.remember(outcome.delivery->message.id - 1));
     SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
     const std::int32_t reserved = peers[sender].login_reserved;
     if (const auto earlier = peers.earlier_session(sender)) {

@@ -13,25 +13,35 @@ std::optional<std::size_t> PeerTable::find(const SocketAddress& address) const {
     return std::nullopt;
 }
 
-std::optional<Admission> PeerTable::admit(const SocketAddress& address, PeerState state,
-                                          std::int32_t first_id) {
-    Admission admission;
-    const bool full = peers.size() >= MAX_PEERS;
-    if (full || (state == PeerState::waiting && waiting_count() >= MAX_WAITING_PEERS)) {
-        const auto oldest = oldest_waiting();
-        if (state != PeerState::waiting || !oldest) {
-            return std::nullopt;
+std::optional<Refusal> PeerTable::refusal(const SocketAddress& address, PeerState state,
+                                          std::string_view name) const {
+    std::size_t of_host = 0;
+    bool replaces_own = false;
+    for (const Peer& peer : peers) {
+        if (peer.address.ip == address.ip) {
+            ++of_host;
+            replaces_own = replaces_own || (!peer.waiting() && peer.name == name);
         }
-        remove(*oldest);
-        admission.displaced_waiting = true;
     }
+    if (of_host >= MAX_SESSIONS_PER_HOST && !replaces_own) {
+        return Refusal::host_full;
+    }
+    if (peers.size() >= MAX_PEERS) {
+        return Refusal::table_full;
+    }
+    if (state == PeerState::waiting && waiting_count() >= MAX_WAITING_PEERS) {
+        return Refusal::waiting_full;
+    }
+    return std::nullopt;
+}
+
+std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id) {
     Peer& peer = peers.emplace_back();
     peer.address_text = address_text(address.ip);
     peer.address = address;
     peer.state = state;
     peer.channel.next_id = first_id;
-    admission.position = peers.size() - 1;
-    return admission;
+    return peers.size() - 1;
 }
 
 std::optional<std::size_t> PeerTable::earlier_session(std::size_t confirmed) const {
@@ -63,15 +73,6 @@ void PeerTable::remove(std::size_t position) {
 void PeerTable::clear() {
     peers.clear();
     peers.shrink_to_fit();
-}
-
-std::optional<std::size_t> PeerTable::oldest_waiting() const {
-    const auto found =
-        std::find_if(peers.begin(), peers.end(), [](const Peer& peer) { return peer.waiting(); });
-    if (found == peers.end()) {
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(found - peers.begin());
 }
 
 std::size_t PeerTable::waiting_count() const {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "net/peer.h"
@@ -11,17 +12,21 @@ namespace tw {
 
 // Far above what a LAN's chat needs; a login beyond it is not answered.
 inline constexpr std::size_t MAX_PEERS = 256;
-// Logins waiting for the ack of their answer. Each is sent its answer every 2 s and gives
-// its place to a newer login once all of these are taken, so a host forging logins from
-// any number of addresses delays a real client's login by at most a place in this line,
-// never locks it out, and half the table stays for clients that did confirm.
+// Logins waiting for the ack of their answer, each sent its answer every 2 s until it
+// confirms or 30 s have passed. Once these places are taken, a login is answered without
+// a session (login_cookies.h), so a host forging logins from any number of addresses
+// fills these places and no more, and a real login still gets in by its ack; half the
+// table stays for clients that did confirm.
 inline constexpr std::size_t MAX_WAITING_PEERS = MAX_PEERS / 2;
+// Sessions of one address, waiting or confirmed: a few users on one computer or behind
+// one NAT, but no single host can fill the table.
+inline constexpr std::size_t MAX_SESSIONS_PER_HOST = 8;
 
-// Where the admission put a new peer, and whether an older waiting login gave up its
-// place for it.
-struct Admission {
-    std::size_t position = 0;
-    bool displaced_waiting = false;
+// Why a peer was not admitted.
+enum class Refusal {
+    host_full,     // its host has all the sessions it may have
+    table_full,    // confirmed peers fill the table
+    waiting_full,  // every waiting place is taken
 };
 
 // The peer table: peers in order of admission, each found by its address and port, and
@@ -43,11 +48,13 @@ class PeerTable {
     auto end() const { return peers.end(); }
 
     std::optional<std::size_t> find(const SocketAddress& address) const;
+    // Whether a new session of `address` for `name` may be had, and if not, why. A user
+    // whose host is at its bound still gets in when the session would replace one of
+    // that user's own (same host and name).
+    std::optional<Refusal> refusal(const SocketAddress& address, PeerState state,
+                                   std::string_view name) const;
     // A new peer at the end of the table in `state`, its ids counting from `first_id`.
-    // A waiting login that finds every waiting place (or the whole table) taken displaces
-    // the oldest waiting one; nothing is admitted when confirmed peers fill the table.
-    std::optional<Admission> admit(const SocketAddress& address, PeerState state,
-                                   std::int32_t first_id);
+    std::size_t admit(const SocketAddress& address, PeerState state, std::int32_t first_id);
     // The confirmed session this newly confirmed one takes over: the same user (host and
     // name) on another port, as a restarted client is. Nobody else's session is ever taken.
     std::optional<std::size_t> earlier_session(std::size_t confirmed) const;
@@ -57,7 +64,6 @@ class PeerTable {
     void clear();
 
   private:
-    std::optional<std::size_t> oldest_waiting() const;
     std::size_t waiting_count() const;
 
     std::vector<Peer> peers;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <random>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/login_cookies.h"
 #include "net/net_node.h"
 #include "net/received_ids.h"
 #include "transport/socket_address.h"
@@ -111,6 +113,29 @@ TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPort) {
     EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 2U);
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 2), 5002}).has_value());
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 3), 5000}).has_value());
+}
+
+// The keyed hash behind the login cookies gives the reference vectors of SipHash-2-4, and
+// a cookie is good for its own address only, and only for a while.
+TEST(LoginCookie, IsSipHashAndHoldsForItsAddressAndSlot) {
+    std::array<std::uint8_t, 15> message{};
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        message[i] = static_cast<std::uint8_t>(i);
+    }
+    constexpr std::uint64_t K0 = 0x0706050403020100ULL;
+    constexpr std::uint64_t K1 = 0x0f0e0d0c0b0a0908ULL;
+    EXPECT_EQ(siphash24(K0, K1, message.data(), 0), 0x726fdb47dd0e0e31ULL);
+    EXPECT_EQ(siphash24(K0, K1, message.data(), message.size()), 0xa129ca6149be45e5ULL);
+
+    LoginCookies cookies;
+    cookies.set_key(K0, K1);
+    const SocketAddress ann{ipv4(127, 0, 0, 2), 5000};
+    const std::int32_t id = cookies.issue(ann, 10.0F, "ann", 0);
+    EXPECT_FALSE(cookies.valid(id, {ipv4(127, 0, 0, 2), 5001}, 10.0F));
+    EXPECT_TRUE(cookies.valid(id, ann, 10.0F + COOKIE_SLOT_SECONDS));
+    EXPECT_FALSE(cookies.valid(id, ann, 10.0F + 2.0F * COOKIE_SLOT_SECONDS));
+    EXPECT_EQ(cookies.redeem(id, ann, 11.0F).value_or(RememberedLogin{}).name, "ann");
+    EXPECT_FALSE(cookies.redeem(id, ann, 11.0F).has_value()) << "taken once";
 }
 
 }  // namespace

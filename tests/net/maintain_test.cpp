@@ -82,7 +82,9 @@ TEST_F(ClientSession, ResendCopyTakesAnIdOfItsOwn) {
     EXPECT_LE(copy[0].message.resend_timer, 0.0F);
 }
 
-TEST_F(ClientSession, FirstPingGoesInPassSixThenTwelve) {
+// The first ping goes a second after the answer, so that a client whose acks were all lost
+// soon hears that its server has no session for it; then one every five seconds.
+TEST_F(ClientSession, FirstPingGoesASecondAfterTheAnswerThenEveryFive) {
     std::vector<int> ping_passes;
     for (int pass_number = 1; pass_number <= 12; ++pass_number) {
         const auto pings = of_kind(pass(1.0F), KIND_PING);
@@ -93,7 +95,7 @@ TEST_F(ClientSession, FirstPingGoesInPassSixThenTwelve) {
         }
         harness.node.peers[0].idle_time = 0.0F;
     }
-    EXPECT_EQ(ping_passes, (std::vector<int>{6, 12}));
+    EXPECT_EQ(ping_passes, (std::vector<int>{2, 8}));
 }
 
 TEST_F(ClientSession, ServerSilentPastTenSecondsEndsTheSession) {
@@ -421,7 +423,7 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
     const auto sent = harness.node.counters.sent - sent_before;
     EXPECT_EQ(announced_to_ann, 0U);
     EXPECT_LE(peak_peers, MAX_PEERS);
-    EXPECT_GT(harness.node.counters.displaced_logins, 0U);
+    EXPECT_GT(harness.node.counters.cookie_logins, 0U);
     EXPECT_LT(static_cast<double>(sent) / static_cast<double>(attack), 50.0);
     ASSERT_EQ(harness.node.peers.size(), 3U);
     EXPECT_TRUE(harness.node.notices.empty()) << "the fakes came and went unseen";

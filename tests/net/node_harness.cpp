@@ -52,14 +52,28 @@ std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind) {
     return matching;
 }
 
+std::optional<std::int32_t> NodeHarness::answer_sent_to(const SocketAddress& to) {
+    node.maintain(0.0F);
+    for (auto sent_one = sent.rbegin(); sent_one != sent.rend(); ++sent_one) {
+        if (sent_one->to == to && sent_one->message.kind == KIND_LOGIN_ACCEPTED) {
+            return sent_one->message.id;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<SessionEvent> confirm(NodeHarness& server, const SocketAddress& from) {
     const auto position = server.node.find_peer(from);
-    if (!position || !server.node.peers[*position].waiting()) {
+    const bool waits = position && server.node.peers[*position].waiting();
+    // A login answered without a session is acknowledged by the id it was sent.
+    const auto answer =
+        waits ? server.node.peers[*position].login_answer : server.answer_sent_to(from);
+    if (!answer) {
         return std::nullopt;
     }
     NetMessage ack = make_message(KIND_ACK, 10, false);
     ack.length = 1;
-    put_i32(ack.text, server.node.peers[*position].login_answer);
+    put_i32(ack.text, *answer);
     server.deliver(ack, from);
     return server.event;
 }

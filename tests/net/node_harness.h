@@ -26,6 +26,8 @@ class NodeHarness {
     std::vector<Sent> flush();
     // Takes what has been captured so far.
     std::vector<Sent> take();
+    // The id of the newest login answer sent to `to`, after a pass that sends what waits.
+    std::optional<std::int32_t> answer_sent_to(const SocketAddress& to);
 
     NetNode node;
     // What the last delivered datagram changed in who takes part.

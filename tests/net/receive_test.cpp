@@ -252,9 +252,12 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
 }
 
 // A blind forger cannot complete a login: the answer's id is unpredictable, a login answer
-// sent to a server admits nobody, and a flood of logins only ever displaces waiting ones.
+// sent to a server admits nobody, and a flood of logins fills the waiting places and no
+// more: the rest are answered without a session, and a real one still gets in by its ack.
 TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
     NodeHarness server(true);
+    std::int32_t next = 1;
+    server.node.set_id_source([&next] { return next++ * 7919; });
     constexpr std::size_t FAKES = 256;
     for (std::size_t fake = 0; fake < FAKES; ++fake) {
         const SocketAddress from{ipv4(127, 9, static_cast<std::uint8_t>(fake / 200),
@@ -272,9 +275,24 @@ TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
         }
     }
     EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS);
-    EXPECT_EQ(server.node.counters.displaced_logins, FAKES - MAX_WAITING_PEERS);
-    log_in(server, "real", host(250, 1));
-    EXPECT_FALSE(server.node.peers.back().waiting()) << "a real login still gets in";
+    EXPECT_EQ(server.node.counters.cookie_logins, FAKES - MAX_WAITING_PEERS);
+    // A thousand forged logins between a real login and its ack (10 ms at 100,000 a
+    // second) keep no session, and the real one gets in.
+    server.deliver(make_message(KIND_LOGIN, 0, true, "real"), host(250, 1));
+    const auto answer = server.answer_sent_to(host(250, 1));
+    ASSERT_TRUE(answer.has_value());
+    for (std::uint32_t fake = 0; fake < 1000; ++fake) {
+        server.deliver(make_message(KIND_LOGIN, 0, true, "fake"),
+                       SocketAddress{ipv4(10, 1, 0, 0) + fake, 9});
+    }
+    server.flush();
+    NetMessage ack = make_message(KIND_ACK, 10, false);
+    ack.length = 1;
+    put_i32(ack.text, *answer);
+    server.deliver(ack, host(250, 1));
+    ASSERT_TRUE(server.event.has_value());
+    EXPECT_EQ(server.event->name, "real");
+    EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS + 1) << "the fakes kept nothing";
 }
 
 // Lines said while a login waits are held for it, not lost, and a waiting login is kept
@@ -313,15 +331,27 @@ TEST_F(ServerDispatch, AForgedFarAheadIdDoesNotMuteThePeer) {
     EXPECT_EQ(of_kind(harness.flush(), KIND_CHAT_RELAY).size(), 2U * 10U);
 }
 
-TEST(ServerLogin, RepeatedLoginFromSamePortIsOnlyAcknowledged) {
+// A client restarted on its old port logs in from a confirmed session's address: it is
+// answered as a new login, and its ack ends the old session and starts the new one. A
+// login under another name from there (a forger's) gets nothing.
+TEST(ServerLogin, ALoginFromAConfirmedPortStartsTheSessionAgain) {
     NodeHarness server(true);
     log_in(server, "ann", host(11, 40001));
     log_in(server, "bob", host(12, 40002));
     const auto queued_to_bob = server.node.peers[1].channel.reliable_queue.size();
+    EXPECT_FALSE(server.deliver(make_message(KIND_LOGIN, 0, true, "eve"), host(11, 40001)));
+    EXPECT_TRUE(of_kind(server.flush(), KIND_LOGIN_ACCEPTED).empty());
     EXPECT_FALSE(server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 40001)));
     EXPECT_EQ(server.node.peers[1].channel.reliable_queue.size(), queued_to_bob);
-    EXPECT_EQ(server.node.peers[0].name, "ann");
-    EXPECT_EQ(of_kind(server.flush(), KIND_ACK).size(), 1U);
+    const auto again = confirm(server, host(11, 40001));
+    ASSERT_TRUE(again.has_value());
+    EXPECT_TRUE(again->replaced_earlier);
+    EXPECT_EQ(server.node.peers.size(), 2U);
+    const auto& told_bob = server.node.peers[0].channel.reliable_queue;
+    ASSERT_GE(told_bob.size(), queued_to_bob + 2);
+    EXPECT_EQ(told_bob[told_bob.size() - 2].kind, KIND_PEER_LOGGED_OUT);
+    EXPECT_EQ(told_bob.back().kind, KIND_PEER_LOGGED_IN);
+    EXPECT_FALSE(confirm(server, host(11, 40001)).has_value()) << "the answer is taken once";
 }
 
 TEST_F(ServerDispatch, ChatIsRelayedToEveryOtherPeerWithTheAuthorsName) {

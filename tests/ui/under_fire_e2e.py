@@ -472,10 +472,11 @@ class UnderFire(twkit.WindowTestCase):
                          "datagrams not from the chat port")
         self.expect_none([(i, m) for i, _, _, m in arrivals if not well_formed(m)],
                          "records that no node builds")
-        # The good hosts' other ports never logged in: nothing may go there.
+        # The good hosts' other ports never logged in: nothing may go there but the logout
+        # that tells a port without a session that it has none.
         self.expect_none([(i, m) for i, _, _, m in arrivals
-                          if cast.role(i) == "good ports"], "datagrams to a port that never "
-                         "logged in")
+                          if cast.role(i) == "good ports" and m.kind != twkit.KIND_LOGOUT],
+                         "datagrams other than a logout to a port that never logged in")
 
 
 def well_formed(message):

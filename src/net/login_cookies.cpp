@@ -1,0 +1,129 @@
+#include "net/login_cookies.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tw {
+
+namespace {
+
+std::uint64_t rotate(std::uint64_t value, int bits) {
+    return (value << bits) | (value >> (64 - bits));
+}
+
+struct SipState {
+    std::uint64_t v0, v1, v2, v3;
+
+    void round() {
+        v0 += v1;
+        v1 = rotate(v1, 13) ^ v0;
+        v0 = rotate(v0, 32);
+        v2 += v3;
+        v3 = rotate(v3, 16) ^ v2;
+        v0 += v3;
+        v3 = rotate(v3, 21) ^ v0;
+        v2 += v1;
+        v1 = rotate(v1, 17) ^ v2;
+        v2 = rotate(v2, 32);
+    }
+    void absorb(std::uint64_t word) {
+        v3 ^= word;
+        round();
+        round();
+        v0 ^= word;
+    }
+};
+
+std::uint64_t load_le(const std::uint8_t* bytes, std::size_t count) {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        word |= std::uint64_t{bytes[i]} << (8 * i);
+    }
+    return word;
+}
+
+std::uint32_t slot_at(float clock) {
+    return static_cast<std::uint32_t>(std::max(0.0F, std::floor(clock / COOKIE_SLOT_SECONDS)));
+}
+
+}  // namespace
+
+std::uint64_t siphash24(std::uint64_t first_key, std::uint64_t second_key, const std::uint8_t* data,
+                        std::size_t size) {
+    SipState state{first_key ^ 0x736f6d6570736575ULL, second_key ^ 0x646f72616e646f6dULL,
+                   first_key ^ 0x6c7967656e657261ULL, second_key ^ 0x7465646279746573ULL};
+    std::size_t offset = 0;
+    for (; offset + 8 <= size; offset += 8) {
+        state.absorb(load_le(data + offset, 8));
+    }
+    state.absorb(load_le(data + offset, size - offset) | (std::uint64_t{size & 0xFFU} << 56));
+    state.v2 ^= 0xFFU;
+    for (int i = 0; i < 4; ++i) {
+        state.round();
+    }
+    return state.v0 ^ state.v1 ^ state.v2 ^ state.v3;
+}
+
+void LoginCookies::set_key(std::uint64_t first, std::uint64_t second) {
+    key_first = first;
+    key_second = second;
+    keyed = true;
+}
+
+std::uint64_t LoginCookies::hash(const SocketAddress& address, std::uint32_t slot) const {
+    std::array<std::uint8_t, 10> input{};
+    for (int i = 0; i < 4; ++i) {
+        input[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(address.ip >> (8 * i));
+        input[static_cast<std::size_t>(6 + i)] = static_cast<std::uint8_t>(slot >> (8 * i));
+    }
+    input[4] = static_cast<std::uint8_t>(address.port);
+    input[5] = static_cast<std::uint8_t>(address.port >> 8U);
+    return siphash24(key_first, key_second, input.data(), input.size());
+}
+
+std::int32_t LoginCookies::id_for(const SocketAddress& address, std::uint32_t slot) const {
+    // Positive and never 0, the id of every login: 31 bits a forger has to guess.
+    const auto bits = static_cast<std::int32_t>(hash(address, slot) & 0x7FFFFFFFU);
+    return bits == 0 ? 1 : bits;
+}
+
+std::size_t LoginCookies::place_of(const SocketAddress& address) const {
+    // Keyed as well, so that a forger cannot aim at the place of a given client.
+    return static_cast<std::size_t>(hash(address, 0xFFFFFFFFU) % COOKIE_NAMES);
+}
+
+std::int32_t LoginCookies::issue(const SocketAddress& from, float clock, std::string_view name,
+                                 std::int32_t reserved) {
+    if (!names) {
+        names = std::make_unique<std::array<Entry, COOKIE_NAMES>>();
+    }
+    Entry& entry = (*names)[place_of(from)];
+    entry.address = from;
+    entry.reserved = reserved;
+    entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
+    std::copy_n(name.begin(), entry.size, entry.name.begin());
+    return id_for(from, slot_at(clock));
+}
+
+bool LoginCookies::valid(std::int32_t id, const SocketAddress& from, float clock) const {
+    if (!keyed) {
+        return false;
+    }
+    const std::uint32_t slot = slot_at(clock);
+    return id == id_for(from, slot) || (slot > 0 && id == id_for(from, slot - 1));
+}
+
+std::optional<RememberedLogin> LoginCookies::redeem(std::int32_t id, const SocketAddress& from,
+                                                    float clock) {
+    if (!names || !valid(id, from, clock)) {
+        return std::nullopt;
+    }
+    Entry& entry = (*names)[place_of(from)];
+    if (entry.address != from) {
+        return std::nullopt;
+    }
+    entry.address = SocketAddress{};
+    return RememberedLogin{std::string(entry.name.data(), entry.size), entry.reserved};
+}
+
+}  // namespace tw

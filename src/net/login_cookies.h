@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "net/net_message.h"
+#include "transport/socket_address.h"
+
+namespace tw {
+
+// How long the id of a login answered without a session stays good: one slot and the
+// next, so between 30 and 60 s, as long as a waiting login's answer is kept.
+inline constexpr float COOKIE_SLOT_SECONDS = 30.0F;
+// Names of logins answered without a session. Each new one overwrites the place its
+// address hashes to, so a flood costs a fixed 1.3 MB, and a real login's name survives
+// about as many other logins as there are places: at 20,000 forged logins a second, a
+// client whose ack comes back within 50 ms finds it 94 times in 100. One that does not
+// is told it has no session at its first ping and logs in again.
+inline constexpr std::size_t COOKIE_NAMES = 16384;
+
+// A login answered without a session, as its confirmation finds it again.
+struct RememberedLogin {
+    std::string name;
+    std::int32_t reserved = 0;
+};
+
+// Logins that no waiting place was left for are answered without keeping a session: the
+// answer's id is a keyed hash of the login's address, port and time slot, as TCP's SYN
+// cookies are. Only a client that receives at that address can acknowledge that id, so
+// the ack proves the address, however many forged logins came in between; all the server
+// kept meanwhile is the name, in a table of fixed size.
+class LoginCookies {
+  public:
+    // The secret key; nothing is issued or accepted before it is set.
+    void set_key(std::uint64_t first, std::uint64_t second);
+    bool has_key() const { return keyed; }
+
+    // The answer's id for a login from `from` at `clock`, and its name kept for later.
+    std::int32_t issue(const SocketAddress& from, float clock, std::string_view name,
+                       std::int32_t reserved);
+    // The login behind an acknowledged id: its name, when `id` is what this address was
+    // given in this slot or the one before and the name is still there. Taken once: the
+    // other copies of the ack find nothing.
+    std::optional<RememberedLogin> redeem(std::int32_t id, const SocketAddress& from, float clock);
+    // Whether `id` is an answer's id this address could have been given lately.
+    bool valid(std::int32_t id, const SocketAddress& from, float clock) const;
+
+  private:
+    struct Entry {
+        SocketAddress address;
+        std::int32_t reserved = 0;
+        std::uint8_t size = 0;
+        std::array<char, TEXT_SIZE> name{};
+    };
+
+    std::uint64_t hash(const SocketAddress& address, std::uint32_t slot) const;
+    std::int32_t id_for(const SocketAddress& address, std::uint32_t slot) const;
+    std::size_t place_of(const SocketAddress& address) const;
+
+    std::uint64_t key_first = 0;
+    std::uint64_t key_second = 0;
+    bool keyed = false;
+    // Made with the first cookie: a client, and a server that never met a flood, need none.
+    std::unique_ptr<std::array<Entry, COOKIE_NAMES>> names;
+};
+
+// SipHash-2-4 of `data` under a 128-bit key: short inputs, keyed, and not to be reversed
+// from what it gives out.
+std::uint64_t siphash24(std::uint64_t first_key, std::uint64_t second_key, const std::uint8_t* data,
+                        std::size_t size);
+
+}  // namespace tw
