@@ -5,6 +5,7 @@ namespace tw {
 void ChatLog::add_line(std::string_view text, LineStyle style) {
     lines.push_back(LogLine{style, std::string(text)});
     ++added;
+    kept.add(lines.back());
     if (on_add) {
         on_add(lines.back());
     }

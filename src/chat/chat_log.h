@@ -8,16 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "chat/chat_history.h"
+#include "chat/log_line.h"
+
 namespace tw {
-
-enum class LineStyle : std::int32_t { own_chat = 0, notice = 1, peer_chat = 2 };
-
-struct LogLine {
-    LineStyle style = LineStyle::notice;
-    std::string text;
-
-    bool operator==(const LogLine&) const = default;
-};
 
 // The last few lines the window shows under the prompt, oldest first.
 class ChatLog {
@@ -29,6 +23,8 @@ class ChatLog {
     const LogLine& line(std::size_t position) const { return lines[position]; }
     // Lines added since the start, including those pushed out since.
     std::uint64_t added_count() const { return added; }
+    // The session's lines beyond the five, for scrolling back; the newest is the log's.
+    const ChatHistory& history() const { return kept; }
 
     // Sees every line as it is added, also those that more lines in the same frame push
     // out before anything is drawn: a front end that prints the log as a stream needs all.
@@ -38,6 +34,7 @@ class ChatLog {
   private:
     std::vector<LogLine> lines;
     std::uint64_t added = 0;
+    ChatHistory kept;
     Listener on_add;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -66,7 +67,9 @@ void AppShell::run_frame() {
 }
 
 void AppShell::draw_picture() {
-    const ConsoleRows rows = console_rows(objects.input_line, objects.chat_log);
+    const ChatLog& log = objects.chat_log;
+    const ConsoleRows rows =
+        console_rows(objects.input_line, log, scroll_back.page(log, window.log_rows()));
     TextSurface& surface = window.begin_frame();
     const int width = window.client_width();
     // A terminal puts rows on its rows; a window of pixels gets them laid out here.
@@ -98,10 +101,18 @@ bool AppShell::handle_event(const WindowEvent& event) {
         }
         return true;
     }
+    if (const auto* wheel = std::get_if<WheelEvent>(&event)) {
+        scroll_back.scroll(static_cast<std::int64_t>(wheel->notches) * WHEEL_LINES,
+                           objects.chat_log, window.log_rows());
+        return true;
+    }
     return false;
 }
 
 void AppShell::press(const KeyEvent& key) {
+    if (key.down && edits_line(key.vk)) {
+        scroll_back.to_newest();
+    }
     on_key(key.vk, key.down, key.shift, objects.input_line,
            [this](std::string line) { app.execute_line(std::move(line)); });
     if (key.down && key.vk == vk::enter && window.enters_whole_lines()) {
@@ -110,6 +121,7 @@ void AppShell::press(const KeyEvent& key) {
 }
 
 void AppShell::type(const std::string& text) {
+    scroll_back.to_newest();
     type_text(text, objects.input_line,
               [this](std::string line) { app.execute_line(std::move(line)); });
 }
@@ -120,8 +132,21 @@ bool AppShell::handle_key(const KeyEvent& key) {
     if (outcome.command) {
         return run_command(*outcome.command);
     }
-    if (!outcome.consumed) {
+    if (!outcome.consumed && !page(key)) {
         press(key);
+    }
+    return true;
+}
+
+bool AppShell::page(const KeyEvent& key) {
+    if (key.vk != vk::page_up && key.vk != vk::page_down) {
+        return false;
+    }
+    if (key.down) {
+        // A page keeps its last line on the screen, so the reader does not lose the thread.
+        const std::size_t rows = window.log_rows();
+        const auto lines = static_cast<std::int64_t>(std::max<std::size_t>(rows, 2) - 1);
+        scroll_back.scroll(key.vk == vk::page_up ? lines : -lines, objects.chat_log, rows);
     }
     return true;
 }

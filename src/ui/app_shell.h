@@ -5,12 +5,16 @@
 
 #include "chat/chat_app.h"
 #include "ui/menu_strip.h"
+#include "ui/scroll_back.h"
 #include "ui/window_system.h"
 
 namespace tw {
 
 // A wait with no end: only an event, a datagram or a signal ends it.
 inline constexpr int WAIT_FOREVER = -1;
+
+// Lines one notch of the mouse wheel scrolls, as most desktops do.
+inline constexpr int WHEEL_LINES = 3;
 
 // How long to wait for input before the next frame: until the next deadline, never
 // shorter (a frame before it would find nothing to do and the loop would spin), and
@@ -41,6 +45,8 @@ class AppShell {
   private:
     bool handle_key(const KeyEvent& key);
     bool handle_click(const ClickEvent& click);
+    // PageUp and PageDown move through the history; true when the key was one of them.
+    bool page(const KeyEvent& key);
     bool run_command(int command);
     void draw_picture();
     void press(const KeyEvent& key);
@@ -50,6 +56,7 @@ class AppShell {
     AppObjects& objects;
     ChatApp app;
     MenuStrip menu_strip;
+    ScrollBack scroll_back;
     // The picture on screen is out of date: the first frame, or an event since the last.
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.

@@ -39,29 +39,101 @@ std::size_t visible_length(TextSurface& surface, std::string_view text, int x, i
     return count;
 }
 
-ConsoleRows console_rows(const std::string& input_line, const ChatLog& log) {
+std::size_t fitting_tail(TextSurface& surface, std::string_view text, int room) {
+    std::size_t count = 0;
+    while (count < text.size()) {
+        room -= surface.advance(static_cast<unsigned char>(text[text.size() - 1 - count]));
+        if (room < 0) {
+            break;
+        }
+        ++count;
+    }
+    return count;
+}
+
+ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, const LogPage& page) {
     ConsoleRows shown;
+    shown.rows.reserve(1 + page.rows);
     // The prompt is cut before anything else looks at it: the typed line has no length
-    // limit, and a key must cost the same whether it is the 20th or the 20,000th.
-    shown.rows[shown.count++] = {PROMPT_COLOUR, PROMPT_PREFIX,
-                                 std::string_view{input_line}.substr(0, MAX_ROW_BYTES)};
-    for (std::size_t position = 0; position < log.size() && shown.count < shown.rows.size();
-         ++position) {
-        const LogLine& line = log.line(position);
+    // limit, and a key must cost the same whether it is the 20th or the 20,000th. Its end
+    // is what is being typed, so the end is kept.
+    const std::string_view typed{input_line};
+    const std::size_t kept = std::min(typed.size(), MAX_ROW_BYTES);
+    shown.rows.push_back({PROMPT_COLOUR, PROMPT_PREFIX, typed.substr(typed.size() - kept), true,
+                          kept < typed.size()});
+    const ChatHistory& history = log.history();
+    const std::size_t last = history.size() - std::min(history.size(), page.lines_below);
+    const std::size_t first = last - std::min(last, page.rows);
+    for (std::size_t position = first; position < last; ++position) {
+        const LogLine& line = history.line(position);
         const std::string_view mark = line.style == LineStyle::notice ? NOTICE_PREFIX : "";
-        shown.rows[shown.count++] = {line_colour(line.style), mark, line.text};
+        shown.rows.push_back({line_colour(line.style), mark, line.text});
+    }
+    if (page.lines_below > 0) {
+        shown.scrolled = ScrollMark{page.lines_below, page.new_lines};
     }
     return shown;
 }
 
+std::string scroll_mark_text(const ScrollMark& mark) {
+    std::string text = "-- " + std::to_string(mark.lines_below) +
+                       (mark.lines_below == 1 ? " line below" : " lines below");
+    if (mark.new_lines > 0) {
+        text += ", " + std::to_string(mark.new_lines) + " new";
+    }
+    return text + " --";
+}
+
+namespace {
+
+int text_width(TextSurface& surface, std::string_view text) {
+    int width = 0;
+    for (const char byte : text) {
+        width += surface.advance(static_cast<unsigned char>(byte));
+    }
+    return width;
+}
+
+// "> ", then as much of the line's end as fits before the caret, behind a mark when the
+// start had to go.
+void draw_typed(TextSurface& surface, int width, int y, const ConsoleRow& row) {
+    const int start = CONSOLE_LEFT + text_width(surface, row.mark);
+    const int room = std::min(width, MAX_ROW_RIGHT) - start - CARET_WIDTH;
+    std::size_t shown = fitting_tail(surface, row.text, room);
+    int x = CONSOLE_LEFT;
+    std::string text{row.mark};
+    if (shown < row.text.size() || row.cut_left) {
+        surface.draw_text(x, y, row.colour, row.mark);
+        const int mark_width = text_width(surface, MORE_LEFT_MARK);
+        surface.draw_text(start, y, MARK_COLOUR, MORE_LEFT_MARK);
+        x = start + mark_width;
+        shown = fitting_tail(surface, row.text, room - mark_width);
+        text.clear();
+    }
+    text += row.text.substr(row.text.size() - shown);
+    surface.draw_text(x, y, row.colour, text);
+    x += text_width(surface, text);
+    surface.fill_rect(x, y + CARET_TOP, CARET_WIDTH, CARET_HEIGHT, row.colour);
+}
+
+}  // namespace
+
 void draw_console(TextSurface& surface, int width, const ConsoleRows& rows) {
     int y = PROMPT_TOP;
     for (const ConsoleRow& row : rows) {
+        if (row.typed) {
+            draw_typed(surface, width, y, row);
+            y += LINE_PITCH;
+            continue;
+        }
         std::string text{row.mark};
         text += row.text.substr(0, MAX_ROW_BYTES);
         const std::size_t length = visible_length(surface, text, CONSOLE_LEFT, width);
         surface.draw_text(CONSOLE_LEFT, y, row.colour, std::string_view{text}.substr(0, length));
         y += LINE_PITCH;
+    }
+    if (rows.scrolled) {
+        surface.draw_text(CONSOLE_LEFT, y, MARK_COLOUR, scroll_mark_text(*rows.scrolled));
     }
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chat/chat_log.h"
+#include "ui/scroll_back.h"
 #include "ui/text_surface.h"
 
 namespace tw {
@@ -19,9 +22,19 @@ inline constexpr Rgb PROMPT_COLOUR{255, 0, 0};
 inline constexpr Rgb OWN_CHAT_COLOUR{0, 200, 255};
 inline constexpr Rgb NOTICE_COLOUR{100, 100, 55};
 inline constexpr Rgb PEER_CHAT_COLOUR{0, 0, 255};
+// What the program adds to the console, apart from the log's three colours: the mark
+// that the prompt shows only its end, and the mark of a view scrolled back.
+inline constexpr Rgb MARK_COLOUR{150, 150, 150};
 
 inline constexpr std::string_view PROMPT_PREFIX = "> ";
 inline constexpr std::string_view NOTICE_PREFIX = " -- ";
+// Stands in, after the prompt's "> ", for the start of a line too wide to show whole
+// (Latin-1's left guillemet).
+inline constexpr std::string_view MORE_LEFT_MARK = "\xab";
+// The caret after the typed line: a bar from just under the row's top.
+inline constexpr int CARET_WIDTH = 1;
+inline constexpr int CARET_TOP = 1;
+inline constexpr int CARET_HEIGHT = 13;
 
 Rgb line_colour(LineStyle style);
 // The text as the user sees it: notices get their prefix, chat lines are shown unchanged.
@@ -44,22 +57,42 @@ struct ConsoleRow {
     Rgb colour;
     std::string_view mark;
     std::string_view text;
+    // The row typed into: where it is wider than the console its end is shown rather than
+    // its start, and a caret follows it.
+    bool typed = false;
+    // More of the typed line lies before `text` than any row could show.
+    bool cut_left = false;
 };
 
-// What the console shows, top to bottom: the prompt line, then the log, oldest first.
+// The view is not at the newest line: how many lie below it, and how many of all arrived
+// since the user scrolled away.
+struct ScrollMark {
+    std::size_t lines_below = 0;
+    std::uint64_t new_lines = 0;
+};
+
+// What the console shows, top to bottom: the prompt line, then the log, oldest first, and
+// under it the scroll mark while the view is scrolled back.
 struct ConsoleRows {
-    std::array<ConsoleRow, 1 + ChatLog::CAPACITY> rows{};
-    std::size_t count = 0;
+    std::vector<ConsoleRow> rows;
+    std::optional<ScrollMark> scrolled;
 
-    const ConsoleRow* begin() const { return rows.data(); }
-    const ConsoleRow* end() const { return rows.data() + count; }
+    auto begin() const { return rows.begin(); }
+    auto end() const { return rows.end(); }
 };
 
-ConsoleRows console_rows(const std::string& input_line, const ChatLog& log);
+// The prompt and the page of the history that `page` names: at the newest line and five
+// rows, the `ChatLog` itself.
+ConsoleRows console_rows(const std::string& input_line, const ChatLog& log,
+                         const LogPage& page = {});
+std::string scroll_mark_text(const ScrollMark& mark);
 
 // Lays the rows out in pixels, row k at the prompt's top plus k pitches, each cut where it
-// leaves a surface `width` pixels wide. The surface is expected to be freshly filled;
-// nothing is erased here.
+// leaves a surface `width` pixels wide; the typed row shows its end and its caret. The
+// surface is expected to be freshly filled; nothing is erased here.
 void draw_console(TextSurface& surface, int width, const ConsoleRows& rows);
+
+// How many bytes at the end of `text` fit in `room` pixels.
+std::size_t fitting_tail(TextSurface& surface, std::string_view text, int room);
 
 }  // namespace tw

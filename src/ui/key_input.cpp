@@ -78,6 +78,10 @@ std::optional<KeyEvent> key_event_for_byte(char byte) {
     return KeyEvent{*code, true, shift, false};
 }
 
+bool edits_line(int vk_code) {
+    return key_character(vk_code, false) || vk_code == vk::back || vk_code == vk::enter;
+}
+
 void on_key(int vk_code, bool down, bool shift, std::string& input_line,
             const LineHandler& execute) {
     if (!down) {

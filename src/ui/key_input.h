@@ -23,6 +23,9 @@ std::optional<char> key_character(int vk_code, bool shift);
 // place that says what a key types.
 std::optional<KeyEvent> key_event_for_byte(char byte);
 
+// Whether the key types into the line or submits it (a character, Backspace, Enter).
+bool edits_line(int vk_code);
+
 // One key event from the window: edits the input line, or on Enter hands a copy of a
 // non-empty line to `execute`. Key-up events change nothing; a held key's repeated
 // key-downs each count once. `shift` is the Shift state as of this event.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,7 +44,14 @@ struct TextEvent {
     bool operator==(const TextEvent&) const = default;
 };
 
-using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent, TextEvent>;
+// The mouse wheel turned by `notches`, towards older lines when positive.
+struct WheelEvent {
+    int notches = 0;
+
+    bool operator==(const WheelEvent&) const = default;
+};
+
+using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent, TextEvent, WheelEvent>;
 
 // What the frame loop needs from a window system: the one window, its off-screen
 // picture, its events, and a wait that also watches the network socket. An X11 version
@@ -56,6 +64,9 @@ class WindowSystem {
     // made again only when that size changed since the last frame.
     virtual TextSurface& begin_frame() = 0;
     virtual int client_width() const = 0;
+    // Rows of the log the console has room for: the five at the window's first size, and
+    // as many more as a taller window adds.
+    virtual std::size_t log_rows() const { return ChatLog::CAPACITY; }
     // A window of character cells puts the console's rows on rows of its own and says so;
     // a window of pixels leaves them to the frame loop, which lays them out at its pitch.
     virtual bool puts_rows(const ConsoleRows&) { return false; }

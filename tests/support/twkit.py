@@ -71,6 +71,8 @@ RED = (255, 0, 0)
 OWN_CHAT = (0, 200, 255)
 NOTICE = (100, 100, 55)
 PEER_CHAT = (0, 0, 255)
+# The marks of a prompt that shows only its end and of a view scrolled back.
+MARK = (150, 150, 150)
 
 
 def wait_until(what, predicate, timeout=WAIT_S):

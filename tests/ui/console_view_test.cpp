@@ -17,6 +17,7 @@ constexpr Rgb RED{255, 0, 0};
 constexpr Rgb CYAN{0, 200, 255};
 constexpr Rgb OLIVE{100, 100, 55};
 constexpr Rgb BLUE{0, 0, 255};
+constexpr Rgb GREY{150, 150, 150};
 
 // A font in which every byte advances the pen by nothing at all.
 class ZeroWidthSurface final : public TextSurface {
@@ -42,10 +43,10 @@ class ConsoleViewTest : public ::testing::Test {
     ChatLog log;
 };
 
-TEST_F(ConsoleViewTest, EmptyLineAndEmptyLogDrawOnlyTheRedPrompt) {
+TEST_F(ConsoleViewTest, EmptyLineAndEmptyLogDrawOnlyTheRedPromptAndItsCaret) {
     draw("");
     EXPECT_EQ(surface.texts, (std::vector<DrawnText>{{15, 15, RED, "> "}}));
-    EXPECT_TRUE(surface.rects.empty());
+    EXPECT_EQ(surface.rects, (std::vector<test::FilledRect>{{27, 16, 1, 13, RED}}));
 }
 
 TEST_F(ConsoleViewTest, PromptShowsTheInputLineAfterItsMarker) {
@@ -110,21 +111,50 @@ TEST_F(ConsoleViewTest, EmptyNoticeStillTakesItsRowWithThePrefix) {
 
 TEST_F(ConsoleViewTest, LongRowsAreCutJustPastTheWindowsRightEdge) {
     // Drawn whole, a row this long overflows the text layer's 16-bit widths and vanishes.
-    const std::string typed = "ab" + std::string(20000, 'w');
     log.add_line(std::string(5000, 'n'), LineStyle::notice);
-    draw(typed);
+    draw("");
     ASSERT_EQ(surface.texts.size(), 2U);
     // (250 - 15) / 6 rounded up: the last glyph is cut by the edge, not left out.
-    constexpr std::size_t FITTING = 40;
-    EXPECT_EQ(surface.texts[0].text, ("> " + typed).substr(0, FITTING));
-    EXPECT_EQ(surface.texts[1].text, " -- " + std::string(FITTING - 4, 'n'));
+    EXPECT_EQ(surface.texts[1].text, " -- " + std::string(36, 'n'));
+}
+
+TEST_F(ConsoleViewTest, ALongPromptKeepsItsMarkerAndShowsItsEndBeforeTheCaret) {
+    draw("start" + std::string(20000, 'w') + "end");
+    // "> " (12 px), the grey mark (6 px), then what fits before the caret at the edge.
+    const std::vector<DrawnText> expected{
+        {15, 15, RED, "> "}, {27, 15, GREY, "\xab"}, {33, 15, RED, std::string(33, 'w') + "end"}};
+    EXPECT_EQ(surface.texts, expected);
+    EXPECT_EQ(surface.rects, (std::vector<test::FilledRect>{{249, 16, 1, 13, RED}}));
+    surface.clear();
+    draw(std::string(35, 'x'));
+    EXPECT_EQ(surface.texts, (std::vector<DrawnText>{{15, 15, RED, "> " + std::string(35, 'x')}}));
 }
 
 TEST_F(ConsoleViewTest, GlyphsThatDrawNothingStillCannotMakeARowUnbounded) {
     ZeroWidthSurface blank;
     draw_console(blank, WIDTH, console_rows(std::string(100000, '\x01'), log));
-    ASSERT_EQ(blank.texts.size(), 1U);
-    EXPECT_EQ(blank.texts[0].text.size(), MAX_ROW_BYTES);
+    ASSERT_EQ(blank.texts.size(), 3U);
+    EXPECT_EQ(blank.texts[2].text.size(), MAX_ROW_BYTES);
+}
+
+TEST_F(ConsoleViewTest, ATallerViewShowsMoreHistoryAndAScrolledOneItsMark) {
+    for (int line = 0; line < 1200; ++line) {
+        log.add_line(std::to_string(line), LineStyle::peer_chat);
+    }
+    ScrollBack back;
+    EXPECT_EQ(console_rows("", log, back.page(log, 8)).rows.size(), 9U);
+    back.scroll(2000, log, 8);
+    log.add_line("new", LineStyle::notice);
+    draw_console(surface, WIDTH, console_rows("", log, back.page(log, 8)));
+    // The oldest page of the 1,000 kept lines, even after the arrival pushed one out.
+    EXPECT_EQ(surface.texts[1].text, "201");
+    EXPECT_EQ(surface.texts[8].text, "208");
+    EXPECT_EQ(surface.texts[9], (DrawnText{15, 150, GREY, "-- 992 lines below, 1 new --"}));
+    back.scroll(-990, log, 8);
+    EXPECT_EQ(console_rows("", log, back.page(log, 8)).rows[8].text, "1198");
+    back.scroll(-10, log, 8);
+    EXPECT_TRUE(back.at_newest());
+    EXPECT_FALSE(console_rows("", log, back.page(log, 8)).scrolled);
 }
 
 TEST_F(ConsoleViewTest, BytesOutsideAsciiReachTheSurfaceUnconverted) {
@@ -144,8 +174,8 @@ TEST_F(ConsoleViewTest, OffsetSurfaceMovesTheWholeConsoleUnderTheMenuStrip) {
     EXPECT_EQ(surface.texts[0].y, 35);
     EXPECT_EQ(surface.texts[1].y, 50);
     EXPECT_EQ(surface.texts[1].x, 15);
-    ASSERT_EQ(surface.rects.size(), 1U);
-    EXPECT_EQ(surface.rects[0], (test::FilledRect{1, 22, 3, 4, OLIVE}));
+    ASSERT_EQ(surface.rects.size(), 2U);
+    EXPECT_EQ(surface.rects[1], (test::FilledRect{1, 22, 3, 4, OLIVE}));
 }
 
 class LineStyleTest : public ::testing::Test {};

@@ -244,6 +244,17 @@ class TtyScreen(unittest.TestCase):
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "24")
         cut = [text[:30] for text, _ in expected]
         wait_until("the rows cut at 30 columns", lambda: rows_equal(self.texts()[:6], cut))
+        # A short terminal pages through the history, its mark on the last row; typing
+        # returns to the newest, and a prompt wider than the terminal shows its end.
+        self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "5")
+        newest = ["> abcd"] + cut[3:] + [""]
+        wait_until("the newest rows that fit", lambda: rows_equal(self.texts()[:5], newest))
+        self.tmux.keys("PPage")
+        wait_until("the page above", lambda: rows_equal(self.texts()[:5], [
+            "> abcd", cut[1], cut[2], cut[3], "-- 2 lines below --"]))
+        self.tmux.literal("0123456789" * 3 + "END")
+        wait_until("the newest rows and the prompt's end", lambda: rows_equal(
+            self.texts()[:5], ["> \u00ab" + ("0123456789" * 3 + "END")[-26:]] + newest[1:]))
 
         self.tmux.keys("C-c")
         self.wait_for_exit()

@@ -98,6 +98,16 @@ TEST_F(KeyDecoderTest, EditingKeysAndCloseKeys) {
     EXPECT_EQ(line, "");
 }
 
+TEST_F(KeyDecoderTest, PageKeysAndFocusReportsAreReadFromTheirSequences) {
+    std::vector<WindowEvent> events;
+    decoder.feed("\x1b[5~\x1b[6~\x1b[15~\x1b[O", events);
+    EXPECT_EQ(events, (std::vector<WindowEvent>{KeyEvent{vk::page_up, true, false, false},
+                                                KeyEvent{vk::page_down, true, false, false}}));
+    EXPECT_FALSE(decoder.terminal_focused());
+    decoder.feed("\x1b[1;5I\x1b[I", events);
+    EXPECT_TRUE(decoder.terminal_focused());
+}
+
 TEST(LineDecoderTest, LinesAreTypedAndEnteredAndALastOpenLineAtTheEnd) {
     LineDecoder decoder;
     std::vector<WindowEvent> events;
@@ -142,12 +152,13 @@ TEST_F(ScreenGridTest, ConsoleRowsLandOnTerminalRowsInTheirColours) {
     log.add_line("Server Started", LineStyle::notice);
     log.add_line("<bo> yo", LineStyle::peer_chat);
     frame("ab");
+    // The cursor, hidden while rows are written, waits after the typed text.
     EXPECT_EQ(grid.render(),
-              "\x1b[0m\x1b[H\x1b[2J"
+              "\x1b[?25l\x1b[0m\x1b[H\x1b[2J"
               "\x1b[1;1H\x1b[38;5;196m> ab\x1b[0m\x1b[K"
               "\x1b[2;1H\x1b[38;5;45m <me> hi\x1b[0m\x1b[K"
               "\x1b[3;1H\x1b[38;5;240m -- Server Started\x1b[0m\x1b[K"
-              "\x1b[4;1H\x1b[38;5;21m<bo> yo\x1b[0m\x1b[K");
+              "\x1b[4;1H\x1b[38;5;21m<bo> yo\x1b[0m\x1b[K\x1b[1;5H\x1b[?25h");
 }
 
 TEST_F(ScreenGridTest, AnUnchangedFrameWritesNothingAndAChangeOnlyItsRow) {
@@ -157,7 +168,7 @@ TEST_F(ScreenGridTest, AnUnchangedFrameWritesNothingAndAChangeOnlyItsRow) {
     frame("a");
     EXPECT_EQ(grid.render(), "");
     frame("ab");
-    EXPECT_EQ(grid.render(), "\x1b[1;1H\x1b[38;5;196m> ab\x1b[0m\x1b[K");
+    EXPECT_EQ(grid.render(), "\x1b[?25l\x1b[1;1H\x1b[38;5;196m> ab\x1b[0m\x1b[K\x1b[1;5H\x1b[?25h");
     grid.resize(24, 30);
     frame("ab");
     EXPECT_NE(grid.render().find("Server Started"), std::string::npos);
@@ -167,12 +178,28 @@ TEST_F(ScreenGridTest, LongLinesAreCutAtTheEdgeAndHostileTextIsHarmless) {
     log.add_line(HOSTILE + "0123456789", LineStyle::peer_chat);
     frame("");
     const std::string out = grid.render();
-    const std::string row2 = "\x1b[2;1H\x1b[38;5;21ma?[2J?]0;owned?????3\x1b[0m";
+    const std::string row2 = "\x1b[2;1H\x1b[38;5;21ma?[2J?]0;owned?????3\x1b[0m\x1b[1;3H\x1b[?25h";
     // A full row leaves no rest to erase: erasing at the last column would take its
     // character away.
     EXPECT_TRUE(out.ends_with(row2)) << testing::PrintToString(out);
     EXPECT_EQ(out.find('\x07'), std::string::npos);
     EXPECT_EQ(out.find('\x9b'), std::string::npos);
+}
+
+TEST_F(ScreenGridTest, ALongPromptShowsItsEndAndAScrolledViewItsMark) {
+    for (int line = 0; line < 30; ++line) {
+        log.add_line("line " + std::to_string(line), LineStyle::peer_chat);
+    }
+    grid.resize(4, 10);
+    grid.clear();
+    grid.put_rows(console_rows("0123456789abc", log, LogPage{2, 5, 1}));
+    const std::string out = grid.render();
+    // "> ", the mark, the end that leaves the last column to the cursor.
+    EXPECT_NE(out.find("> \x1b[38;5;246m\xc2\xab\x1b[38;5;196m789abc"), std::string::npos) << out;
+    EXPECT_NE(out.find("line 23"), std::string::npos);
+    EXPECT_NE(out.find("line 24"), std::string::npos);
+    EXPECT_NE(out.find("-- 5 lines"), std::string::npos);
+    EXPECT_TRUE(out.ends_with("\x1b[1;10H\x1b[?25h")) << out;
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import twkit  # noqa: E402
 from twkit import (KIND_ACK, KIND_CHAT, KIND_CHAT_RELAY, KIND_LOGOUT,  # noqa: E402
-                   KIND_PEER_LOGGED_OUT, NOTICE, OWN_CHAT, PEER_CHAT, WAIT_S, check_console,
-                   is_black, wait_until)
+                   KIND_PEER_LOGGED_OUT, MARK, NOTICE, OWN_CHAT, PEER_CHAT, WAIT_S,
+                   check_console, check_row, is_black, wait_until)
 
 IDLE_MEASURE_S = 5.0
 FAKE_PEER_IP = "127.0.0.2"
@@ -90,6 +90,33 @@ class WindowEndToEnd(twkit.WindowTestCase):
         alice.keys("x")
         carol.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
+
+    def test_history_scrolls_back_and_a_long_prompt_shows_its_end(self):
+        alice = self.start_server("alice")
+        carol = self.start_peer(FAKE_PEER_IP)
+        self.log_in(carol, "carol", "alice")
+        for number in range(10, 16):
+            carol.chat(f"line {number}", message_id=number)
+            carol.wait_for("the acknowledgement", lambda m, n=number: m.kind == KIND_ACK and
+                           m.acked_id() == n)
+        newest = [PEER_CHAT] * 5
+        wait_until("the newest lines", lambda: check_console(alice.picture(), newest))
+        # A page up keeps one line; the notices come back, the mark says the view is back.
+        alice.keys("Prior")
+        scrolled = [NOTICE] * 3 + [PEER_CHAT] * 2 + [MARK]
+        wait_until("the older page and its mark", lambda: check_console(alice.picture(), scrolled))
+        carol.chat("meanwhile", message_id=16)
+        alice.click(120, 150, button=5)
+        wait_until("the wheel three lines down", lambda: check_console(
+            alice.picture(), [PEER_CHAT] * 5 + [MARK]))
+        # Typing returns to the newest; a line wider than the window shows its end.
+        alice.type_text("x" * 80 + "END")
+        wait_until("the newest lines again", lambda: check_console(alice.picture(), newest))
+        picture = alice.picture()
+        check_band = twkit.check_band
+        check_band(picture.crop(26, 0, 8, picture.height), *twkit.row_band(0), MARK, "the mark")
+        check_band(picture.crop(200, 0, 50, picture.height), *twkit.row_band(0), twkit.RED,
+                   "the end")
 
     def test_resize_and_close_request(self):
         alice = self.start_server("alice")

@@ -1,5 +1,7 @@
 #include "ui/tty/key_decoder.h"
 
+#include <algorithm>
+
 #include "ui/virtual_key.h"
 
 namespace tw {
@@ -16,6 +18,12 @@ constexpr char CANCEL = 0x18;
 constexpr char SUBSTITUTE = 0x1a;
 constexpr char ESCAPE = 0x1b;
 constexpr char DELETE = 0x7f;
+
+// CSI 5 ~ and CSI 6 ~; CSI I and CSI O report the focus once it was asked for.
+constexpr int PAGE_UP_NUMBER = 5;
+constexpr int PAGE_DOWN_NUMBER = 6;
+// Numbers are read only as far as a key's, so that a long one cannot overflow.
+constexpr int MAX_CSI_NUMBER = 1000;
 
 constexpr KeyEvent key_down(int vk_code) {
     return KeyEvent{vk_code, true, false, false};
@@ -51,6 +59,8 @@ void KeyDecoder::step(char byte, std::vector<WindowEvent>& events) {
         case State::escape:
             if (byte == '[') {
                 state = State::csi;
+                csi_number = -1;
+                csi_other = false;
             } else if (byte == 'O') {
                 state = State::ss3;
             } else if (opens_string(byte)) {
@@ -63,8 +73,15 @@ void KeyDecoder::step(char byte, std::vector<WindowEvent>& events) {
         case State::csi:
             if (byte == ESCAPE) {
                 state = State::escape;
-            } else if (ends_sequence(byte) || byte == CANCEL || byte == SUBSTITUTE) {
+            } else if (byte == CANCEL || byte == SUBSTITUTE) {
                 state = State::ground;
+            } else if (ends_sequence(byte)) {
+                state = State::ground;
+                end_csi(byte, events);
+            } else if (byte >= '0' && byte <= '9' && csi_number < MAX_CSI_NUMBER) {
+                csi_number = std::max(csi_number, 0) * 10 + (byte - '0');
+            } else {
+                csi_other = true;
             }
             return;
         case State::ss3:
@@ -80,6 +97,19 @@ void KeyDecoder::step(char byte, std::vector<WindowEvent>& events) {
         case State::string_escape:
             state = byte == '\\' ? State::ground : State::string;
             return;
+    }
+}
+
+void KeyDecoder::end_csi(char final_byte, std::vector<WindowEvent>& events) {
+    if (csi_other) {
+        return;
+    }
+    if (final_byte == '~' && csi_number == PAGE_UP_NUMBER) {
+        events.emplace_back(key_down(vk::page_up));
+    } else if (final_byte == '~' && csi_number == PAGE_DOWN_NUMBER) {
+        events.emplace_back(key_down(vk::page_down));
+    } else if (csi_number < 0 && (final_byte == 'I' || final_byte == 'O')) {
+        focused = final_byte == 'I';
     }
 }
 

@@ -12,20 +12,28 @@ namespace tw {
 // Turns the bytes a terminal in raw mode sends into the window's events. Escape sequences
 // (cursor and function keys, Alt+key, bracketed paste markers, any string a terminal
 // might answer with) are consumed whole and give nothing, also when a read splits them.
-// Ctrl+C and Ctrl+D ask to close, as the window's close box does.
+// Ctrl+C and Ctrl+D ask to close, as the window's close box does. PageUp and PageDown are
+// keys; the terminal's focus reports (when it sends them) are kept.
 class KeyDecoder {
   public:
     // Decodes one read's worth of bytes. An Escape that ends a read is taken as the
     // Escape key alone, which does nothing: terminals send a sequence in one write.
     void feed(std::string_view bytes, std::vector<WindowEvent>& events);
+    // False once the terminal said that it lost the focus, until it says it has it again.
+    bool terminal_focused() const { return focused; }
 
   private:
     enum class State { ground, escape, csi, ss3, string, string_escape };
 
     void ground(char byte, std::vector<WindowEvent>& events);
     void step(char byte, std::vector<WindowEvent>& events);
+    void end_csi(char final_byte, std::vector<WindowEvent>& events);
 
     State state = State::ground;
+    // The sequence's one number, or -1; anything else in it makes it one the program ignores.
+    int csi_number = -1;
+    bool csi_other = false;
+    bool focused = true;
 };
 
 // Lines read from a pipe or a file: every printable byte is typed as its key, every line

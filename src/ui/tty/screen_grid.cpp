@@ -10,10 +10,13 @@ namespace {
 constexpr std::string_view RESET_ATTRIBUTES = "\x1b[0m";
 constexpr std::string_view ERASE_SCREEN = "\x1b[H\x1b[2J";
 constexpr std::string_view ERASE_TO_LINE_END = "\x1b[K";
+constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
+constexpr std::string_view SHOW_CURSOR = "\x1b[?25h";
 
 }  // namespace
 
 void ScreenGrid::resize(int row_count, int column_count) {
+    shown_caret = Place{-1, -1};
     width = std::max(column_count, 0);
     const auto count = static_cast<std::size_t>(std::max(row_count, 0));
     frame.assign(count, Row(static_cast<std::size_t>(width)));
@@ -45,10 +48,35 @@ void ScreenGrid::put(int row, int column, Rgb colour, std::string_view text) {
 void ScreenGrid::put_rows(const ConsoleRows& rows) {
     int row = 0;
     for (const ConsoleRow& console_row : rows) {
-        put(row, 0, console_row.colour, console_row.mark);
-        put(row, static_cast<int>(console_row.mark.size()), console_row.colour, console_row.text);
+        if (console_row.typed) {
+            put_typed(row, console_row);
+        } else {
+            put(row, 0, console_row.colour, console_row.mark);
+            put(row, static_cast<int>(console_row.mark.size()), console_row.colour,
+                console_row.text);
+        }
         ++row;
     }
+    if (rows.scrolled) {
+        put(row, 0, MARK_COLOUR, scroll_mark_text(*rows.scrolled));
+    }
+}
+
+void ScreenGrid::put_typed(int row, const ConsoleRow& typed) {
+    const auto start = static_cast<int>(typed.mark.size());
+    put(row, 0, typed.colour, typed.mark);
+    // One cell stays free for the cursor after the text.
+    const int room = std::max(width - start - 1, 0);
+    std::string_view text = typed.text;
+    int column = start;
+    if (typed.cut_left || text.size() > static_cast<std::size_t>(room)) {
+        put(row, column, MARK_COLOUR, MORE_LEFT_MARK);
+        ++column;
+        text = text.substr(text.size() -
+                           std::min(text.size(), static_cast<std::size_t>(std::max(room - 1, 0))));
+    }
+    put(row, column, typed.colour, text);
+    caret = Place{row, std::min(column + static_cast<int>(text.size()), std::max(width - 1, 0))};
 }
 
 std::string ScreenGrid::render() {
@@ -67,6 +95,13 @@ std::string ScreenGrid::render() {
             shown[row] = frame[row];
         }
     }
+    if (out.empty() && caret == shown_caret) {
+        return out;
+    }
+    // The cursor is hidden while rows are written, so it is seen only at the caret.
+    out = std::string{HIDE_CURSOR} + out + "\x1b[" + std::to_string(caret.row + 1) + ";" +
+          std::to_string(caret.column + 1) + "H" + std::string{SHOW_CURSOR};
+    shown_caret = caret;
     return out;
 }
 

@@ -30,7 +30,8 @@ class ScreenGrid {
     void clear();
     // Untrusted text from `column` on; what does not fit is cut at the right edge.
     void put(int row, int column, Rgb colour, std::string_view text);
-    // The console's rows on the terminal's, from the first row and column.
+    // The console's rows on the terminal's, from the first row and column; the typed row
+    // shows its end, with the terminal's cursor as its caret.
     void put_rows(const ConsoleRows& rows);
     // The bytes that bring the terminal from what it shows to the frame.
     std::string render();
@@ -45,7 +46,15 @@ class ScreenGrid {
     };
     using Row = std::vector<Cell>;
 
+    struct Place {
+        int row = 0;
+        int column = 0;
+
+        bool operator==(const Place&) const = default;
+    };
+
     void render_row(std::size_t row, std::string& out) const;
+    void put_typed(int row, const ConsoleRow& typed);
 
     ColourMode mode;
     TextEncoding text_encoding;
@@ -53,6 +62,9 @@ class ScreenGrid {
     std::vector<Row> frame;
     std::vector<Row> shown;
     bool full_redraw = true;
+    // Where the cursor waits: after the typed text.
+    Place caret;
+    Place shown_caret{-1, -1};
 };
 
 }  // namespace tw

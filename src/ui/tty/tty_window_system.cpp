@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -40,6 +41,10 @@ void TtyWindowSystem::resized() {
         grid.resize(FALLBACK_ROWS, FALLBACK_COLUMNS);
     }
     redraw = true;
+}
+
+std::size_t TtyWindowSystem::log_rows() const {
+    return static_cast<std::size_t>(std::max(grid.rows() - 2, 1));
 }
 
 bool TtyWindowSystem::needs_redraw() {

@@ -24,6 +24,8 @@ class TtyWindowSystem final : public TerminalPlatform {
 
     TextSurface& begin_frame() override;
     int client_width() const override { return grid.columns(); }
+    // Every row of the terminal under the prompt, but the last, which holds the scroll mark.
+    std::size_t log_rows() const override;
     bool puts_rows(const ConsoleRows& rows) override;
     void end_frame() override;
     bool needs_redraw() override;

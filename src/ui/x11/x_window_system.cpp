@@ -166,6 +166,7 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     depth = DefaultDepth(display, screen);
 
     scale = desktop_scale(display);
+    first_height = height;
     width *= scale;
     height *= scale;
     font = XftFontOpenName(display, screen, font_pattern(FONT_FAMILY, scale).c_str());
@@ -323,6 +324,11 @@ bool XWindowSystem::make_picture() {
     return true;
 }
 
+std::size_t XWindowSystem::log_rows() const {
+    const int extra = client_h / scale - first_height;
+    return ChatLog::CAPACITY + static_cast<std::size_t>(std::max(0, extra / LINE_PITCH));
+}
+
 TextSurface& XWindowSystem::begin_frame() {
     if (display != nullptr && (picture_w != client_w || picture_h != client_h)) {
         // On failure the old picture stays; the frame is then drawn at the old size.
@@ -453,6 +459,9 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
             }
             if (event.xbutton.button == Button2) {
                 request_paste(XA_PRIMARY, event.xbutton.time);
+            }
+            if (event.xbutton.button == Button4 || event.xbutton.button == Button5) {
+                return WheelEvent{event.xbutton.button == Button4 ? 1 : -1};
             }
             return std::nullopt;
         case SelectionNotify:

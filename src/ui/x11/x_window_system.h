@@ -38,6 +38,7 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     TextSurface& begin_frame() override;
     // In the layout's pixels, which the desktop's scale makes bigger on the screen.
     int client_width() const override { return client_w / scale; }
+    std::size_t log_rows() const override;
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
@@ -102,6 +103,9 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     XftDraw* draw = nullptr;
     // Every coordinate the view draws at is multiplied by this on the screen.
     int scale = 1;
+    // The client height the window was opened with, in the layout's pixels: the height
+    // at which the console shows its five rows.
+    int first_height = 0;
     int client_w = 0;
     int client_h = 0;
     int picture_w = 0;
