@@ -55,6 +55,7 @@ void AppShell::run_frame() {
     }
     timer.tick();
     app.frame_step(timer.frame_time());
+    heed_arrivals();
 
     // Most frames only serve the network; the picture is made and copied only when what
     // it shows changed or the window lost it, so a flood of datagrams that change nothing
@@ -64,6 +65,21 @@ void AppShell::run_frame() {
         return;
     }
     draw_picture();
+}
+
+void AppShell::heed_arrivals() {
+    const ChatLog& log = objects.chat_log;
+    const ChatHistory& history = log.history();
+    const auto fresh = static_cast<std::size_t>(
+        std::min<std::uint64_t>(log.added_count() - heard_log_lines, history.size()));
+    heard_log_lines = log.added_count();
+    // The echo of the user's own line is the one line that needs nobody's attention.
+    for (std::size_t position = history.size() - fresh; position < history.size(); ++position) {
+        if (history.line(position).style != LineStyle::own_chat) {
+            window.ask_attention();
+            return;
+        }
+    }
 }
 
 void AppShell::draw_picture() {

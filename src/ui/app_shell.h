@@ -49,6 +49,8 @@ class AppShell {
     bool page(const KeyEvent& key);
     bool run_command(int command);
     void draw_picture();
+    // Lines from others since the last frame ask for the user's attention.
+    void heed_arrivals();
     void press(const KeyEvent& key);
     void type(const std::string& text);
 
@@ -61,6 +63,8 @@ class AppShell {
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.
     std::uint64_t drawn_log_lines = 0;
+    // The log's added_count() when arrivals were last looked at.
+    std::uint64_t heard_log_lines = 0;
 };
 
 }  // namespace tw

@@ -70,6 +70,9 @@ class WindowSystem {
     // A window of character cells puts the console's rows on rows of its own and says so;
     // a window of pixels leaves them to the frame loop, which lays them out at its pitch.
     virtual bool puts_rows(const ConsoleRows&) { return false; }
+    // A line arrived that the user should learn of: a window the user is not looking at
+    // asks the desktop for attention, until it is looked at again.
+    virtual void ask_attention() {}
     // Copies the picture to the window in one operation.
     virtual void end_frame() = 0;
     // True once after the window was exposed or resized: the next frame must draw even

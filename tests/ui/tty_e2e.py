@@ -218,8 +218,13 @@ class TtyScreen(unittest.TestCase):
         peer = self.serve_with_peer()
         self.type_line("nick alice")
         wait_until("the nick", lambda: " -- Nick changed to alice" in self.texts())
+        # The terminal says it lost the focus (as it does once asked to): the line rings.
+        self.tmux.literal("\x1b[O")
         chat(peer, b"hi from bob")
         wait_until("the peer's line", lambda: "<bob> hi from bob" in self.texts())
+        wait_until("the bell", lambda: self.tmux.run(
+            "display-message", "-p", "-t", "0", "#{window_bell_flag}").strip() == "1")
+        self.tmux.literal("\x1b[I")
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
         # Editing and keys that type nothing: arrows, function keys, Home, Alt+x, and
         # a bracketed paste's markers around the pasted text.

@@ -176,6 +176,16 @@ class WindowEndToEnd(twkit.WindowTestCase):
         wait_until("the client window to show the chat", lambda: check_console(
             bob.picture(), [NOTICE, NOTICE, OWN_CHAT, PEER_CHAT, PEER_CHAT]))
 
+        # Carol's and alice's lines reached bob's window while alice's had the focus: it
+        # asks for attention (ICCCM's urgency hint) until it is focused itself.
+        def urgent(program):
+            return b"urgency hint bit is set" in self.xserver.run("xprop", "-id", program.window,
+                                                                   "WM_HINTS")
+        self.assertFalse(urgent(alice))
+        wait_until("the client window's urgency hint", lambda: urgent(bob))
+        bob.focus()
+        wait_until("the hint to go with the focus", lambda: not urgent(bob))
+
         screenshot_path = os.environ.get("TW_SCREENSHOT")
         if screenshot_path:
             self.xserver.run("import", "-display", self.xserver.display, "-window", alice.window,

@@ -66,6 +66,12 @@ bool TtyWindowSystem::puts_rows(const ConsoleRows& rows) {
     return true;
 }
 
+void TtyWindowSystem::ask_attention() {
+    if (!keys.terminal_focused()) {
+        write_output("\a");
+    }
+}
+
 void TtyWindowSystem::end_frame() {
     write_output(grid.render());
 }

@@ -27,6 +27,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     // Every row of the terminal under the prompt, but the last, which holds the scroll mark.
     std::size_t log_rows() const override;
     bool puts_rows(const ConsoleRows& rows) override;
+    // Rings the bell, where the terminal reports that it is not focused.
+    void ask_attention() override;
     void end_frame() override;
     bool needs_redraw() override;
     void release() override;

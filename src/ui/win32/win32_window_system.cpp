@@ -67,6 +67,7 @@ bool Win32WindowSystem::open(HINSTANCE instance, int show_mode) {
     }
     window_dc = GetDC(window);
     make_picture();
+    first_client_h = client_h;
     socket_event = WSACreateEvent();
     ShowWindow(window, show_mode);
     UpdateWindow(window);
@@ -90,9 +91,13 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     switch (message) {
         case WM_KEYDOWN:
         case WM_KEYUP:
+            if (message == WM_KEYDOWN) {
+                keypad_key = wparam >= VK_NUMPAD0 && wparam <= VK_DIVIDE;
+            }
             // Keys that type characters arrive again as WM_CHAR, by the user's layout;
-            // only the editing keys are taken as keys.
-            if (wparam == VK_BACK || wparam == VK_RETURN) {
+            // only the editing and paging keys are taken as keys.
+            if (wparam == VK_BACK || wparam == VK_RETURN || wparam == VK_PRIOR ||
+                wparam == VK_NEXT) {
                 events.push_back(
                     KeyEvent{static_cast<int>(wparam), message == WM_KEYDOWN, shift_held(), false});
             }
@@ -102,9 +107,17 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             // the ANSI code page, whose upper half holds the Latin-1 letters. Control
             // characters (Ctrl with a key, Backspace, Enter) type nothing here.
             const auto byte = static_cast<unsigned char>(wparam & 0xFFU);
-            if (byte >= 0x20 && byte != 0x7F) {
+            if (byte >= 0x20 && byte != 0x7F && !std::exchange(keypad_key, false)) {
                 events.push_back(TextEvent{std::string(1, static_cast<char>(byte))});
             }
+            return 0;
+        }
+        case WM_MOUSEWHEEL: {
+            // Up, away from the user, is towards older lines; a fine wheel's part-notches
+            // still move a line's worth each.
+            const int delta = GET_WHEEL_DELTA_WPARAM(wparam);
+            const int notches = delta / WHEEL_DELTA;
+            events.push_back(WheelEvent{notches != 0 ? notches : (delta > 0 ? 1 : -1)});
             return 0;
         }
         case WM_COMMAND:
@@ -184,6 +197,22 @@ TextSurface& Win32WindowSystem::begin_frame() {
     }
     fill_rect(0, 0, client_w, client_h, Rgb{0, 0, 0});
     return *this;
+}
+
+std::size_t Win32WindowSystem::log_rows() const {
+    const int extra = std::max(0, client_h - first_client_h);
+    return ChatLog::CAPACITY + static_cast<std::size_t>(extra / LINE_PITCH);
+}
+
+void Win32WindowSystem::ask_attention() {
+    if (window == nullptr || GetForegroundWindow() == window) {
+        return;
+    }
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof flash;
+    flash.hwnd = window;
+    flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
+    FlashWindowEx(&flash);
 }
 
 bool Win32WindowSystem::needs_redraw() {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 
+#include "ui/console_view.h"
 #include "ui/text_surface.h"
 #include "ui/window_system.h"
 
@@ -28,6 +29,9 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
 
     TextSurface& begin_frame() override;
     int client_width() const override { return client_w; }
+    std::size_t log_rows() const override;
+    // Flashes the task bar button until the window comes to the front.
+    void ask_attention() override;
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
@@ -55,6 +59,11 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     HGDIOBJ previous_font = nullptr;
     int client_w = 0;
     int client_h = 0;
+    // The client height the window was created with: the one at which five rows show.
+    int first_client_h = 0;
+    // The key that just went down is on the keypad, which types nothing: the character
+    // message made of it is dropped.
+    bool keypad_key = false;
     HANDLE socket_event = nullptr;
     bool closing = false;
     bool redraw_requested = true;

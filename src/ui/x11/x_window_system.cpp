@@ -239,11 +239,7 @@ void XWindowSystem::set_window_properties(const char* title, int width, int heig
     size_hints.min_height = 1;
     XSetWMNormalHints(display, window, &size_hints);
 
-    XWMHints wm_hints{};
-    wm_hints.flags = InputHint | StateHint;
-    wm_hints.input = True;
-    wm_hints.initial_state = NormalState;
-    XSetWMHints(display, window, &wm_hints);
+    set_wm_hints(false);
 
     wm_protocols = XInternAtom(display, "WM_PROTOCOLS", False);
     wm_delete_window = XInternAtom(display, "WM_DELETE_WINDOW", False);
@@ -270,6 +266,22 @@ void XWindowSystem::set_window_properties(const char* title, int width, int heig
             XSetWMClientMachine(display, window, &host_property);
             XFree(host_property.value);
         }
+    }
+}
+
+void XWindowSystem::set_wm_hints(bool urgency) {
+    XWMHints wm_hints{};
+    wm_hints.flags = InputHint | StateHint | (urgency ? XUrgencyHint : 0);
+    wm_hints.input = True;
+    wm_hints.initial_state = NormalState;
+    XSetWMHints(display, window, &wm_hints);
+    urgent = urgency;
+}
+
+void XWindowSystem::ask_attention() {
+    if (display != nullptr && window_alive && !focused && !urgent) {
+        set_wm_hints(true);
+        XFlush(display);
     }
 }
 
@@ -470,11 +482,17 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
             if (input_context != nullptr) {
                 XSetICFocus(input_context);
             }
+            // The pointer's focus is not the user's: keys go to the window under it only.
+            focused = event.xfocus.detail != NotifyPointer;
+            if (focused && urgent) {
+                set_wm_hints(false);
+            }
             return std::nullopt;
         case FocusOut:
             if (input_context != nullptr) {
                 XUnsetICFocus(input_context);
             }
+            focused = false;
             return std::nullopt;
         case ConfigureNotify: {
             // Only the size is kept; the picture follows it at the next frame.

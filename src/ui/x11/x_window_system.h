@@ -39,6 +39,7 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     // In the layout's pixels, which the desktop's scale makes bigger on the screen.
     int client_width() const override { return client_w / scale; }
     std::size_t log_rows() const override;
+    void ask_attention() override;
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;
@@ -62,6 +63,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
 
     bool fail(std::string reason);
     void set_window_properties(const char* title, int width, int height);
+    // The window manager's hints, with the urgency hint while a line waits to be seen.
+    void set_wm_hints(bool urgent);
     bool make_picture();
     void open_input_method();
     std::optional<WindowEvent> translate(const XEvent& event);
@@ -83,6 +86,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     // Another client destroyed the window; the frame loop hears it as a close.
     bool window_lost = false;
     bool redraw_requested = true;
+    bool focused = false;
+    bool urgent = false;
     std::function<void()> display_lost;
     std::string display_name;
     Atom wm_protocols = 0;
