@@ -113,8 +113,12 @@ bool AppShell::handle_event(const WindowEvent& event) {
     }
     if (const auto* text = std::get_if<TextEvent>(&event)) {
         if (!menu_strip.is_open()) {
-            type(text->text);
+            type(*text);
         }
+        return true;
+    }
+    if (const auto* notice = std::get_if<NoticeEvent>(&event)) {
+        objects.chat_log.add_line(notice->text, LineStyle::notice);
         return true;
     }
     if (const auto* wheel = std::get_if<WheelEvent>(&event)) {
@@ -130,16 +134,24 @@ void AppShell::press(const KeyEvent& key) {
         scroll_back.to_newest();
     }
     on_key(key.vk, key.down, key.shift, objects.input_line,
-           [this](std::string line) { app.execute_line(std::move(line)); });
+           [this](std::string line) { enter(std::move(line)); });
     if (key.down && key.vk == vk::enter && window.enters_whole_lines()) {
         objects.input_line.clear();
     }
 }
 
-void AppShell::type(const std::string& text) {
+void AppShell::enter(std::string line) {
+    told_left_out = false;
+    app.execute_line(std::move(line));
+}
+
+void AppShell::type(const TextEvent& text) {
     scroll_back.to_newest();
-    type_text(text, objects.input_line,
-              [this](std::string line) { app.execute_line(std::move(line)); });
+    if (text.left_out > 0 && !told_left_out) {
+        told_left_out = true;
+        objects.chat_log.add_line(LEFT_OUT_NOTICE, LineStyle::notice);
+    }
+    type_text(text.text, objects.input_line, [this](std::string line) { enter(std::move(line)); });
 }
 
 bool AppShell::handle_key(const KeyEvent& key) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "chat/chat_app.h"
 #include "ui/menu_strip.h"
@@ -13,6 +14,8 @@ namespace tw {
 // A wait with no end: only an event, a datagram or a signal ends it.
 inline constexpr int WAIT_FOREVER = -1;
 
+// Told once for each line that lost characters: peers exchange single Latin-1 bytes.
+inline constexpr std::string_view LEFT_OUT_NOTICE = "Only Latin-1 characters travel";
 // Lines one notch of the mouse wheel scrolls, as most desktops do.
 inline constexpr int WHEEL_LINES = 3;
 
@@ -52,13 +55,17 @@ class AppShell {
     // Lines from others since the last frame ask for the user's attention.
     void heed_arrivals();
     void press(const KeyEvent& key);
-    void type(const std::string& text);
+    void type(const TextEvent& text);
+    // Hands a typed line to the interpreter.
+    void enter(std::string line);
 
     WindowSystem& window;
     AppObjects& objects;
     ChatApp app;
     MenuStrip menu_strip;
     ScrollBack scroll_back;
+    // The line being typed already told the user that characters outside Latin-1 stay out.
+    bool told_left_out = false;
     // The picture on screen is out of date: the first frame, or an event since the last.
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.

@@ -71,18 +71,26 @@ std::string latin1_with_line_feeds(std::string_view latin1) {
     return text;
 }
 
-std::string latin1_from_utf8(std::string_view utf8) {
-    std::string text;
+Latin1Text latin1_text_from_utf8(std::string_view utf8) {
+    Latin1Text converted;
+    std::string& text = converted.text;
     text.reserve(utf8.size());
     while (!utf8.empty()) {
         std::size_t taken = 1;
         const std::uint32_t character = next_character(utf8, taken);
         if (character <= LAST_LATIN1) {
             text.push_back(static_cast<char>(character));
+        } else {
+            ++converted.left_out;
         }
         utf8.remove_prefix(taken);
     }
-    return latin1_with_line_feeds(text);
+    text = latin1_with_line_feeds(text);
+    return converted;
+}
+
+std::string latin1_from_utf8(std::string_view utf8) {
+    return latin1_text_from_utf8(utf8).text;
 }
 
 }  // namespace tw

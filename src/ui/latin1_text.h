@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,13 @@ namespace tw {
 // say: characters up to U+00FF become their one byte, every other character and every
 // malformed sequence is dropped. Line breaks (CR LF, CR, LF) all become '\n'.
 std::string latin1_from_utf8(std::string_view utf8);
+
+// The same, counting the characters that were left out, so that the user can be told.
+struct Latin1Text {
+    std::string text;
+    std::size_t left_out = 0;
+};
+Latin1Text latin1_text_from_utf8(std::string_view utf8);
 
 // The same line breaks for text that is Latin-1 already.
 std::string latin1_with_line_feeds(std::string_view latin1);

@@ -37,9 +37,11 @@ struct CloseEvent {
 
 // Characters that reached the window as text rather than as keys: a letter of the user's
 // layout that no key of the US table types, or a whole paste. Latin-1 bytes, with '\n'
-// for every line break.
+// for every line break; `left_out` counts the characters Latin-1 has not, which no peer
+// could be sent.
 struct TextEvent {
     std::string text;
+    std::size_t left_out = 0;
 
     bool operator==(const TextEvent&) const = default;
 };
@@ -51,7 +53,15 @@ struct WheelEvent {
     bool operator==(const WheelEvent&) const = default;
 };
 
-using WindowEvent = std::variant<KeyEvent, ClickEvent, CloseEvent, TextEvent, WheelEvent>;
+// Something the window has to tell the user, such as a paste that was cut: a notice in the log.
+struct NoticeEvent {
+    std::string text;
+
+    bool operator==(const NoticeEvent&) const = default;
+};
+
+using WindowEvent =
+    std::variant<KeyEvent, ClickEvent, CloseEvent, TextEvent, WheelEvent, NoticeEvent>;
 
 // What the frame loop needs from a window system: the one window, its off-screen
 // picture, its events, and a wait that also watches the network socket. An X11 version

@@ -13,6 +13,7 @@
 #include "net/net_node.h"
 #include "recording_surface.h"
 #include "transport/socket_address.h"
+#include "ui/virtual_key.h"
 
 namespace tw {
 namespace {
@@ -67,6 +68,7 @@ class ScriptedWindow final : public WindowSystem {
     }
     void release() override { ++releases; }
     bool wants_menu_strip() const override { return !native_menu; }
+    void ask_attention() override { ++attention_asked; }
 
     test::RecordingSurface surface;
     bool native_menu = false;
@@ -78,6 +80,7 @@ class ScriptedWindow final : public WindowSystem {
     int frames_ended = 0;
     int releases = 0;
     int closes_after_script = 0;
+    int attention_asked = 0;
 };
 
 class AppShellTest : public ::testing::Test {
@@ -189,6 +192,43 @@ TEST_F(AppShellTest, EnterRunsTheLineThroughTheInterpreter) {
     ASSERT_EQ(objects.chat_log.size(), 1U);
     EXPECT_EQ(objects.chat_log.line(0).style, LineStyle::own_chat);
     EXPECT_EQ(objects.chat_log.line(0).text, " <> hello");
+}
+
+TEST_F(AppShellTest, CharactersOutsideLatin1AreToldOncePerLineAndWindowNoticesLogged) {
+    AppShell shell{window, objects};
+    for (const WindowEvent& event :
+         std::vector<WindowEvent>{TextEvent{"a", 1}, TextEvent{"b", 2}, key_down(ENTER),
+                                  TextEvent{"", 1}, NoticeEvent{"Pasted 65536 of 2097152 bytes"}}) {
+        EXPECT_TRUE(shell.handle_event(event));
+    }
+    std::vector<std::string> texts;
+    for (std::size_t position = 0; position < objects.chat_log.size(); ++position) {
+        texts.push_back(objects.chat_log.line(position).text);
+    }
+    const std::string told{LEFT_OUT_NOTICE};
+    // The line "ab" went to the interpreter, which had no server to send it to.
+    EXPECT_EQ(texts, (std::vector<std::string>{told, "Not sent: not connected", told,
+                                               "Pasted 65536 of 2097152 bytes"}));
+}
+
+TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping) {
+    AppShell shell{window, objects};
+    objects.chat_log.add_line(" <me> mine", LineStyle::own_chat);
+    shell.run_frame();
+    EXPECT_EQ(window.attention_asked, 0);
+    for (int line = 0; line < 9; ++line) {
+        objects.chat_log.add_line("<you> " + std::to_string(line), LineStyle::peer_chat);
+    }
+    shell.run_frame();
+    shell.run_frame();
+    EXPECT_EQ(window.attention_asked, 1) << "once for the frame that brought lines";
+    EXPECT_TRUE(shell.handle_event(key_down(vk::page_up)));
+    shell.run_frame();
+    // A page of five keeps one line: the view's lowest row was fifth from the top.
+    EXPECT_EQ(window.surface.texts[5].text, "<you> 4");
+    EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
+    shell.run_frame();
+    EXPECT_EQ(window.surface.texts[5].text, "<you> 8");
 }
 
 TEST_F(AppShellTest, KeysHeldWithAltDoNotType) {

@@ -217,6 +217,8 @@ TEST_F(KeyInputTest, TextIsTypedAsItsKeysWithLineBreaksAsEnter) {
 TEST(Latin1Text, KeepsWhatOneByteCanSayAndMakesEveryLineBreakALineFeed) {
     // é, € (no Latin-1 byte), a stray continuation byte, CR LF, a lone CR, a cut sequence.
     EXPECT_EQ(latin1_from_utf8("caf\xc3\xa9 \xe2\x82\xac\x80x\r\ny\rz\xc3"), "caf\xe9 x\ny\nz");
+    // The euro, the stray continuation byte and the cut sequence: three left out.
+    EXPECT_EQ(latin1_text_from_utf8("caf\xc3\xa9 \xe2\x82\xac\x80x\r\ny\rz\xc3").left_out, 3U);
     EXPECT_EQ(latin1_with_line_feeds("a\r\nb\r\xff"), "a\nb\n\xff");
 }
 

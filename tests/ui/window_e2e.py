@@ -237,15 +237,25 @@ class WindowEndToEnd(twkit.WindowTestCase):
                            m.text_str() == text)
 
         self.xserver.set_selection("clipboard", "caf\u00e9 \u20ac\r\nline")
-        # Ctrl with a letter types nothing; the line break is Enter; the euro has no byte.
+        # Ctrl with a letter types nothing; the line break is Enter; the euro has no byte,
+        # which a notice says before the line.
         alice.keys("ctrl+a", "ctrl+u", "ctrl+v")
         expect_line("caf\xe9 ")
+        wait_until("the notice of the left-out euro", lambda: check_console(
+            alice.picture(), [NOTICE] * 4 + [OWN_CHAT]))
         self.xserver.set_selection("primary", " two")
         alice.click(120, 150, button=2)
         alice.keys("Return")
         expect_line("line two")
         alice.keys("shift+Insert", "Return")
         expect_line("line")
+        # xclip hands 2 MB over in pieces (INCR): the first 64 KB are typed, and a notice
+        # says that the rest was cut.
+        self.xserver.set_selection("clipboard", "incr head\n" + "y" * (2 * 1024 * 1024))
+        alice.keys("ctrl+v")
+        expect_line("incr head")
+        wait_until("the notice of the cut", lambda: check_console(
+            alice.picture(), [NOTICE, OWN_CHAT, OWN_CHAT, NOTICE, OWN_CHAT]))
 
     def test_connect_to_a_silent_resolver_keeps_the_window_alive(self):
         self.xserver.start_window_manager()

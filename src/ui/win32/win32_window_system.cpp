@@ -107,7 +107,14 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             // the ANSI code page, whose upper half holds the Latin-1 letters. Control
             // characters (Ctrl with a key, Backspace, Enter) type nothing here.
             const auto byte = static_cast<unsigned char>(wparam & 0xFFU);
-            if (byte >= 0x20 && byte != 0x7F && !std::exchange(keypad_key, false)) {
+            if (byte < 0x20 || byte == 0x7F || std::exchange(keypad_key, false)) {
+                return 0;
+            }
+            // The code page's signs between the two halves (the euro among them) are not
+            // Latin-1: no peer could be sent them, and the user is told.
+            if (byte >= 0x80 && byte < 0xA0) {
+                events.push_back(TextEvent{"", 1});
+            } else {
                 events.push_back(TextEvent{std::string(1, static_cast<char>(byte))});
             }
             return 0;

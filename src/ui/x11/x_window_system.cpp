@@ -80,12 +80,10 @@ bool is_keypad_keysym(KeySym sym) {
     return sym >= XK_KP_Space && sym <= XK_KP_Equal;
 }
 
-// A paste is read up to this many bytes, so that a huge clipboard cannot stall a frame.
-constexpr long MAX_PASTE_BYTES = 64 * 1024;
-constexpr long PROPERTY_UNIT = 4;
-
+// Property changes bring the pieces of a paste that its owner sends in several (INCR).
 constexpr long BASE_EVENT_MASK = KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                                 StructureNotifyMask | ExposureMask | FocusChangeMask;
+                                 StructureNotifyMask | ExposureMask | FocusChangeMask |
+                                 PropertyChangeMask;
 
 // Control characters (Return, Tab, Escape, Backspace, Ctrl+letter) are keys, not text.
 bool is_printable_text(std::string_view bytes) {
@@ -94,10 +92,6 @@ bool is_printable_text(std::string_view bytes) {
         return value < 0x20 || value == 0x7f;
     });
 }
-
-struct XFreeDeleter {
-    void operator()(unsigned char* data) const { XFree(data); }
-};
 
 }  // namespace
 
@@ -286,9 +280,7 @@ void XWindowSystem::ask_attention() {
 }
 
 void XWindowSystem::open_input_method() {
-    clipboard = XInternAtom(display, "CLIPBOARD", False);
-    incr = XInternAtom(display, "INCR", False);
-    paste_property = XInternAtom(display, "TAMBLEWICK_PASTE", False);
+    paste.attach(display, window);
 
     input_method = XOpenIM(display, nullptr, nullptr, nullptr);
     if (input_method == nullptr) {
@@ -470,14 +462,18 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
                 return ClickEvent{event.xbutton.x / scale, event.xbutton.y / scale};
             }
             if (event.xbutton.button == Button2) {
-                request_paste(XA_PRIMARY, event.xbutton.time);
+                paste.request(XA_PRIMARY, event.xbutton.time);
             }
             if (event.xbutton.button == Button4 || event.xbutton.button == Button5) {
                 return WheelEvent{event.xbutton.button == Button4 ? 1 : -1};
             }
             return std::nullopt;
         case SelectionNotify:
-            return take_paste(event.xselection);
+            paste.on_selection_notify(event.xselection, queued);
+            return std::nullopt;
+        case PropertyNotify:
+            paste.on_property_notify(event.xproperty, queued);
+            return std::nullopt;
         case FocusIn:
             if (input_context != nullptr) {
                 XSetICFocus(input_context);
@@ -535,12 +531,12 @@ std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down
     if (down && (key.state & (ControlMask | Mod4Mask)) != 0) {
         // Ctrl and Super keys are commands, never text; the one command here is paste.
         if ((key.state & ControlMask) != 0 && (sym == XK_v || sym == XK_V)) {
-            request_paste(clipboard, key.time);
+            paste.request(paste.clipboard(), key.time);
         }
         return std::nullopt;
     }
     if (down && (key.state & ShiftMask) != 0 && sym == XK_Insert) {
-        request_paste(clipboard, key.time);
+        paste.request(paste.clipboard(), key.time);
         return std::nullopt;
     }
     // What the key typed on the user's layout, AltGr and dead keys included, becomes the
@@ -569,7 +565,7 @@ std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down
     return KeyEvent{*code, down, (key.state & ShiftMask) != 0, (key.state & Mod1Mask) != 0};
 }
 
-std::optional<std::string> XWindowSystem::typed_text(XKeyEvent& key) {
+std::optional<Latin1Text> XWindowSystem::typed_text(XKeyEvent& key) {
     std::array<char, 64> buffer{};
     KeySym sym = NoSymbol;
     const int size = static_cast<int>(buffer.size());
@@ -580,7 +576,7 @@ std::optional<std::string> XWindowSystem::typed_text(XKeyEvent& key) {
         if (bytes.empty() || !is_printable_text(bytes)) {
             return std::nullopt;
         }
-        return std::string{bytes};
+        return Latin1Text{std::string{bytes}, 0};
     }
     Status status = 0;
     const int length = Xutf8LookupString(input_context, &key, buffer.data(), size, &sym, &status);
@@ -592,53 +588,20 @@ std::optional<std::string> XWindowSystem::typed_text(XKeyEvent& key) {
         return std::nullopt;
     }
     // A character Latin-1 cannot say types nothing, rather than the key's US character.
-    return latin1_from_utf8(bytes);
+    return latin1_text_from_utf8(bytes);
 }
 
-void XWindowSystem::queue_typed(const std::string& latin1) {
-    for (const char byte : latin1) {
+void XWindowSystem::queue_typed(const Latin1Text& typed) {
+    if (typed.left_out > 0) {
+        queued.emplace_back(TextEvent{"", typed.left_out});
+    }
+    for (const char byte : typed.text) {
         if (const auto key = key_event_for_byte(byte)) {
             queued.emplace_back(*key);
         } else {
             queued.emplace_back(TextEvent{std::string(1, byte)});
         }
     }
-}
-
-void XWindowSystem::request_paste(Atom selection, Time time) {
-    XConvertSelection(display, selection, utf8_string, paste_property, window, time);
-}
-
-std::optional<WindowEvent> XWindowSystem::take_paste(const XSelectionEvent& answer) {
-    if (answer.property == None) {
-        // An owner that offers no UTF-8 may still offer Latin-1.
-        if (answer.target == utf8_string) {
-            XConvertSelection(display, answer.selection, XA_STRING, paste_property, window,
-                              answer.time);
-        }
-        return std::nullopt;
-    }
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* raw = nullptr;
-    const int read =
-        XGetWindowProperty(display, window, paste_property, 0, MAX_PASTE_BYTES / PROPERTY_UNIT,
-                           False, AnyPropertyType, &type, &format, &items, &after, &raw);
-    const std::unique_ptr<unsigned char, XFreeDeleter> data{raw};
-    XDeleteProperty(display, window, paste_property);
-    // An owner sends a clipboard far beyond the bound in pieces (INCR); it is not taken.
-    if (read != Success || data == nullptr || format != 8 || type == incr) {
-        return std::nullopt;
-    }
-    const std::string_view bytes{reinterpret_cast<const char*>(data.get()), items};
-    std::string text =
-        type == utf8_string ? latin1_from_utf8(bytes) : latin1_with_line_feeds(bytes);
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    return TextEvent{std::move(text)};
 }
 
 bool XWindowSystem::is_repeat_release(const XKeyEvent& key) {

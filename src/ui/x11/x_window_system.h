@@ -11,8 +11,10 @@
 #include <string>
 #include <utility>
 
+#include "ui/latin1_text.h"
 #include "ui/text_surface.h"
 #include "ui/window_system.h"
+#include "ui/x11/x_paste.h"
 
 namespace tw {
 
@@ -69,10 +71,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     void open_input_method();
     std::optional<WindowEvent> translate(const XEvent& event);
     std::optional<WindowEvent> translate_key(XKeyEvent key, bool down);
-    std::optional<std::string> typed_text(XKeyEvent& key);
-    void queue_typed(const std::string& latin1);
-    void request_paste(Atom selection, Time time);
-    std::optional<WindowEvent> take_paste(const XSelectionEvent& answer);
+    std::optional<Latin1Text> typed_text(XKeyEvent& key);
+    void queue_typed(const Latin1Text& typed);
     bool is_repeat_release(const XKeyEvent& key);
     const XftColor* colour_of(Rgb rgb);
 
@@ -92,10 +92,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     std::string display_name;
     Atom wm_protocols = 0;
     Atom wm_delete_window = 0;
-    Atom clipboard = 0;
     Atom utf8_string = 0;
-    Atom incr = 0;
-    Atom paste_property = 0;
+    XPaste paste;
     // The input method gives the characters of the user's layout, dead keys and compose
     // sequences included; without one, keys are read as Xlib's own table gives them.
     XIM input_method = nullptr;
