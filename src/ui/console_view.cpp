@@ -86,33 +86,42 @@ std::string scroll_mark_text(const ScrollMark& mark) {
 
 namespace {
 
-int text_width(TextSurface& surface, std::string_view text) {
-    int width = 0;
-    for (const char byte : text) {
-        width += surface.advance(static_cast<unsigned char>(byte));
+// The advances may each be rounded down; the run as a whole is measured again, so that the
+// end of the line is never pushed past the edge by the rounding.
+std::string_view tail_that_fits(TextSurface& surface, std::string_view text, int room) {
+    // The longest end that fits, found by halving: a run is measured a dozen times at most.
+    std::size_t fits = 0;
+    std::size_t too_long = fitting_tail(surface, text, room) + 1;
+    while (too_long - fits > 1) {
+        const std::size_t middle = fits + (too_long - fits) / 2;
+        if (surface.text_width(text.substr(text.size() - middle)) <= room) {
+            fits = middle;
+        } else {
+            too_long = middle;
+        }
     }
-    return width;
+    return text.substr(text.size() - fits);
 }
 
 // "> ", then as much of the line's end as fits before the caret, behind a mark when the
 // start had to go.
 void draw_typed(TextSurface& surface, int width, int y, const ConsoleRow& row) {
-    const int start = CONSOLE_LEFT + text_width(surface, row.mark);
+    const int start = CONSOLE_LEFT + surface.text_width(row.mark);
     const int room = std::min(width, MAX_ROW_RIGHT) - start - CARET_WIDTH;
-    std::size_t shown = fitting_tail(surface, row.text, room);
+    std::string_view tail = tail_that_fits(surface, row.text, room);
     int x = CONSOLE_LEFT;
     std::string text{row.mark};
-    if (shown < row.text.size() || row.cut_left) {
+    if (tail.size() < row.text.size() || row.cut_left) {
         surface.draw_text(x, y, row.colour, row.mark);
-        const int mark_width = text_width(surface, MORE_LEFT_MARK);
+        const int mark_width = surface.text_width(MORE_LEFT_MARK);
         surface.draw_text(start, y, MARK_COLOUR, MORE_LEFT_MARK);
         x = start + mark_width;
-        shown = fitting_tail(surface, row.text, room - mark_width);
+        tail = tail_that_fits(surface, row.text, room - mark_width);
         text.clear();
     }
-    text += row.text.substr(row.text.size() - shown);
+    text += tail;
     surface.draw_text(x, y, row.colour, text);
-    x += text_width(surface, text);
+    x += surface.text_width(text);
     surface.fill_rect(x, y + CARET_TOP, CARET_WIDTH, CARET_HEIGHT, row.colour);
 }
 

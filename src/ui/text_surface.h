@@ -25,6 +25,15 @@ class TextSurface {
     virtual void fill_rect(int x, int y, int width, int height, Rgb colour) = 0;
     // How far the pen moves, in pixels, for one byte of text (never negative).
     virtual int advance(unsigned char byte) = 0;
+    // How wide a whole run is, rounded up: where a run after it can start without touching
+    // it. The sum of the advances, unless the platform measures runs more exactly.
+    virtual int text_width(std::string_view text) {
+        int width = 0;
+        for (const char byte : text) {
+            width += advance(static_cast<unsigned char>(byte));
+        }
+        return width;
+    }
 };
 
 // A surface whose origin lies at (left, top) of another one, so that the console can be
@@ -41,6 +50,7 @@ class OffsetSurface final : public TextSurface {
         target.fill_rect(x + left, y + top, width, height, colour);
     }
     int advance(unsigned char byte) override { return target.advance(byte); }
+    int text_width(std::string_view text) override { return target.text_width(text); }
 
   private:
     TextSurface& target;

@@ -476,7 +476,7 @@ def row_band(row, scale=1):
     """The rows of pixels that only glyphs of console row `row` (0 = prompt) reach, on a
     window drawn at `scale` times its size (the desktop's dpi over 96)."""
     top = (FIRST_ROW_TOP + row * ROW_PITCH) * scale
-    return top + 2 * scale, top + 13 * scale
+    return round(top + 2 * scale), round(top + 13 * scale)
 
 
 def check_row(image, row, colour, scale=1):
@@ -489,15 +489,15 @@ def check_console(image, colours, scale=1):
     check_row(image, 0, RED, scale)
     for row, colour in enumerate(colours, start=1):
         check_row(image, row, colour, scale)
-    below = (FIRST_ROW_TOP + (len(colours) + 1) * ROW_PITCH + 2) * scale
+    below = round((FIRST_ROW_TOP + (len(colours) + 1) * ROW_PITCH + 2) * scale)
     lit_below = [(x, y, p) for x, y, p in image.region(below, image.height) if not is_black(p)]
     if lit_below:
         raise AssertionError(f"pixels lit under the last row: {lit_below[:5]}")
-    for x, y, p in image.region(0, STRIP_HEIGHT * scale):
+    for x, y, p in image.region(0, round(STRIP_HEIGHT * scale)):
         if max(p) - min(p) > 12:
             raise AssertionError(f"menu strip pixel ({x},{y}) is not grey: {p}")
     prompt_top = FIRST_ROW_TOP * scale
-    for x, y, p in image.region(STRIP_HEIGHT * scale, image.height):
+    for x, y, p in image.region(round(STRIP_HEIGHT * scale), image.height):
         if reddish(p) and not prompt_top <= y < prompt_top + ROW_PITCH * scale:
             raise AssertionError(f"red pixel outside the prompt row at ({x},{y}): {p}")
     return True

@@ -322,6 +322,16 @@ class WindowEndToEnd(twkit.WindowTestCase):
         carol.wait_for("the logout", lambda m: m.kind == KIND_LOGOUT and m.text_str() == "alice")
         self.expect_clean_exit(alice)
 
+    def test_desktop_at_144_dpi_scales_by_half(self):
+        self.xserver.set_dpi(144)
+        alice = self.start_server("alice")
+        self.assertEqual(alice.geometry()[2:], (375, 375))
+        wait_until("the console at one and a half times the pitch",
+                   lambda: check_console(alice.picture(), [NOTICE, NOTICE], scale=1.5))
+        alice.click(15, 15)
+        alice.click(20, 45)
+        self.expect_clean_exit(alice)
+
     # The doubled window and openbox's frame must fit on the screen.
     test_desktop_at_192_dpi_knows_and_doubles_the_window.screen = "1024x768x24"
 

@@ -36,20 +36,21 @@ constexpr const char* FONT_FAMILY = "sans-serif";
 constexpr const char* FALLBACK_FONT_FAMILY = "DejaVu Sans";
 constexpr int FONT_PIXELS = 12;
 
-// The desktop's scale: Xft.dpi over the 96 dpi the layout is drawn for, in whole steps
-// (what Windows does for a program that does not declare itself DPI-aware).
+// The desktop's scale: Xft.dpi over the 96 dpi the layout is drawn for, in quarter steps
+// (the steps desktops offer: 125 %, 150 %, 200 %), counted in quarters.
 constexpr double BASE_DPI = 96.0;
-constexpr int MAX_SCALE = 8;
+constexpr int MAX_SCALE_QUARTERS = 8 * QUARTER;
 
-std::string font_pattern(const char* family, int scale) {
-    return std::string{family} + ":pixelsize=" + std::to_string(FONT_PIXELS * scale) +
+// The font's pixel size is exact at every quarter: 12 is a multiple of four.
+std::string font_pattern(const char* family, int quarters) {
+    return std::string{family} + ":pixelsize=" + std::to_string(FONT_PIXELS * quarters / QUARTER) +
            ":antialias=true";
 }
 
-int desktop_scale(Display* display) {
+int desktop_scale_quarters(Display* display) {
     const char* resources = XResourceManagerString(display);
     if (resources == nullptr) {
-        return 1;
+        return QUARTER;
     }
     XrmInitialize();
     XrmDatabase database = XrmGetStringDatabase(resources);
@@ -64,9 +65,10 @@ int desktop_scale(Display* display) {
         XrmDestroyDatabase(database);
     }
     if (!std::isfinite(dpi) || dpi < BASE_DPI) {
-        return 1;
+        return QUARTER;
     }
-    return std::min(MAX_SCALE, static_cast<int>(std::lround(dpi / BASE_DPI)));
+    return static_cast<int>(
+        std::min<long>(MAX_SCALE_QUARTERS, std::lround(dpi / BASE_DPI * QUARTER)));
 }
 
 constexpr Rgb BLACK{0, 0, 0};
@@ -159,13 +161,14 @@ bool XWindowSystem::open(const char* title, int width, int height) {
     colormap = DefaultColormap(display, screen);
     depth = DefaultDepth(display, screen);
 
-    scale = desktop_scale(display);
+    quarters = desktop_scale_quarters(display);
     first_height = height;
-    width *= scale;
-    height *= scale;
-    font = XftFontOpenName(display, screen, font_pattern(FONT_FAMILY, scale).c_str());
+    width = to_screen(width);
+    height = to_screen(height);
+    font = XftFontOpenName(display, screen, font_pattern(FONT_FAMILY, quarters).c_str());
     if (font == nullptr) {
-        font = XftFontOpenName(display, screen, font_pattern(FALLBACK_FONT_FAMILY, scale).c_str());
+        font =
+            XftFontOpenName(display, screen, font_pattern(FALLBACK_FONT_FAMILY, quarters).c_str());
     }
     if (font == nullptr) {
         return fail("cannot load a sans-serif font");
@@ -329,7 +332,7 @@ bool XWindowSystem::make_picture() {
 }
 
 std::size_t XWindowSystem::log_rows() const {
-    const int extra = client_h / scale - first_height;
+    const int extra = to_layout(client_h) - first_height;
     return ChatLog::CAPACITY + static_cast<std::size_t>(std::max(0, extra / LINE_PITCH));
 }
 
@@ -338,7 +341,11 @@ TextSurface& XWindowSystem::begin_frame() {
         // On failure the old picture stays; the frame is then drawn at the old size.
         make_picture();
     }
-    fill_rect(0, 0, (picture_w + scale - 1) / scale, (picture_h + scale - 1) / scale, BLACK);
+    // Rounded up, so that the last screen pixels are covered too.
+    const auto covering = [this](int pixels) {
+        return (pixels * QUARTER + quarters - 1) / quarters;
+    };
+    fill_rect(0, 0, covering(picture_w), covering(picture_h), BLACK);
     return *this;
 }
 
@@ -388,7 +395,7 @@ void XWindowSystem::draw_text(int x, int y, Rgb colour, std::string_view text) {
     }
     // Bytes are drawn as Latin-1, one glyph per byte: texts are single-byte characters.
     const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
-    XftDrawString8(draw, xft_colour, font, x * scale, y * scale + font->ascent,
+    XftDrawString8(draw, xft_colour, font, to_screen(x), to_screen(y) + font->ascent,
                    reinterpret_cast<const FcChar8*>(text.data()), length);
 }
 
@@ -401,9 +408,20 @@ int XWindowSystem::advance(unsigned char byte) {
         XGlyphInfo extents{};
         XftTextExtents8(display, font, &byte, 1, &extents);
         // In the layout's pixels: rounded down, so a row is never cut short.
-        known = std::max(0, static_cast<int>(extents.xOff)) / scale;
+        known = to_layout(std::max(0, static_cast<int>(extents.xOff)));
     }
     return known;
+}
+
+int XWindowSystem::text_width(std::string_view text) {
+    if (font == nullptr || text.empty()) {
+        return 0;
+    }
+    XGlyphInfo extents{};
+    const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+    XftTextExtents8(display, font, reinterpret_cast<const FcChar8*>(text.data()), length, &extents);
+    const int pixels = std::max(0, static_cast<int>(extents.xOff));
+    return (pixels * QUARTER + quarters - 1) / quarters;
 }
 
 void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
@@ -414,8 +432,11 @@ void XWindowSystem::fill_rect(int x, int y, int width, int height, Rgb colour) {
     if (xft_colour == nullptr) {
         return;
     }
-    XftDrawRect(draw, xft_colour, x * scale, y * scale, static_cast<unsigned>(width * scale),
-                static_cast<unsigned>(height * scale));
+    // From edge to edge, so that neighbouring boxes meet whatever the scale's rounding.
+    const int left = to_screen(x);
+    const int top = to_screen(y);
+    XftDrawRect(draw, xft_colour, left, top, static_cast<unsigned>(to_screen(x + width) - left),
+                static_cast<unsigned>(to_screen(y + height) - top));
 }
 
 std::optional<WindowEvent> XWindowSystem::next_event() {
@@ -459,7 +480,7 @@ std::optional<WindowEvent> XWindowSystem::translate(const XEvent& event) {
             return translate_key(event.xkey, false);
         case ButtonPress:
             if (event.xbutton.button == Button1) {
-                return ClickEvent{event.xbutton.x / scale, event.xbutton.y / scale};
+                return ClickEvent{to_layout(event.xbutton.x), to_layout(event.xbutton.y)};
             }
             if (event.xbutton.button == Button2) {
                 paste.request(XA_PRIMARY, event.xbutton.time);

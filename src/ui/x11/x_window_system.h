@@ -18,6 +18,9 @@
 
 namespace tw {
 
+// The desktop's scale is counted in quarters of the layout's size.
+inline constexpr int QUARTER = 4;
+
 // The window on an X display: every Xlib and Xft call of the program is in this class.
 // Frames are composed in a pixmap with anti-aliased Xft text and copied to the window in
 // one XCopyArea, so the window never shows half a frame.
@@ -29,8 +32,8 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     XWindowSystem& operator=(const XWindowSystem&) = delete;
 
     // Connects to the display that DISPLAY names, loads the font and shows a window of
-    // the given client size, times the desktop's scale (Xft.dpi over 96, in whole steps). On false,
-    // failure() says why, in one line.
+    // the given client size, times the desktop's scale (Xft.dpi over 96, in quarter steps). On
+    // false, failure() says why, in one line.
     bool open(const char* title, int width, int height);
     const std::string& failure() const { return failure_text; }
     // What must still happen when the X server goes away: Xlib cannot carry on after
@@ -39,7 +42,7 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
 
     TextSurface& begin_frame() override;
     // In the layout's pixels, which the desktop's scale makes bigger on the screen.
-    int client_width() const override { return client_w / scale; }
+    int client_width() const override { return to_layout(client_w); }
     std::size_t log_rows() const override;
     void ask_attention() override;
     void end_frame() override;
@@ -51,6 +54,7 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     void draw_text(int x, int y, Rgb colour, std::string_view text) override;
     void fill_rect(int x, int y, int width, int height, Rgb colour) override;
     int advance(unsigned char byte) override;
+    int text_width(std::string_view text) override;
 
   private:
     struct CachedColour {
@@ -104,8 +108,11 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     XftFont* font = nullptr;
     Pixmap picture = 0;
     XftDraw* draw = nullptr;
-    // Every coordinate the view draws at is multiplied by this on the screen.
-    int scale = 1;
+    // Every coordinate the view draws at is multiplied by this many quarters on the screen.
+    int quarters = QUARTER;
+    int to_screen(int layout) const { return (layout * quarters + QUARTER / 2) / QUARTER; }
+    // Rounded down: a row measured in the layout's pixels is never cut short.
+    int to_layout(int screen_pixels) const { return screen_pixels * QUARTER / quarters; }
     // The client height the window was opened with, in the layout's pixels: the height
     // at which the console shows its five rows.
     int first_height = 0;
