@@ -130,6 +130,10 @@ bool AppShell::handle_event(const WindowEvent& event) {
 }
 
 void AppShell::press(const KeyEvent& key) {
+    // What the key typed comes as text of its own.
+    if (key.typed) {
+        return;
+    }
     if (key.down && edits_line(key.vk)) {
         scroll_back.to_newest();
     }

@@ -105,11 +105,10 @@ void on_key(int vk_code, bool down, bool shift, std::string& input_line,
 
 void type_text(std::string_view text, std::string& input_line, const LineHandler& execute) {
     for (const char byte : text) {
+        const auto value = static_cast<unsigned char>(byte);
         if (byte == '\n') {
             on_key(vk::enter, true, false, input_line, execute);
-        } else if (const auto key = key_event_for_byte(byte)) {
-            on_key(key->vk, true, key->shift, input_line, execute);
-        } else if (static_cast<unsigned char>(byte) >= FIRST_LATIN1_SIGN) {
+        } else if ((byte >= FIRST_PRINTABLE && byte < DELETE) || value >= FIRST_LATIN1_SIGN) {
             input_line.push_back(byte);
         }
     }

@@ -32,10 +32,9 @@ bool edits_line(int vk_code);
 void on_key(int vk_code, bool down, bool shift, std::string& input_line,
             const LineHandler& execute);
 
-// Text typed or pasted as a whole (Latin-1 bytes, '\n' for a line break): each byte goes
-// in as if its key were pressed, a line break as Enter, and a Latin-1 letter
-// (0xA0 to 0xFF), which no key of the table types, straight into the line. Other bytes
-// are dropped.
+// Text typed or pasted as a whole (Latin-1 bytes, '\n' for a line break): printable
+// characters (ASCII and the Latin-1 letters and signs from 0xA0) go into the line as they
+// are, a line break is Enter. Control bytes and the C1 codes are dropped.
 void type_text(std::string_view text, std::string& input_line, const LineHandler& execute);
 
 }  // namespace tw

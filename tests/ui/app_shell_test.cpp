@@ -231,9 +231,10 @@ TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping)
     EXPECT_EQ(window.surface.texts[5].text, "<you> 8");
 }
 
-TEST_F(AppShellTest, KeysHeldWithAltDoNotType) {
+TEST_F(AppShellTest, KeysHeldWithAltOrWhoseCharacterComesAsTextDoNotType) {
     AppShell shell{window, objects};
     EXPECT_TRUE(shell.handle_event(key_down(KEY_A, false, true)));
+    EXPECT_TRUE(shell.handle_event(KeyEvent{KEY_A, true, false, false, true}));
     EXPECT_EQ(objects.input_line, "");
 }
 

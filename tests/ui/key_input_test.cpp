@@ -205,9 +205,9 @@ TEST_F(KeyInputTest, EveryPrintableAsciiCharacterCanBeTyped) {
     EXPECT_EQ(line, shifted);
 }
 
-// A paste or a typed letter of another layout: keys of the table as if pressed, the line
-// break as Enter, Latin-1 letters as their byte, control bytes and C1 codes dropped.
-TEST_F(KeyInputTest, TextIsTypedAsItsKeysWithLineBreaksAsEnter) {
+// A paste or a typed character: printable bytes as they are, the line break as Enter,
+// control bytes and C1 codes dropped.
+TEST_F(KeyInputTest, TextIsTypedAsItsCharactersWithLineBreaksAsEnter) {
     type_text("Ab\xe9!\x01\x85\t\ncd", line, execute);
     EXPECT_EQ(executed, std::vector<std::string>{"Ab\xe9!"});
     // Emptying the line is the interpreter's job, and this one leaves it.

@@ -560,13 +560,17 @@ std::optional<WindowEvent> XWindowSystem::translate_key(XKeyEvent key, bool down
         paste.request(paste.clipboard(), key.time);
         return std::nullopt;
     }
-    // What the key typed on the user's layout, AltGr and dead keys included, becomes the
-    // key of the US table that types the same character. Keys held with Alt belong to the
-    // menu, and the keypad types nothing, so both keep their names.
+    // What the key typed on the user's layout, AltGr and dead keys included, goes to the
+    // line as text; the key itself still goes to the menu, whose mnemonics are keys. Keys
+    // held with Alt belong to the menu, and the keypad types nothing.
     if (down && !keypad && (key.state & Mod1Mask) == 0) {
-        if (const auto text = typed_text(key)) {
-            queue_typed(*text);
-            return std::nullopt;
+        if (auto text = typed_text(key)) {
+            queued.emplace_back(TextEvent{std::move(text->text), text->left_out});
+            const auto code = virtual_key_from_keysym(static_cast<std::uint32_t>(sym));
+            if (!code) {
+                return std::nullopt;
+            }
+            return KeyEvent{*code, down, (key.state & ShiftMask) != 0, false, true};
         }
     }
     // Which code a keypad key gives depends on Num Lock, which XLookupString applies.
@@ -610,19 +614,6 @@ std::optional<Latin1Text> XWindowSystem::typed_text(XKeyEvent& key) {
     }
     // A character Latin-1 cannot say types nothing, rather than the key's US character.
     return latin1_text_from_utf8(bytes);
-}
-
-void XWindowSystem::queue_typed(const Latin1Text& typed) {
-    if (typed.left_out > 0) {
-        queued.emplace_back(TextEvent{"", typed.left_out});
-    }
-    for (const char byte : typed.text) {
-        if (const auto key = key_event_for_byte(byte)) {
-            queued.emplace_back(*key);
-        } else {
-            queued.emplace_back(TextEvent{std::string(1, byte)});
-        }
-    }
 }
 
 bool XWindowSystem::is_repeat_release(const XKeyEvent& key) {

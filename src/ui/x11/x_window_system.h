@@ -76,7 +76,6 @@ class XWindowSystem final : public WindowSystem, public TextSurface {
     std::optional<WindowEvent> translate(const XEvent& event);
     std::optional<WindowEvent> translate_key(XKeyEvent key, bool down);
     std::optional<Latin1Text> typed_text(XKeyEvent& key);
-    void queue_typed(const Latin1Text& typed);
     bool is_repeat_release(const XKeyEvent& key);
     const XftColor* colour_of(Rgb rgb);
 
