@@ -78,6 +78,8 @@ struct NetCounters {
     std::uint64_t cookie_logins = 0;
     // Datagrams from no session that were told so with a logout.
     std::uint64_t told_unknown = 0;
+    // Chat lines left unacknowledged because others still had too many of their host's.
+    std::uint64_t held_back_lines = 0;
     // Datagrams other than acks, logins and logouts from a login not yet confirmed.
     std::uint64_t dropped_unconfirmed = 0;
     // Logins that never acknowledged their answer and were let go without a word.
@@ -172,6 +174,8 @@ class NetNode {
     void announce_departure(const std::string& departed, std::int32_t reserved,
                             std::optional<std::size_t> except);
     void relay_chat(std::size_t sender, const NetMessage& message);
+    // Some peer still has RELAYS_PER_HOST relays from this host's authors unacknowledged.
+    bool relays_held_back(std::uint32_t host) const;
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
     void keep_unacknowledged_lines(const Peer& server);

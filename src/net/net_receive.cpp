@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "net/net_node.h"
@@ -46,6 +47,12 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
     // (0) was seen long ago, so it goes to its handling unacknowledged.
     if (is_server && message.kind == KIND_LOGIN && !peer.waiting()) {
         handle_login(*sender, message, outcome);
+        return outcome;
+    }
+    if (is_server && message.kind == KIND_CHAT && relays_held_back(peer.address.ip)) {
+        // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
+        // others may have taken what its host said before.
+        ++counters.held_back_lines;
         return outcome;
     }
     // Every copy is acknowledged, but only the first one acts: a repeated chat line,
@@ -368,12 +375,27 @@ void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
     TextArea payload{};
     write_text_at(payload, 0, RELAY_NAME_MAX, peers[sender].name);
     write_text_at(payload, RELAY_LINE_OFFSET, RELAY_LINE_MAX, text_view(message));
+    const std::uint32_t host = peers[sender].address.ip;
+    const bool reliable = message.reliable != 0;
     // The author is skipped by position: names and addresses are not unique when joined.
-    queue_to_each(message.reliable != 0, sender, [&](NetMessage& relay) {
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        if (i == sender) {
+            continue;
+        }
+        NetMessage& relay = peers[i].queue_for_session(reliable);
         relay.kind = KIND_CHAT_RELAY;
         relay.length = message.length;
         relay.reserved = message.reserved;
         relay.text = payload;
+        if (reliable && !peers[i].waiting()) {
+            peers[i].count_relay(relay.id, host);
+        }
+    }
+}
+
+bool NetNode::relays_held_back(std::uint32_t host) const {
+    return std::any_of(peers.begin(), peers.end(), [host](const Peer& peer) {
+        return peer.relays_from(host) >= RELAYS_PER_HOST;
     });
 }
 

@@ -42,7 +42,33 @@ bool Peer::acknowledged(std::int32_t id) {
         unacknowledged_wait = 0.0F;
     }
     queue.erase(found);
+    if (const auto relay = relay_host_of.find(id); relay != relay_host_of.end()) {
+        for (HostRelays& of_host : relays_by_host) {
+            of_host.count -= of_host.host == relay->second ? 1U : 0U;
+        }
+        relay_host_of.erase(relay);
+    }
     return true;
+}
+
+void Peer::count_relay(std::int32_t id, std::uint32_t host) {
+    relay_host_of[id] = host;
+    for (HostRelays& of_host : relays_by_host) {
+        if (of_host.host == host) {
+            ++of_host.count;
+            return;
+        }
+    }
+    relays_by_host.push_back(HostRelays{host, 1});
+}
+
+std::uint32_t Peer::relays_from(std::uint32_t host) const {
+    for (const HostRelays& of_host : relays_by_host) {
+        if (of_host.host == host) {
+            return of_host.count;
+        }
+    }
+    return 0;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "net/received_ids.h"
@@ -25,6 +26,18 @@ inline constexpr float UNACKNOWLEDGED_LIMIT = 30.0F;
 // memory stays bounded (about 360 KB). The longest line anyone may send is a fraction of
 // it, so a burst of long lines fits whole.
 inline constexpr std::size_t QUEUE_LIMIT = 4096;
+// Relays from the authors of one host that one peer may have waiting for its ack: room for
+// the pieces of the longest line, a quarter of the queue's bound. A host that chats
+// faster than the others take its lines has its further lines left unacknowledged (its
+// clients send them again every 2 s) instead of filling anyone's queue: it slows itself
+// and no one else.
+inline constexpr std::uint32_t RELAYS_PER_HOST = QUEUE_LIMIT / 4;
+
+// Relays waiting in a peer's queue that came from one host's authors.
+struct HostRelays {
+    std::uint32_t host = 0;
+    std::uint32_t count = 0;
+};
 
 // A server's peer is waiting from its login until it acknowledges the login answer, which
 // carries an id it could only know by receiving it; then it is confirmed. A client's
@@ -65,6 +78,9 @@ struct Peer {
     // What the session queued for a waiting peer, sent in order once it confirms. Ids are
     // given then, so the answer's id stays the only one a waiting peer has seen.
     std::vector<NetMessage> held;
+    // The relays in the reliable queue, by the host of their author.
+    std::vector<HostRelays> relays_by_host;
+    std::unordered_map<std::int32_t, std::uint32_t> relay_host_of;
 
     bool waiting() const { return state == PeerState::waiting; }
     // A message for this peer's session: queued, or held while its login waits.
@@ -73,6 +89,9 @@ struct Peer {
     void confirm();
     // Removes the first queued message with this id; true when one was there.
     bool acknowledged(std::int32_t id);
+    // A relay with this id from an author on `host` went into the reliable queue.
+    void count_relay(std::int32_t id, std::uint32_t host);
+    std::uint32_t relays_from(std::uint32_t host) const;
     // When the maintenance pass acts on this peer next, and for what.
     PeerDue due() const;
     // Moves the session's clocks on by `elapsed` seconds (not the resend timers, which

@@ -374,8 +374,9 @@ TEST_F(ServerSession, PeerThatNeverAcknowledgesTimesOutAfterThirtySeconds) {
 // A peer whose queue passes its bound is timed out, not a message dropped.
 TEST_F(ServerSession, PeerWhoseQueuePassesTheBoundIsTimedOut) {
     std::int32_t id = 1000;
-    for (std::size_t line = 0; line < QUEUE_LIMIT && harness.node.peers.size() == 3U; ++line) {
-        harness.deliver(make_message(KIND_CHAT, id++, true, "spam"), b);
+    for (std::size_t line = 0; line <= QUEUE_LIMIT && harness.node.peers.size() == 3U; ++line) {
+        harness.node.broadcast_chat("spam", true);
+        hostile::keep_alive(harness, b, id);
         hostile::keep_alive(harness, c, id);
         harness.flush();
     }
