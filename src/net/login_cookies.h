@@ -17,11 +17,11 @@ namespace tw {
 // next, so between 30 and 60 s, as long as a waiting login's answer is kept.
 inline constexpr float COOKIE_SLOT_SECONDS = 30.0F;
 // Names of logins answered without a session. Each new one overwrites the place its
-// address hashes to, so a flood costs a fixed 1.3 MB, and a real login's name survives
+// address hashes to, so a flood costs a fixed 5 MB, and a real login's name survives
 // about as many other logins as there are places: at 20,000 forged logins a second, a
-// client whose ack comes back within 50 ms finds it 94 times in 100. One that does not
-// is told it has no session at its first ping and logs in again.
-inline constexpr std::size_t COOKIE_NAMES = 16384;
+// client whose ack comes back within 40 ms finds it 99 times in 100. One that does not
+// is told at once that it has no session, and logs in again 2 s later.
+inline constexpr std::size_t COOKIE_NAMES = 65536;
 
 // A login answered without a session, as its confirmation finds it again.
 struct RememberedLogin {

@@ -82,6 +82,11 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
             if (const auto confirmed = admit_cookie(message, source)) {
                 return confirmed;
             }
+            // A good answer whose name a later login has taken the place of: its client
+            // counts itself in, and is told at once that it is not.
+            if (cookies.valid(get_i32(message.text), source, clock)) {
+                tell_no_session(source);
+            }
         }
         ++counters.dropped_unknown;
         // A client that counts itself in a session this server does not have (the server

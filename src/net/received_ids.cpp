@@ -20,7 +20,6 @@ bool ReceivedIds::remember(std::int32_t id) {
     if (ahead > 0 && static_cast<std::uint32_t>(ahead) >= WINDOW) {
         return remember_stray(serial);
     }
-    last_stray.reset();
     if (ahead > 0) {
         clear_after_newest(static_cast<std::uint32_t>(ahead));
         newest = serial;
@@ -40,30 +39,13 @@ bool ReceivedIds::remember_stray(std::uint32_t serial) {
     if (std::find(strays.begin(), end, serial) != end) {
         return false;
     }
-    if (last_stray && serial - *last_stray < WINDOW) {
-        slide_to(serial);
-        return true;
-    }
     if (stray_count < STRAYS) {
         ++stray_count;
     }
     std::rotate(strays.begin(), strays.begin() + static_cast<std::ptrdiff_t>(STRAYS - 1),
                 strays.end());
     strays[0] = serial;
-    last_stray = serial;
     return true;
-}
-
-// The sender's counter has moved on: the window starts afresh at the second far id, and
-// the first one, which now lies inside it, is remembered there.
-void ReceivedIds::slide_to(std::uint32_t serial) {
-    const std::uint32_t first = *last_stray;
-    std::fill(bits.begin(), bits.end(), 0);
-    newest = serial;
-    set(serial);
-    set(first);
-    last_stray.reset();
-    stray_count = 0;
 }
 
 // Ids newer than the old newest take the places of ids that fall out of the window.

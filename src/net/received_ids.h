@@ -3,7 +3,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace tw {
@@ -20,10 +19,10 @@ namespace tw {
 // messages that reach us (its queue bound times the copies it makes before it is given
 // up leaves that far below 2^16). So an id that slides the window leaves every id it
 // passed over inside it, still fresh. An id farther ahead than that cannot come from the
-// sender's own counter: it is taken once, kept aside, and moves nothing, so a single
-// stray or forged datagram cannot make the ids that follow it look old. Only when a
-// second such id follows the first, with no ordinary id between them, has the sender's
-// counter itself moved on, and the window follows it.
+// sender's own counter: it is taken once, kept aside, and moves nothing, so no number of
+// stray or forged datagrams can make the ids that follow them look old. (A client that
+// starts its counter afresh, restarted on the same port, starts a session afresh with
+// its login, and with it a window.)
 class ReceivedIds {
   public:
     static constexpr std::uint32_t WINDOW = 1U << 16U;
@@ -36,7 +35,6 @@ class ReceivedIds {
     static constexpr std::size_t STRAYS = 8;
 
     bool remember_stray(std::uint32_t serial);
-    void slide_to(std::uint32_t serial);
     void clear_after_newest(std::uint32_t count);
 
     static std::size_t word_of(std::uint32_t serial) { return (serial % WINDOW) / WORD_BITS; }
@@ -53,11 +51,9 @@ class ReceivedIds {
     std::vector<std::uint64_t> bits;
     std::uint32_t newest = 0;
     bool started = false;
-    // Ids far ahead of the window, taken once each; the most recent one, if nothing
-    // ordinary came after it, is what a second far id is measured against.
+    // Ids far ahead of the window, the latest taken once each.
     std::array<std::uint32_t, STRAYS> strays{};
     std::size_t stray_count = 0;
-    std::optional<std::uint32_t> last_stray;
 };
 
 }  // namespace tw

@@ -251,6 +251,22 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
     EXPECT_TRUE(server.deliver(make_message(KIND_CHAT, 10, true, "back"), host(11, 50000)));
 }
 
+// One host gets MAX_SESSIONS_PER_HOST sessions and no more, however many ports it logs in
+// from; its own user still gets back in, and so does anyone from another host.
+TEST(ServerLogin, OneHostCannotFillTheTable) {
+    NodeHarness server(true);
+    for (std::uint16_t port = 1; port <= 255; ++port) {
+        log_in(server, "u" + std::to_string(port), host(11, port));
+    }
+    EXPECT_EQ(server.node.peers.size(), MAX_SESSIONS_PER_HOST);
+    EXPECT_EQ(server.node.counters.refused_logins, 255U - MAX_SESSIONS_PER_HOST);
+    log_in(server, "u1", host(11, 9999));
+    EXPECT_TRUE(server.node.find_peer(host(11, 9999)).has_value()) << "u1 is back";
+    log_in(server, "newcomer", host(12));
+    EXPECT_EQ(server.node.peers.back().name, "newcomer");
+    EXPECT_EQ(server.node.peers.size(), MAX_SESSIONS_PER_HOST + 1);
+}
+
 // A blind forger cannot complete a login: the answer's id is unpredictable, a login answer
 // sent to a server admits nobody, and a flood of logins fills the waiting places and no
 // more: the rest are answered without a session, and a real one still gets in by its ack.

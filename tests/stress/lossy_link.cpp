@@ -57,10 +57,10 @@ void LossyLink::take(std::size_t route, bool to_server, std::span<const std::uin
         ++counted.duplicated;
     }
     for (int copy = 0; copy < (twice ? 2 : 1); ++copy) {
-        double delay = 0.0;
+        double delay = active.delay;
         if (chance(active.reorder)) {
             ++counted.held_back;
-            delay = std::uniform_real_distribution<double>(0.0, active.reorder_window)(random);
+            delay += std::uniform_real_distribution<double>(0.0, active.reorder_window)(random);
         }
         queue.emplace(
             std::pair(clock + delay, arrivals++),

@@ -22,6 +22,7 @@ struct LinkFaults {
     double duplicate = 0.0;  // chance that a datagram is passed on twice
     double reorder = 0.0;    // chance that a copy is held back, so that later ones overtake it
     double reorder_window = 0.05;  // longest hold-back, in simulated seconds
+    double delay = 0.0;            // every datagram's time on the way, in simulated seconds
 };
 
 struct LinkCounters {

@@ -316,3 +316,89 @@ INSTANTIATE_TEST_SUITE_P(Loss, LossyLogins, ::testing::Values(0.2, 0.5),
 
 }  // namespace
 }  // namespace tw
+
+namespace tw {
+namespace {
+
+// Forged logins from addresses that never answer, `rate` a second for 15 s, while a real
+// client behind a link of round trip `rtt` logs in anew every 1.5 s. However many forged
+// logins come between its login and its ack, every real login gets in, and no client is
+// ever told "Login Accepted" for a login the server never takes in.
+struct Flood {
+    int rate;
+    double rtt;
+};
+
+class LoginFlood : public ::testing::TestWithParam<Flood> {};
+
+TEST_P(LoginFlood, EveryRealLoginGetsInAndNoneIsMisled) {
+    const Flood flood = GetParam();
+    RelayedChat chat(76, {"ann"}, 76);
+    ASSERT_TRUE(chat.ready());
+    chat.link->set_faults(LinkFaults{0.0, 0.0, 0.0, 0.0, flood.rtt / 2.0});
+    auto& ann = *chat.clients[0];
+    ann.type("nick ann");
+    NetNode& server = chat.server.objects.net_node;
+    // Keys and first ids of its own, so that the run is the same every time.
+    std::int32_t next_id = 1;
+    server.set_id_source([&next_id] { return next_id++ * 104729; });
+    const int per_frame = flood.rate / 100;
+    std::uint32_t forged = 0;
+    int attempts = 0;
+    int got_in = 0;
+    int misled = 0;
+    std::vector<double> took;
+    double started = 0.0;
+    bool coming_in = false;
+    NetMessage login;
+    login.kind = KIND_LOGIN;
+    login.reliable = 1;
+    set_text(login, "fake");
+    const WireRecord forged_login = login.encode();
+    const std::uint64_t sent_before = server.counters.sent;
+    for (int frame = 0; frame < 1500; ++frame) {
+        if (frame % 150 == 0) {
+            if (attempts > 0 && !ann.objects.net_node.peers.empty()) {
+                // Accepted at the client: the server must hold that session, confirmed.
+                const bool in = std::any_of(server.peers.begin(), server.peers.end(),
+                                            [](const Peer& p) { return p.name == "ann"; });
+                misled += in ? 0 : 1;
+            }
+            ann.type("connect " + address_text(chat.relay_ip));
+            ++attempts;
+            started = chat.now();
+            coming_in = true;
+        }
+        for (int f = 0; f < per_frame; ++f, ++forged) {
+            const SocketAddress fake{ipv4(127, 77, 0, 0) + forged % 60000, 9};
+            server.dispatch(forged_login, fake);
+        }
+        chat.frame();
+        if (coming_in && !ann.objects.net_node.peers.empty() &&
+            std::any_of(server.peers.begin(), server.peers.end(),
+                        [](const Peer& p) { return p.name == "ann" && !p.waiting(); })) {
+            took.push_back(chat.now() - started);
+            coming_in = false;
+            ++got_in;
+        }
+    }
+    const Spread spread = spread_of(took);
+    std::printf(
+        "[ figures  ] %d forged logins a second, round trip %.0f ms: %d of %d real "
+        "logins in, took median %.3f s p99 %.3f s, %d misled; %.2f datagrams sent per "
+        "forged login, %llu answered by cookie\n",
+        flood.rate, flood.rtt * 1000.0, got_in, attempts, spread.median, spread.p99, misled,
+        static_cast<double>(server.counters.sent - sent_before) / forged,
+        static_cast<unsigned long long>(server.counters.cookie_logins));
+    EXPECT_EQ(got_in, attempts);
+    EXPECT_EQ(misled, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forged, LoginFlood, ::testing::Values(Flood{20000, 0.04}),
+                         [](const ::testing::TestParamInfo<Flood>& flood) {
+                             return std::to_string(flood.param.rate) + "PerSecond" +
+                                    std::to_string(static_cast<int>(flood.param.rtt * 1000)) + "Ms";
+                         });
+
+}  // namespace
+}  // namespace tw
