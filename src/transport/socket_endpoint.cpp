@@ -1,5 +1,7 @@
 #include "transport/socket_endpoint.h"
 
+#include <algorithm>
+
 #include "transport/socket_system.h"
 
 namespace tw {
@@ -39,19 +41,62 @@ bool SocketEndpoint::bind_to(const SocketAddress& address) {
     return !last_bind_failure;
 }
 
+std::optional<SocketAddress> SocketEndpoint::current_destination() const {
+    return use_destination != 0 ? std::optional(destination) : std::nullopt;
+}
+
 bool SocketEndpoint::send_raw(std::span<const std::uint8_t> data) {
+    flush_sends();
+    const auto to = current_destination();
+    return send_alone(data, to, to ? reply_sources.local_for(*to) : 0);
+}
+
+bool SocketEndpoint::send_alone(std::span<const std::uint8_t> data,
+                                const std::optional<SocketAddress>& to,
+                                std::uint32_t from_ip) const {
     if (!is_open()) {
         return false;
     }
     const bool stream = socket_type == SOCKET_TYPE_STREAM;
-    if (use_destination == 0) {
-        return sys::send(socket_handle, stream, data, nullptr, 0);
+    return sys::send(socket_handle, stream, data, to ? &*to : nullptr, from_ip);
+}
+
+void SocketEndpoint::send_later(std::span<const std::uint8_t> data) {
+    // A stream keeps no datagram boundaries to batch, and a record longer than a slot
+    // is no session datagram; either goes at once, after what it follows.
+    if (socket_type == SOCKET_TYPE_STREAM || data.size() > BATCH_SLOT_BYTES) {
+        static_cast<void>(send_raw(data));
+        return;
     }
-    return sys::send(socket_handle, stream, data, &destination,
-                     reply_sources.local_for(destination));
+    OutgoingDatagram& kept = to_send.slots[to_send.count++];
+    std::copy(data.begin(), data.end(), kept.bytes.begin());
+    kept.size = data.size();
+    kept.to = current_destination();
+    kept.from_ip = kept.to ? reply_sources.local_for(*kept.to) : 0;
+    if (to_send.full()) {
+        flush_sends();
+    }
+}
+
+std::size_t SocketEndpoint::flush_sends() {
+    const auto kept = to_send.kept();
+    to_send.count = 0;
+    std::size_t sent = is_open() ? sys::send_batch(socket_handle, kept) : 0;
+    // What the batch did not carry (an error, such as a local address that has gone, ends
+    // a batch at that datagram) goes one by one, each with the single call's own second
+    // try, so that every datagram fares as if it had been sent alone.
+    std::size_t failed = 0;
+    for (; sent < kept.size(); ++sent) {
+        const OutgoingDatagram& datagram = kept[sent];
+        failed += send_alone(datagram.data(), datagram.to, datagram.from_ip) ? 0U : 1U;
+    }
+    return failed;
 }
 
 int SocketEndpoint::close_socket() {
+    flush_sends();
+    // Whatever was taken from this socket and not handed on belongs to it alone.
+    received.clear();
     if (!is_open()) {
         return -1;
     }
@@ -65,15 +110,25 @@ std::optional<ReceivedDatagram> SocketEndpoint::receive_from(std::span<std::uint
     if (!is_open()) {
         return std::nullopt;
     }
-    auto datagram = sys::receive(socket_handle, buffer);
-    if (datagram && datagram->local_ip != 0) {
-        reply_sources.remember(datagram->source, datagram->local_ip);
+    if (received.empty()) {
+        received.clear();
+        received.filled = sys::receive_batch(socket_handle, received.slots);
+        if (received.filled == 0) {
+            return std::nullopt;
+        }
     }
-    return datagram;
+    const IncomingDatagram& datagram = received.slots[received.next++];
+    ReceivedDatagram info = datagram.info;
+    info.size = std::min(info.size, buffer.size());
+    std::copy_n(datagram.bytes.begin(), info.size, buffer.begin());
+    if (info.local_ip != 0) {
+        reply_sources.remember(info.source, info.local_ip);
+    }
+    return info;
 }
 
 bool SocketEndpoint::wait_readable(int timeout_ms) const {
-    return is_open() && sys::wait_readable(socket_handle, timeout_ms);
+    return is_open() && (holds_received() || sys::wait_readable(socket_handle, timeout_ms));
 }
 
 std::optional<SocketAddress> SocketEndpoint::local_address() const {

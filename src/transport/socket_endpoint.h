@@ -7,6 +7,7 @@
 #include <span>
 #include <utility>
 
+#include "transport/datagram_batch.h"
 #include "transport/reply_sources.h"
 #include "transport/socket_address.h"
 
@@ -27,13 +28,6 @@ enum class ConnectProgress { none, pending, connected, failed };
 
 // What a connect thread reports through; defined where the thread runs.
 struct ConnectAttempt;
-
-struct ReceivedDatagram {
-    std::size_t size = 0;
-    SocketAddress source;
-    // The local address the datagram was sent to; 0 when the system did not say.
-    std::uint32_t local_ip = 0;
-};
 
 // The node's one socket. A thin layer over the platform's BSD sockets: it owns the
 // descriptor and the two addresses that decide where a send goes.
@@ -64,12 +58,25 @@ class SocketEndpoint {
     // start_connect and a wait of at most `timeout_ms` for its outcome, for callers that
     // have nothing else to do meanwhile.
     bool connect_with_timeout(const char* host, int port, int timeout_ms);
+    // Sends at once, after whatever send_later still keeps.
     bool send_raw(std::span<const std::uint8_t> data);
+    // Keeps a datagram, with the destination send_raw would choose now, for flush_sends;
+    // a full batch is sent at once.
+    void send_later(std::span<const std::uint8_t> data);
+    // Sends what send_later kept, in order, in as few calls as the system allows; a
+    // datagram the batch could not take is sent by itself, as send_raw would. How many
+    // failed.
+    std::size_t flush_sends();
+    // Sends what is kept, then closes.
     int close_socket();
 
-    // Takes one waiting datagram without blocking; nothing when none is waiting or the
-    // receive failed.
+    // Hands on one waiting datagram without blocking, copied into `buffer` (cut to its
+    // size); nothing when none is waiting or the receive failed. Where the system can,
+    // one call takes every waiting datagram up to a batch, and later calls hand them on.
     std::optional<ReceivedDatagram> receive_from(std::span<std::uint8_t> buffer);
+    // Datagrams taken from the socket and not yet handed on: the socket no longer shows
+    // them as readable, so a caller that waits on it must not wait while this is true.
+    bool holds_received() const { return !received.empty(); }
     // Waits until a datagram is readable or `timeout_ms` passed; false on time-out or error.
     bool wait_readable(int timeout_ms) const;
 
@@ -95,10 +102,16 @@ class SocketEndpoint {
 
   private:
     bool bind_to(const SocketAddress& address);
+    // Where a datagram sent now goes: nothing for the connected default destination.
+    std::optional<SocketAddress> current_destination() const;
+    bool send_alone(std::span<const std::uint8_t> data, const std::optional<SocketAddress>& to,
+                    std::uint32_t from_ip) const;
 
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
     ReplySources reply_sources;
+    ReceiveBatch received;
+    SendBatch to_send;
     std::shared_ptr<ConnectAttempt> connect_attempt;
     std::optional<BindFailure> last_bind_failure;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -23,8 +24,13 @@ bool connect(SocketHandle handle, const SocketAddress& address);
 // address `from_ip` when it is not 0; false on error.
 bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
           const SocketAddress* to, std::uint32_t from_ip);
-// Takes one waiting datagram without blocking, with the local address it was sent to.
-std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer);
+// Sends datagrams from the first on, in order, as many as one call takes; how many were
+// sent. The rest, from the first one that failed, is the caller's to send one by one; a
+// system without a batched call sends none here.
+std::size_t send_batch(SocketHandle handle, std::span<const OutgoingDatagram> batch);
+// Fills slots from the first with waiting datagrams, each with the local address it was
+// sent to, without blocking; how many. A system without a batched call takes one.
+std::size_t receive_batch(SocketHandle handle, std::span<IncomingDatagram> slots);
 bool wait_readable(SocketHandle handle, int timeout_ms);
 std::optional<SocketAddress> local_address(SocketHandle handle);
 std::optional<std::uint32_t> resolve_ipv4(const char* host);

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -29,7 +30,7 @@ void cleanup() {}
 SocketHandle open(bool stream) {
     const int handle = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (handle >= 0 && !stream) {
-        // Each datagram then says which local address it was sent to (see receive).
+        // Each datagram then says which local address it was sent to (see receive_batch).
         const int on = 1;
         ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
         // A server's frame may come late; bursts from many clients wait here meanwhile
@@ -85,13 +86,8 @@ msghdr message_of(sockaddr_in& address, iovec& part, Control& control) {
     return message;
 }
 
-// A datagram to `to` that leaves from the local address `from_ip`.
-bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const SocketAddress& to,
-               std::uint32_t from_ip) {
-    sockaddr_in native = to_native(to);
-    iovec part{const_cast<std::uint8_t*>(data.data()), data.size()};
-    Control control{};
-    msghdr message = message_of(native, part, control);
+// Makes the datagram of `message` leave from the local address `from_ip`.
+void leave_from(msghdr& message, std::uint32_t from_ip) {
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = IPPROTO_IP;
     header->cmsg_type = IP_PKTINFO;
@@ -99,6 +95,16 @@ bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const So
     in_pktinfo info{};
     info.ipi_spec_dst.s_addr = htonl(from_ip);
     std::memcpy(CMSG_DATA(header), &info, sizeof info);
+}
+
+// A datagram to `to` that leaves from the local address `from_ip`.
+bool send_from(SocketHandle handle, std::span<const std::uint8_t> data, const SocketAddress& to,
+               std::uint32_t from_ip) {
+    sockaddr_in native = to_native(to);
+    iovec part{const_cast<std::uint8_t*>(data.data()), data.size()};
+    Control control{};
+    msghdr message = message_of(native, part, control);
+    leave_from(message, from_ip);
     return ::sendmsg(fd(handle), &message, 0) != -1;
 }
 
@@ -115,6 +121,33 @@ std::uint32_t reply_source(msghdr& message) {
         }
     }
     return 0;
+}
+
+// The system-call records of one batch, filled for one call.
+struct BatchHeaders {
+    std::array<mmsghdr, BATCH_DATAGRAMS> headers;
+    std::array<sockaddr_in, BATCH_DATAGRAMS> addresses;
+    std::array<iovec, BATCH_DATAGRAMS> parts;
+    std::array<Control, BATCH_DATAGRAMS> controls;
+};
+
+// The system-call record of one datagram of a batch; it refers to the other three.
+msghdr outgoing_message(const OutgoingDatagram& datagram, sockaddr_in& address, iovec& part,
+                        Control& control) {
+    part = iovec{const_cast<std::uint8_t*>(datagram.bytes.data()), datagram.size};
+    address = to_native(datagram.to.value_or(SocketAddress{}));
+    msghdr message = message_of(address, part, control);
+    if (!datagram.to) {
+        message.msg_name = nullptr;
+        message.msg_namelen = 0;
+    }
+    if (datagram.to && datagram.from_ip != 0) {
+        leave_from(message, datagram.from_ip);
+    } else {
+        message.msg_control = nullptr;
+        message.msg_controllen = 0;
+    }
+    return message;
 }
 
 }  // namespace
@@ -139,17 +172,33 @@ bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
     return result != -1;
 }
 
-std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer) {
-    sockaddr_in source{};
-    iovec part{buffer.data(), buffer.size()};
-    Control control{};
-    msghdr message = message_of(source, part, control);
-    const ssize_t size = ::recvmsg(fd(handle), &message, MSG_DONTWAIT);
-    if (size < 0) {
-        return std::nullopt;
+std::size_t send_batch(SocketHandle handle, std::span<const OutgoingDatagram> batch) {
+    const std::size_t count = std::min(batch.size(), BATCH_DATAGRAMS);
+    BatchHeaders call;
+    for (std::size_t i = 0; i < count; ++i) {
+        call.headers[i].msg_hdr =
+            outgoing_message(batch[i], call.addresses[i], call.parts[i], call.controls[i]);
+        call.headers[i].msg_len = 0;
     }
-    return ReceivedDatagram{static_cast<std::size_t>(size), from_native(source),
-                            reply_source(message)};
+    const int sent = ::sendmmsg(fd(handle), call.headers.data(), static_cast<unsigned>(count), 0);
+    return sent < 0 ? 0 : static_cast<std::size_t>(sent);
+}
+
+std::size_t receive_batch(SocketHandle handle, std::span<IncomingDatagram> slots) {
+    const std::size_t count = std::min(slots.size(), BATCH_DATAGRAMS);
+    BatchHeaders call;
+    for (std::size_t i = 0; i < count; ++i) {
+        call.parts[i] = iovec{slots[i].bytes.data(), slots[i].bytes.size()};
+        call.headers[i].msg_hdr = message_of(call.addresses[i], call.parts[i], call.controls[i]);
+        call.headers[i].msg_len = 0;
+    }
+    const int got = ::recvmmsg(fd(handle), call.headers.data(), static_cast<unsigned>(count),
+                               MSG_DONTWAIT, nullptr);
+    for (std::size_t i = 0; got > 0 && i < static_cast<std::size_t>(got); ++i) {
+        slots[i].info = ReceivedDatagram{call.headers[i].msg_len, from_native(call.addresses[i]),
+                                         reply_source(call.headers[i].msg_hdr)};
+    }
+    return got < 0 ? 0 : static_cast<std::size_t>(got);
 }
 
 bool wait_readable(SocketHandle handle, int timeout_ms) {

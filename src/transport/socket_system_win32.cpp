@@ -185,7 +185,9 @@ bool send(SocketHandle handle, bool stream, std::span<const std::uint8_t> data,
     return result != SOCKET_ERROR;
 }
 
-std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint8_t> buffer) {
+namespace {
+
+std::optional<ReceivedDatagram> receive_one(SocketHandle handle, std::span<std::uint8_t> buffer) {
     // Winsock has no per-call non-blocking flag: look first, so the receive never waits.
     if (!wait_readable(handle, 0)) {
         return std::nullopt;
@@ -202,6 +204,26 @@ std::optional<ReceivedDatagram> receive(SocketHandle handle, std::span<std::uint
         return std::nullopt;
     }
     return ReceivedDatagram{static_cast<std::size_t>(size), from_native(source)};
+}
+
+}  // namespace
+
+// Winsock's batched calls need overlapped sockets; one call per datagram keeps the frame
+// loop as it is, and the endpoint sends each datagram of a batch by itself.
+std::size_t send_batch(SocketHandle /*handle*/, std::span<const OutgoingDatagram> /*batch*/) {
+    return 0;
+}
+
+std::size_t receive_batch(SocketHandle handle, std::span<IncomingDatagram> slots) {
+    if (slots.empty()) {
+        return 0;
+    }
+    const auto datagram = receive_one(handle, slots[0].bytes);
+    if (!datagram) {
+        return 0;
+    }
+    slots[0].info = *datagram;
+    return 1;
 }
 
 bool wait_readable(SocketHandle handle, int timeout_ms) {

@@ -38,7 +38,11 @@ int AppShell::run() {
             shut_down();
             return 1;
         }
-        window.wait(objects.net_node.endpoint.handle(), frame_wait_ms(app.seconds_until_due()));
+        // Datagrams the endpoint took in a batch and has not handed on yet are no longer
+        // readable on the socket: with any of them left, the next frame comes at once.
+        const SocketEndpoint& endpoint = objects.net_node.endpoint;
+        window.wait(endpoint.handle(),
+                    endpoint.holds_received() ? 0 : frame_wait_ms(app.seconds_until_due()));
         while (const auto event = window.next_event()) {
             if (!handle_event(*event)) {
                 shut_down();

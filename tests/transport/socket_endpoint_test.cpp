@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <vector>
 
 #include "transport/socket_endpoint.h"
 
@@ -105,11 +106,84 @@ TEST(SendRaw, AnAnswerLeavesFromTheAddressTheQuestionCameTo) {
 
     server.endpoint.set_destination(question->source);
     ASSERT_TRUE(server.endpoint.send_raw(record));
-    ASSERT_TRUE(client.wait_readable(5000)) << "the answer never reached the client";
-    std::array<std::uint8_t, 100> buffer{};
-    const auto answer = client.receive_from(buffer);
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(answer->source, (SocketAddress{ipv4(127, 0, 0, 5), port}));
+    server.endpoint.send_later(record);
+    EXPECT_EQ(server.endpoint.flush_sends(), 0U);
+    for (const char* way : {"alone", "in a batch"}) {
+        ASSERT_TRUE(client.wait_readable(5000)) << "the answer sent " << way << " never came";
+        std::array<std::uint8_t, 100> buffer{};
+        const auto answer = client.receive_from(buffer);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->source, (SocketAddress{ipv4(127, 0, 0, 5), port})) << way;
+    }
+}
+
+// Datagrams numbered in byte 0, `count` of them from `first`, each `size` bytes.
+void send_numbered(SocketEndpoint& sender, int first, int count, std::size_t size = 88) {
+    std::vector<std::uint8_t> datagram(size);
+    for (int i = first; i < first + count; ++i) {
+        datagram[0] = static_cast<std::uint8_t>(i);
+        sender.send_later(datagram);
+    }
+}
+
+// A sender whose datagrams go to a listener of their own.
+class SocketBatches : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(listener.bound);
+        sender.open_socket(false);
+        sender.set_destination(listener.address());
+    }
+
+    Listener listener{ipv4(127, 0, 0, 25)};
+    SocketEndpoint sender;
+};
+
+// More than one batch each way: every datagram arrives once, in order, each handed on
+// by itself, and an empty socket says so after the last one.
+TEST_F(SocketBatches, ABatchThatFillsIsSentAndTakenInOrder) {
+    const int count = static_cast<int>(BATCH_DATAGRAMS) + 3;
+    send_numbered(sender, 0, count);
+    EXPECT_TRUE(listener.endpoint.wait_readable(5000)) << "a full batch leaves at once";
+    EXPECT_EQ(sender.flush_sends(), 0U);
+    for (int i = 0; i < count; ++i) {
+        const auto got = listener.wait_for_datagram();
+        ASSERT_TRUE(got.has_value()) << "datagram " << i;
+        EXPECT_EQ(listener.buffer[0], i);
+    }
+    EXPECT_FALSE(listener.endpoint.receive_from(listener.buffer).has_value());
+}
+
+// A datagram the batch call refuses (here: port 0) ends that call; the rest still go,
+// one by one, and only the refused one counts as failed.
+TEST_F(SocketBatches, APartialBatchIsFinishedDatagramByDatagram) {
+    send_numbered(sender, 1, 1);
+    sender.set_destination(SocketAddress{ipv4(127, 0, 0, 25), 0});
+    send_numbered(sender, 2, 1);
+    sender.set_destination(listener.address());
+    send_numbered(sender, 3, 2);
+    EXPECT_EQ(sender.flush_sends(), 1U);
+    for (const int expected : {1, 3, 4}) {
+        ASSERT_TRUE(listener.wait_for_datagram().has_value());
+        EXPECT_EQ(listener.buffer[0], expected);
+    }
+}
+
+// Sizes travel with each datagram of a batch: a short one between two records is handed
+// on short (the session drops it), and what the batch still holds keeps the socket
+// counted as readable.
+TEST_F(SocketBatches, AShortDatagramInsideABatchKeepsItsSize) {
+    send_numbered(sender, 1, 1);
+    send_numbered(sender, 2, 1, 40);
+    send_numbered(sender, 3, 1, 100);
+    ASSERT_EQ(sender.flush_sends(), 0U);
+    for (const std::size_t size : {88U, 40U, 100U}) {
+        const auto got = listener.wait_for_datagram();
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(got->size, size);
+        EXPECT_EQ(listener.endpoint.holds_received(), size != 100U);
+        EXPECT_EQ(listener.endpoint.wait_readable(0), size != 100U);
+    }
 }
 
 TEST(ConnectWithTimeout, UnresolvableHostFailsOnItsThread) {
