@@ -30,7 +30,8 @@ void cleanup() {}
 SocketHandle open(bool stream) {
     const int handle = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (handle >= 0 && !stream) {
-        // Each datagram then says which local address it was sent to (see receive_batch).
+        // Each datagram then says which local address it was sent to (see receive_batch),
+        // until a bind to one address makes that plain (see bind).
         const int on = 1;
         ::setsockopt(handle, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
         // A server's frame may come late; bursts from many clients wait here meanwhile
@@ -48,6 +49,12 @@ int close(SocketHandle handle) {
 std::optional<BindFailure> bind(SocketHandle handle, const SocketAddress& address) {
     const sockaddr_in native = to_native(address);
     if (::bind(fd(handle), reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0) {
+        if (address.ip != 0) {
+            // Bound to one address, the socket is reached at it alone and answers from it:
+            // a control message on every datagram each way would say nothing.
+            const int off = 0;
+            ::setsockopt(fd(handle), IPPROTO_IP, IP_PKTINFO, &off, sizeof off);
+        }
         return std::nullopt;
     }
     switch (errno) {
