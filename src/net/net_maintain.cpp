@@ -30,6 +30,8 @@ void NetNode::maintain(float elapsed) {
         peer.schedule_resends(elapsed);
         ++position;
     }
+    // The pass's datagrams leave together, in the order the peers' outboxes gave them.
+    endpoint.flush_sends();
 }
 
 bool NetNode::time_out(std::size_t position) {

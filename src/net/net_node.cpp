@@ -101,7 +101,7 @@ void NetNode::flush_outbox(Peer& peer) {
         }
         // A failed send is covered by the next resend copy (reliable) or is lost like
         // any datagram (acks, pings, pongs, logouts).
-        transmit(message.encode());
+        transmit_later(message.encode());
     }
     peer.channel.outbox.clear();
 }
@@ -114,6 +114,15 @@ bool NetNode::transmit(const WireRecord& record) {
         return transmitter(record, to);
     }
     return endpoint.send_raw(record);
+}
+
+void NetNode::transmit_later(const WireRecord& record) {
+    if (transmitter) {
+        transmit(record);
+        return;
+    }
+    ++counters.sent;
+    endpoint.send_later(record);
 }
 
 std::optional<float> NetNode::seconds_until_due() const {

@@ -162,6 +162,8 @@ class NetNode {
     void restart_session(std::size_t sender, Outcome& outcome);
     LoginCookies& keyed_cookies();
     bool transmit(const WireRecord& record);
+    // Kept by the endpoint and sent, in order, with the end of the maintenance pass.
+    void transmit_later(const WireRecord& record);
     std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source,
                                             Outcome& outcome);
     bool acknowledge(Peer& peer, const NetMessage& message);
