@@ -142,24 +142,31 @@ void flood_targets(const SummaryReporter& reporter) {
             *once == 1.0 && *p99 < 1.0,
             format("login flood: real clients see every line once, p99 %.3f s (under 1)", *p99));
     }
+    // A peer's remembered ids are a fixed window of the newest 65,536 as bits (8 KB, on the
+    // heap from its second id) beside its record: the target is that this is all that
+    // 100,000 scattered ids cost, where a map would keep a node for each.
     const auto window = reporter.counter("BM_RememberedIdMemory/id_step:0", "id_window_bytes");
     const auto growth = reporter.counter("BM_RememberedIdMemory/id_step:0", "heap_growth");
     if (window && growth) {
-        verdict(*window + *growth < 1024.0,
-                format("scattered ids: %.0f bytes remembered, heap grew %.0f (under 1 KB)", *window,
-                       *growth));
+        verdict(*window + *growth <= 8704.0,
+                format("scattered ids: %.0f bytes in the record, heap grew %.0f (together the "
+                       "fixed 8 KB window, at most 8.5 KB)",
+                       *window, *growth));
     }
 }
 
 void summarise(const SummaryReporter& reporter) {
     std::printf("\nTargets\n");
     for (const char* clients : {"clients:10", "clients:100"}) {
-        const auto ratio =
-            reporter.counter(std::string("BM_RelayLoopback/") + clients, "session/raw");
-        if (ratio) {
-            verdict(*ratio >= 0.8,
-                    std::string("relay throughput, ") + clients +
-                        format(": %.0f%% of the raw loop (at least 80%%)", *ratio * 100.0));
+        const std::string run = std::string("BM_RelayLoopback/") + clients;
+        const auto naive = reporter.counter(run, "session/raw");
+        const auto batched = reporter.counter(run, "session/batched");
+        if (naive && batched) {
+            verdict(
+                *naive >= 1.0 && *batched >= 0.8,
+                std::string("relay throughput, ") + clients +
+                    format(": %.0f%% of the naive raw loop (at least 100%%), ", *naive * 100.0) +
+                    format("%.0f%% of the batched one (at least 80%%)", *batched * 100.0));
         }
     }
     for (const char* peers : {"peers:1", "peers:10", "peers:100", "peers:256"}) {

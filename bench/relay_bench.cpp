@@ -1,9 +1,10 @@
 // Relay throughput over real loopback sockets, against the floor that the system calls
 // set. One server takes chat lines from N clients, each on its own 127.x address, and
 // relays every line to the N - 1 others; the clients acknowledge every relay, as their
-// nodes would. The same run measures a raw loop that receives the same datagrams and
-// makes the same sends with no session layer at all, burst for burst in turn with the
-// session, so that both see the same machine and the same load.
+// nodes would. The same run measures two raw loops that receive the same datagrams and
+// make the same sends with no session layer at all, burst for burst in turn with the
+// session, so that all see the same machine and the same load: a naive one with one
+// system call per datagram, and one with the batched calls the session's endpoint uses.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "bench_server.h"
+#include "transport/datagram_batch.h"
 #include "transport/socket_native.h"
 
 namespace tw::bench {
@@ -90,6 +92,8 @@ class UdpSocket {
         }
         return static_cast<std::size_t>(got);
     }
+
+    int descriptor() const { return handle; }
 
     SocketAddress address;
 
@@ -172,6 +176,10 @@ class RawRelay {
         return taken;
     }
 
+    std::vector<sockaddr_in>& clients_of() { return clients; }
+    const WireRecord& ack() const { return ack_record; }
+    const WireRecord& relay() const { return relay_record; }
+
     UdpSocket socket;
 
   private:
@@ -179,6 +187,85 @@ class RawRelay {
     WireRecord ack_record{};
     WireRecord relay_record{};
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> buffer{};
+};
+
+// The floor with the batched calls: the same datagrams as RawRelay, taken with recvmmsg
+// and sent with sendmmsg, each call carrying as many as the endpoint's batch does.
+class BatchedRawRelay {
+  public:
+    explicit BatchedRawRelay(std::uint32_t ip) : plain(ip) {}
+
+    void add_client(const SocketAddress& address) { plain.add_client(address); }
+    const UdpSocket& socket() const { return plain.socket; }
+
+    void drain() {
+        for (;;) {
+            for (std::size_t i = 0; i < BATCH_DATAGRAMS; ++i) {
+                in_parts[i] = iovec{in_bytes[i].data(), in_bytes[i].size()};
+                in_headers[i].msg_hdr = message_of(sources[i], in_parts[i]);
+            }
+            const int got = ::recvmmsg(plain.socket.descriptor(), in_headers.data(),
+                                       BATCH_DATAGRAMS, MSG_DONTWAIT, nullptr);
+            if (got <= 0) {
+                break;
+            }
+            for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+                answer(std::span(in_bytes[i].data(), in_headers[i].msg_len), sources[i]);
+            }
+        }
+        send_kept();
+    }
+
+  private:
+    static msghdr message_of(sockaddr_in& address, iovec& part) {
+        msghdr message{};
+        message.msg_name = &address;
+        message.msg_namelen = sizeof address;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        return message;
+    }
+
+    void answer(std::span<const std::uint8_t> datagram, const sockaddr_in& from) {
+        const auto message = NetMessage::decode(datagram);
+        if (!message || message->kind != KIND_CHAT) {
+            return;
+        }
+        for (sockaddr_in& client : plain.clients_of()) {
+            const bool author = client.sin_addr.s_addr == from.sin_addr.s_addr;
+            keep(author ? plain.ack() : plain.relay(), client);
+        }
+    }
+
+    void keep(const WireRecord& record, sockaddr_in& to) {
+        out_parts[kept] = iovec{const_cast<std::uint8_t*>(record.data()), record.size()};
+        out_headers[kept].msg_hdr = message_of(to, out_parts[kept]);
+        if (++kept == BATCH_DATAGRAMS) {
+            send_kept();
+        }
+    }
+
+    void send_kept() {
+        std::size_t sent = 0;
+        while (sent < kept) {
+            const int count = ::sendmmsg(plain.socket.descriptor(), out_headers.data() + sent,
+                                         static_cast<unsigned>(kept - sent), 0);
+            if (count <= 0) {
+                break;
+            }
+            sent += static_cast<std::size_t>(count);
+        }
+        kept = 0;
+    }
+
+    RawRelay plain;
+    std::array<std::array<std::uint8_t, BATCH_SLOT_BYTES>, BATCH_DATAGRAMS> in_bytes{};
+    std::array<sockaddr_in, BATCH_DATAGRAMS> sources{};
+    std::array<iovec, BATCH_DATAGRAMS> in_parts{};
+    std::array<mmsghdr, BATCH_DATAGRAMS> in_headers{};
+    std::array<iovec, BATCH_DATAGRAMS> out_parts{};
+    std::array<mmsghdr, BATCH_DATAGRAMS> out_headers{};
+    std::size_t kept = 0;
 };
 
 // The server's own processor time, in seconds. The machine is shared (builds, other
@@ -241,9 +328,10 @@ void BM_RelayLoopback(benchmark::State& state) {
     server.endpoint.set_local_ip(ipv4(127, 77, 0, 1));
     server.endpoint.open_socket(false);
     RawRelay raw(ipv4(127, 77, 0, 2));
+    BatchedRawRelay batched(ipv4(127, 77, 0, 3));
     const auto bound = server.endpoint.bind_port(0) ? server.endpoint.local_address()
                                                     : std::optional<SocketAddress>{};
-    if (!bound || !raw.socket.ready()) {
+    if (!bound || !raw.socket.ready() || !batched.socket().ready()) {
         state.SkipWithError("could not bind the servers on loopback");
         return;
     }
@@ -251,6 +339,7 @@ void BM_RelayLoopback(benchmark::State& state) {
     widen_buffers(static_cast<int>(server.endpoint.handle()));
     const sockaddr_in session_address = to_native(*bound);
     const sockaddr_in raw_address = to_native(raw.socket.address);
+    const sockaddr_in batched_address = to_native(batched.socket().address);
 
     // A deque: clients own their sockets and never move.
     std::deque<Client> clients;
@@ -262,6 +351,7 @@ void BM_RelayLoopback(benchmark::State& state) {
             return;
         }
         raw.add_client(clients.back().socket.address);
+        batched.add_client(clients.back().socket.address);
     }
 
     // The session server's frame as the program runs it: take every waiting datagram,
@@ -273,6 +363,7 @@ void BM_RelayLoopback(benchmark::State& state) {
         server.maintain(0.0F);
     };
     const auto raw_frame = [&raw] { raw.drain(); };
+    const auto batched_frame = [&batched] { batched.drain(); };
 
     // Log in every client and let the answers and their acknowledgements settle, one
     // client at a time, so that the server never holds more than one client's answers.
@@ -283,6 +374,10 @@ void BM_RelayLoopback(benchmark::State& state) {
         set_text(login, "user" + std::to_string(i));
         static_cast<void>(clients[i].socket.send_to(login.encode(), session_address));
         session_frame();
+        session_frame();
+        // Acknowledged at once: a table full of logins still waiting would give the
+        // oldest of them up.
+        clients[i].answer();
         session_frame();
     }
     for (int round = 0; round < 3; ++round) {
@@ -299,31 +394,31 @@ void BM_RelayLoopback(benchmark::State& state) {
 
     double session_seconds = 0.0;
     double raw_seconds = 0.0;
+    double batched_seconds = 0.0;
     std::size_t lines = 0;
     std::size_t relays_missing = 0;
-    std::size_t session_sender = 0;
-    std::size_t raw_sender = 0;
-    bool session_first = true;
+    std::array<std::size_t, 3> senders{};
+    std::size_t first = 0;
     const std::size_t burst = lines_per_burst(client_count);
     const std::size_t relays_per_burst = burst * (client_count - 1);
     for (auto _ : state) {
-        BurstResult session;
-        BurstResult bare;
-        // Alternate which goes first, so that neither always finds the caches warm.
-        if (session_first) {
-            session = run_burst(clients, session_sender, burst, session_address, session_frame);
-            bare = run_burst(clients, raw_sender, burst, raw_address, raw_frame);
-        } else {
-            bare = run_burst(clients, raw_sender, burst, raw_address, raw_frame);
-            session = run_burst(clients, session_sender, burst, session_address, session_frame);
+        std::array<BurstResult, 3> results;
+        // Take turns at going first, so that none always finds the caches warm.
+        for (std::size_t turn = 0; turn < 3; ++turn) {
+            const std::size_t which = (first + turn) % 3;
+            std::size_t& sender = senders[which];
+            results[which] =
+                which == 0   ? run_burst(clients, sender, burst, session_address, session_frame)
+                : which == 1 ? run_burst(clients, sender, burst, raw_address, raw_frame)
+                             : run_burst(clients, sender, burst, batched_address, batched_frame);
+            relays_missing += relays_per_burst - results[which].relays_seen;
         }
-        session_first = !session_first;
-        state.SetIterationTime(session.server_seconds);
-        session_seconds += session.server_seconds;
-        raw_seconds += bare.server_seconds;
+        first = (first + 1) % 3;
+        state.SetIterationTime(results[0].server_seconds);
+        session_seconds += results[0].server_seconds;
+        raw_seconds += results[1].server_seconds;
+        batched_seconds += results[2].server_seconds;
         lines += burst;
-        relays_missing +=
-            (relays_per_burst - session.relays_seen) + (relays_per_burst - bare.relays_seen);
     }
     if (relays_missing != 0 || !queues_empty(server)) {
         state.SkipWithError("datagrams were lost on loopback; the figures would flatter");
@@ -332,9 +427,11 @@ void BM_RelayLoopback(benchmark::State& state) {
     const auto total_lines = static_cast<double>(lines);
     state.counters["lines/s"] = total_lines / session_seconds;
     state.counters["raw_lines/s"] = total_lines / raw_seconds;
+    state.counters["batched_lines/s"] = total_lines / batched_seconds;
     state.counters["relays/s"] =
         total_lines * static_cast<double>(client_count - 1) / session_seconds;
     state.counters["session/raw"] = raw_seconds / session_seconds;
+    state.counters["session/batched"] = batched_seconds / session_seconds;
     state.counters["lines/burst"] = static_cast<double>(burst);
 }
 BENCHMARK(BM_RelayLoopback)
@@ -342,6 +439,7 @@ BENCHMARK(BM_RelayLoopback)
     ->Arg(2)
     ->Arg(10)
     ->Arg(100)
+    ->Arg(256)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(1.0);
