@@ -80,6 +80,9 @@ void SocketEndpoint::send_later(std::span<const std::uint8_t> data) {
 
 std::size_t SocketEndpoint::flush_sends() {
     const auto kept = to_send.kept();
+    if (kept.empty()) {
+        return 0;
+    }
     to_send.count = 0;
     std::size_t sent = is_open() ? sys::send_batch(socket_handle, kept) : 0;
     // What the batch did not carry (an error, such as a local address that has gone, ends
