@@ -114,6 +114,22 @@ TEST_F(LoopbackSession, ChatIsRelayedOnceAndAcknowledged) {
         [&] { return texts(ann, KIND_CHAT).size() == 1 && texts(bob, KIND_CHAT).size() == 1; }));
 }
 
+// More lines in one pass than a batch of datagrams holds, to two clients: each still
+// takes every line once and in the order it was typed.
+TEST_F(LoopbackSession, LinesBeyondOneBatchArriveOnceAndInOrder) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 40; ++i) {
+        lines.push_back("line " + std::to_string(i));
+        server.broadcast_chat(lines.back(), true);
+    }
+    ASSERT_TRUE(pump([&] {
+        return texts(ann, KIND_CHAT).size() >= lines.size() &&
+               texts(bob, KIND_CHAT).size() >= lines.size();
+    }));
+    EXPECT_EQ(texts(ann, KIND_CHAT), lines);
+    EXPECT_EQ(texts(bob, KIND_CHAT), lines);
+}
+
 TEST_F(LoopbackSession, LogoutIsPassedOnToTheOthers) {
     net_shutdown(bob);
     ASSERT_TRUE(pump([&] { return !texts(ann, KIND_PEER_LOGGED_OUT).empty(); }));
