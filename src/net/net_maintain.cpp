@@ -58,7 +58,7 @@ bool NetNode::time_out(std::size_t position) {
 void NetNode::flush_unattached() {
     for (const Unattached& reply : unattached) {
         endpoint.set_destination(reply.to);
-        transmit(reply.message.encode());
+        transmit_later(reply.message.encode());
     }
     unattached.clear();
 }
