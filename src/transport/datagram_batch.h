@@ -62,4 +62,9 @@ struct SendBatch {
     std::span<const OutgoingDatagram> kept() const { return std::span(slots.data(), count); }
 };
 
+struct DatagramBatches {
+    ReceiveBatch received;
+    SendBatch to_send;
+};
+
 }  // namespace tw

@@ -27,6 +27,9 @@ SocketHandle SocketEndpoint::open_socket(bool stream) {
     // (as a server) would send a client's login to the wrong host.
     use_destination = 0;
     reply_sources.clear();
+    if (!batches) {
+        batches = std::make_unique<DatagramBatches>();
+    }
     socket_handle = sys::open(stream);
     return socket_handle;
 }
@@ -64,10 +67,11 @@ bool SocketEndpoint::send_alone(std::span<const std::uint8_t> data,
 void SocketEndpoint::send_later(std::span<const std::uint8_t> data) {
     // A stream keeps no datagram boundaries to batch, and a record longer than a slot
     // is no session datagram; either goes at once, after what it follows.
-    if (socket_type == SOCKET_TYPE_STREAM || data.size() > BATCH_SLOT_BYTES) {
+    if (!batches || socket_type == SOCKET_TYPE_STREAM || data.size() > BATCH_SLOT_BYTES) {
         static_cast<void>(send_raw(data));
         return;
     }
+    SendBatch& to_send = batches->to_send;
     OutgoingDatagram& kept = to_send.slots[to_send.count++];
     std::copy(data.begin(), data.end(), kept.bytes.begin());
     kept.size = data.size();
@@ -79,11 +83,11 @@ void SocketEndpoint::send_later(std::span<const std::uint8_t> data) {
 }
 
 std::size_t SocketEndpoint::flush_sends() {
-    const auto kept = to_send.kept();
-    if (kept.empty()) {
+    if (!batches || batches->to_send.count == 0) {
         return 0;
     }
-    to_send.count = 0;
+    const auto kept = batches->to_send.kept();
+    batches->to_send.count = 0;
     std::size_t sent = is_open() ? sys::send_batch(socket_handle, kept) : 0;
     // What the batch did not carry (an error, such as a local address that has gone, ends
     // a batch at that datagram) goes one by one, each with the single call's own second
@@ -99,7 +103,9 @@ std::size_t SocketEndpoint::flush_sends() {
 int SocketEndpoint::close_socket() {
     flush_sends();
     // Whatever was taken from this socket and not handed on belongs to it alone.
-    received.clear();
+    if (batches) {
+        batches->received.clear();
+    }
     if (!is_open()) {
         return -1;
     }
@@ -110,9 +116,10 @@ int SocketEndpoint::close_socket() {
 }
 
 std::optional<ReceivedDatagram> SocketEndpoint::receive_from(std::span<std::uint8_t> buffer) {
-    if (!is_open()) {
+    if (!is_open() || !batches) {
         return std::nullopt;
     }
+    ReceiveBatch& received = batches->received;
     if (received.empty()) {
         received.clear();
         received.filled = sys::receive_batch(socket_handle, received.slots);

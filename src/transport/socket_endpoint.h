@@ -76,7 +76,7 @@ class SocketEndpoint {
     std::optional<ReceivedDatagram> receive_from(std::span<std::uint8_t> buffer);
     // Datagrams taken from the socket and not yet handed on: the socket no longer shows
     // them as readable, so a caller that waits on it must not wait while this is true.
-    bool holds_received() const { return !received.empty(); }
+    bool holds_received() const { return batches && !batches->received.empty(); }
     // Waits until a datagram is readable or `timeout_ms` passed; false on time-out or error.
     bool wait_readable(int timeout_ms) const;
 
@@ -110,8 +110,9 @@ class SocketEndpoint {
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
     ReplySources reply_sources;
-    ReceiveBatch received;
-    SendBatch to_send;
+    // Made with the first socket: a node that never opens one (a test's, the fuzzer's)
+    // does not carry the 36 KB.
+    std::unique_ptr<DatagramBatches> batches;
     std::shared_ptr<ConnectAttempt> connect_attempt;
     std::optional<BindFailure> last_bind_failure;
 };
