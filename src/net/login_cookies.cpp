@@ -97,12 +97,19 @@ std::int32_t LoginCookies::issue(const SocketAddress& from, float clock, std::st
     if (!names) {
         names = std::make_unique<std::array<Entry, COOKIE_NAMES>>();
     }
+    last_issued_slot = slot_at(clock);
     Entry& entry = (*names)[place_of(from)];
     entry.address = from;
     entry.reserved = reserved;
     entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
     std::copy_n(name.begin(), entry.size, entry.name.begin());
     return id_for(from, slot_at(clock));
+}
+
+void LoginCookies::forget_stale(float clock) {
+    if (names && slot_at(clock) > last_issued_slot + 1) {
+        names.reset();
+    }
 }
 
 bool LoginCookies::valid(std::int32_t id, const SocketAddress& from, float clock) const {

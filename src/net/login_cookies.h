@@ -49,6 +49,9 @@ class LoginCookies {
     std::optional<RememberedLogin> redeem(std::int32_t id, const SocketAddress& from, float clock);
     // Whether `id` is an answer's id this address could have been given lately.
     bool valid(std::int32_t id, const SocketAddress& from, float clock) const;
+    // Gives the names' table back once no cookie it holds can be redeemed any more: a
+    // flood's memory goes with the flood.
+    void forget_stale(float clock);
 
   private:
     struct Entry {
@@ -65,6 +68,7 @@ class LoginCookies {
     std::uint64_t key_first = 0;
     std::uint64_t key_second = 0;
     bool keyed = false;
+    std::uint32_t last_issued_slot = 0;
     // Made with the first cookie: a client, and a server that never met a flood, need none.
     std::unique_ptr<std::array<Entry, COOKIE_NAMES>> names;
 };

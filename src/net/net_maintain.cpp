@@ -9,6 +9,7 @@ void NetNode::maintain(float elapsed) {
     reply_budget = std::min(UNATTACHED_REPLIES_PER_SECOND,
                             reply_budget + elapsed * UNATTACHED_REPLIES_PER_SECOND);
     flush_unattached();
+    cookies.forget_stale(clock);
     // The table may shrink while it is walked: a removed peer's place is examined again,
     // since it now holds the next peer.
     std::size_t position = 0;

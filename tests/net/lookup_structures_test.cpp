@@ -138,6 +138,9 @@ TEST(LoginCookie, IsSipHashAndHoldsForItsAddressAndSlot) {
     EXPECT_FALSE(cookies.valid(id, ann, 10.0F + 2.0F * COOKIE_SLOT_SECONDS));
     EXPECT_EQ(cookies.redeem(id, ann, 11.0F).value_or(RememberedLogin{}).name, "ann");
     EXPECT_FALSE(cookies.redeem(id, ann, 11.0F).has_value()) << "taken once";
+    const std::int32_t later = cookies.issue(ann, 12.0F, "ann", 0);
+    cookies.forget_stale(12.0F + 2.0F * COOKIE_SLOT_SECONDS);
+    EXPECT_FALSE(cookies.redeem(later, ann, 12.0F).has_value()) << "the table went with the flood";
 }
 
 }  // namespace
