@@ -155,6 +155,9 @@ class NetNode {
 
     std::optional<std::size_t> admit_login(const NetMessage& message, const SocketAddress& source);
     std::optional<std::size_t> admit_cookie(const NetMessage& message, const SocketAddress& source);
+    // A login answered by cookie, back with the ack of `answer`: waiting for its confirmation.
+    std::size_t admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
+                               std::int32_t answer);
     void answer_without_session(const NetMessage& login, const SocketAddress& source);
     void tell_no_session(const SocketAddress& source);
     bool reply_unattached(const SocketAddress& to, const NetMessage& message);

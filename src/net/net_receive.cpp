@@ -144,12 +144,17 @@ std::optional<std::size_t> NetNode::admit_cookie(const NetMessage& message,
         ++counters.refused_logins;
         return std::nullopt;
     }
+    return admit_redeemed(source, *login, acked);
+}
+
+std::size_t NetNode::admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
+                                    std::int32_t answer) {
     // Waiting for the one dispatch it takes to confirm it: the ack at hand is its answer's.
-    const std::size_t position = peers.admit(source, PeerState::waiting, id_source());
+    const std::size_t position = peers.admit(address, PeerState::waiting, id_source());
     Peer& peer = peers[position];
-    peer.name = login->name;
-    peer.login_reserved = login->reserved;
-    peer.login_answer = acked;
+    peer.name = login.name;
+    peer.login_reserved = login.reserved;
+    peer.login_answer = answer;
     return position;
 }
 
@@ -261,7 +266,8 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
 
 void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     const Peer& old = peers[sender];
-    const auto login = cookies.redeem(get_i32(outcome.delivery->message.text), old.address, clock);
+    const std::int32_t acked = get_i32(outcome.delivery->message.text);
+    const auto login = cookies.redeem(acked, old.address, clock);
     if (!login) {
         return;
     }
@@ -271,12 +277,7 @@ void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     const std::string old_name = old.name;
     remove_peer(sender);
     announce_departure(old_name, login->reserved, std::nullopt);
-    const std::size_t position = peers.admit(address, PeerState::waiting, id_source());
-    Peer& peer = peers[position];
-    peer.name = login->name;
-    peer.login_reserved = login->reserved;
-    peer.login_answer = get_i32(outcome.delivery->message.text);
-    confirm_login(position, outcome);
+    confirm_login(admit_redeemed(address, *login, acked), outcome);
     outcome.event->replaced_earlier = true;
 }
 
