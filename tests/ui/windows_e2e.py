@@ -209,8 +209,7 @@ class ConsoleRows:
         return min(bar), max(bar)
 
     def _row_is_light(self, y):
-        light = sum(1 for x in range(self.image.width) if min(self.image.pixel(x, y)) > 180)
-        return light > self.image.width // 2
+        return light_pixels(self.image, y, range(self.image.width)) > self.image.width // 2
 
     def check(self, colours):
         """Menu bar, red prompt, one row per expected log colour, nothing under them,
@@ -239,11 +238,25 @@ def exit_by_mouse(program):
         return
     bar_top, bar_bottom = ConsoleRows(program.picture()).check_menu_bar()
     program.click(10, (bar_top + bar_bottom) // 2)
-    # The drop-down is a window of its own, laid over the console just under the bar.
+    # The drop-down is a window of its own, laid over the console just under the bar. It
+    # is known by the background of its item left of the text, where Windows keeps room
+    # for a check mark: a single pixel could fall on a stroke of "Exit", whose place and
+    # shape depend on the fonts a machine has.
     item_y = bar_bottom + 11
     twkit.wait_until("the File menu to drop down",
-                   lambda: not twkit.is_black(program.picture().pixel(20, item_y)))
+                     lambda: _drop_down_covers(program.picture(), item_y))
     program.click(20, item_y)
+
+
+def _drop_down_covers(image, y):
+    """Row y is light from x = 3 to 14: the menu's background, which no console text (red,
+    cyan, blue, olive on black) can make."""
+    return light_pixels(image, y, range(3, 15)) == 12
+
+
+def light_pixels(image, y, columns):
+    """How many pixels of row y in the columns are light grey or white."""
+    return sum(1 for x in columns if min(image.pixel(x, y)) > 180)
 
 
 def check_any_console(program, colours):
