@@ -26,6 +26,7 @@ What it holds:
 Every wait has a bound; nothing here sleeps to synchronise.
 """
 
+import contextlib
 import os
 import re
 import select
@@ -202,45 +203,62 @@ def port_taken_message():
 # --- the X server and the program -------------------------------------------------------------
 
 class XServer:
-    """A private Xvfb. It picks a free display number itself (-displayfd)."""
+    """A private Xvfb on a display number that no other X server of the machine has.
+
+    The number is ours by Xvfb's own lock file in /tmp, which every network namespace
+    shares. Xvfb's -displayfd would pick a number itself, but it takes no lock and judges a
+    number free by its abstract socket, which is private to a network namespace: in a test's
+    own namespace it picks :0 even while another namespace's server has it, replaces that
+    server's socket file in /tmp/.X11-unix, and deletes it again when it ends. A client that
+    reaches its server through that file then finds none, or another server ("cannot open
+    display")."""
+
+    FIRST_DISPLAY = 200
+    DISPLAYS_TRIED = 400
 
     def __init__(self, screen="640x480x24"):
+        self.screen = screen
+        self.process = None
+        self.log = None
+        for number in range(self.FIRST_DISPLAY, self.FIRST_DISPLAY + self.DISPLAYS_TRIED):
+            # A socket file without a live lock may belong to a server that took no lock;
+            # starting here would take its file away.
+            if os.path.exists(f"/tmp/.X11-unix/X{number}") or _display_locked(number):
+                continue
+            if self._start_on(number):
+                return
+        raise AssertionError(f"no free X display from :{self.FIRST_DISPLAY} to "
+                             f":{self.FIRST_DISPLAY + self.DISPLAYS_TRIED - 1}")
+
+    def _start_on(self, number):
+        """Starts Xvfb on the display; False when another server won its lock first."""
+        self.display = f":{number}"
         self.log = tempfile.TemporaryFile()
-        read_end, write_end = os.pipe()
         # -noreset: the probe below and every xdotool call are clients that come and go;
         # the server must not start over when the last of them leaves.
-        self.process = start(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                              screen, "-nolisten", "tcp", "-noreset"],
-                             stderr=self.log, pass_fds=(write_end,))
-        os.close(write_end)
+        self.process = start(["Xvfb", self.display, "-screen", "0", self.screen,
+                              "-nolisten", "tcp", "-noreset"], stderr=self.log)
         try:
-            self.display = ":" + self._read_display(read_end)
-            wait_until("the X server to accept a client", self._accepts_clients)
+            wait_until("the X server to accept a client or give the display up",
+                       self._ready_or_ended)
+            if self.process.poll() is not None:
+                if "already active" not in self.log_text():
+                    raise RuntimeError(f"Xvfb ended: {self.log_text()}")
+                self.log.close()
+                return False
         except BaseException:
             self.stop()
             raise
-        finally:
-            os.close(read_end)
+        return True
 
-    def _read_display(self, read_end):
-        number = b""
-        deadline = time.monotonic() + WAIT_S
-        while not number.endswith(b"\n"):
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                raise AssertionError("Xvfb did not report its display in time")
-            readable, _, _ = select.select([read_end], [], [], remaining)
-            if readable:
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise AssertionError(f"Xvfb ended before it reported its display: "
-                                         f"{self.log_text()}")
-                number += chunk
-        return number.decode().strip()
+    def _ready_or_ended(self):
+        if self.process.poll() is not None:
+            return True
+        # Only once the lock is this server's can the probe not reach another one.
+        return _display_locked(int(self.display[1:])) == self.process.pid and \
+            self._accepts_clients()
 
     def _accepts_clients(self):
-        if self.process.poll() is not None:
-            raise RuntimeError(f"Xvfb ended: {self.log_text()}")
         probe = subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env(),
                                stdin=subprocess.DEVNULL, capture_output=True, timeout=WAIT_S)
         return probe.returncode == 0
@@ -290,7 +308,36 @@ class XServer:
         if manager is not None:
             stop(manager)
         stop(self.process)
+        # A server killed outright (the lost-display test) leaves its lock and socket.
+        number = int(self.display[1:])
+        if _lock_pid(number) == self.process.pid:
+            for leftover in (f"/tmp/.X{number}-lock", f"/tmp/.X11-unix/X{number}"):
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(leftover)
         self.log.close()
+
+
+def _lock_pid(number):
+    """The process id written in display number's lock file, or None."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as lock:
+            return int(lock.read().strip())
+    except (OSError, ValueError):
+        return None
+
+
+def _display_locked(number):
+    """The id of the live process that holds display number's lock, or None."""
+    pid = _lock_pid(number)
+    if pid is None:
+        return None
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return None
+    except PermissionError:
+        pass
+    return pid
 
 
 def program_env(xserver):
