@@ -27,7 +27,7 @@ DEPS_PKG    := librsvg2-bin rpm desktop-file-utils appstream lintian rpmlint cpi
 CONFIG_TEST := cmake -S . -B $(BUILD_TEST) -DCMAKE_BUILD_TYPE=Debug -DTAMBLEWICK_SANITIZE=ON \
                -DTAMBLEWICK_WINDOW=ON
 
-.PHONY: run test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
+.PHONY: run test sanitizer-test check clang-test build deps deps-test clean format fuzz bench windows deps-windows window-cost \
         package deps-package windows-installer deps-windows-installer dist
 BUILD_WIN   := build-windows
 DEPS_WIN    := g++-mingw-w64-x86-64-posix
@@ -68,17 +68,19 @@ check: deps-test
 # The full suite: the tests also run the Windows build under Wine, so they need the cross
 # compiler and wine; then every target once more with clang, its unit tests, and fuzzing.
 # They also install the Linux packages and the Windows installer, so these are built first.
+# Every stage runs even when one before it failed; a summary at the end says which failed.
+TEST_STAGES := windows-installer package sanitizer-test clang-test fuzz
 test: DEPS_TEST += $(DEPS_WIN) $(DEPS_WINE) $(DEPS_PKG) nsis
 test: deps-test
-	$(MAKE) windows-installer
-	$(MAKE) package
+	+@MAKE="$(MAKE)" ./tools/run-stages $(TEST_STAGES)
+
+# The sanitizer build with the Windows program, its installer and the packages under test.
+sanitizer-test: deps-test
 	$(CONFIG_TEST) -DTAMBLEWICK_WINDOWS_EXE=$(CURDIR)/$(BUILD_WIN)/tamblewick.exe \
 	               -DTAMBLEWICK_WINDOWS_INSTALLER=$(CURDIR)/$(INSTALLER) \
 	               -DTAMBLEWICK_PACKAGES="$(subst $(space),;,$(addprefix $(CURDIR)/,$(PACKAGES)))"
 	cmake --build $(BUILD_TEST) -j$(JOBS)
 	cd $(BUILD_TEST) && ctest --output-on-failure -j$(JOBS) --timeout 600
-	$(MAKE) clang-test
-	./tools/run-fuzz $(FUZZ_SECONDS)
 
 # Every target built with clang as well (no sanitizers), so that neither compiler's
 # warnings can creep in; its unit tests run, the window and terminal tests only in the sanitizer build.
