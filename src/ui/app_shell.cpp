@@ -89,7 +89,8 @@ void AppShell::heed_arrivals() {
 void AppShell::draw_picture() {
     const ChatLog& log = objects.chat_log;
     const ConsoleRows rows =
-        console_rows(objects.input_line, log, scroll_back.page(log, window.log_rows()));
+        console_rows(objects.input_line, log, scroll_back.page(log, window.log_rows()),
+                     editor.cursor(objects.input_line));
     TextSurface& surface = window.begin_frame();
     const int width = window.client_width();
     // A terminal puts rows on its rows; a window of pixels gets them laid out here.
@@ -138,11 +139,11 @@ void AppShell::press(const KeyEvent& key) {
     if (key.typed) {
         return;
     }
-    if (key.down && edits_line(key.vk)) {
+    const bool edited =
+        editor.key(key, objects.input_line, [this](std::string line) { enter(std::move(line)); });
+    if (edited && key.down) {
         scroll_back.to_newest();
     }
-    on_key(key.vk, key.down, key.shift, objects.input_line,
-           [this](std::string line) { enter(std::move(line)); });
     if (key.down && key.vk == vk::enter && window.enters_whole_lines()) {
         objects.input_line.clear();
     }
@@ -159,7 +160,18 @@ void AppShell::type(const TextEvent& text) {
         told_left_out = true;
         objects.chat_log.add_line(LEFT_OUT_NOTICE, LineStyle::notice);
     }
-    type_text(text.text, objects.input_line, [this](std::string line) { enter(std::move(line)); });
+    // Text goes in at the cursor, and a line break in it is Enter.
+    std::string_view rest = text.text;
+    for (;;) {
+        const std::size_t line_end = rest.find('\n');
+        editor.insert(rest.substr(0, line_end), objects.input_line);
+        if (line_end == std::string_view::npos) {
+            return;
+        }
+        editor.key(KeyEvent{vk::enter, true}, objects.input_line,
+                   [this](std::string line) { enter(std::move(line)); });
+        rest.remove_prefix(line_end + 1);
+    }
 }
 
 bool AppShell::handle_key(const KeyEvent& key) {

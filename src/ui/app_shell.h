@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "chat/chat_app.h"
+#include "ui/line_editor.h"
 #include "ui/menu_strip.h"
 #include "ui/scroll_back.h"
 #include "ui/window_system.h"
@@ -64,6 +65,7 @@ class AppShell {
     ChatApp app;
     MenuStrip menu_strip;
     ScrollBack scroll_back;
+    LineEditor editor;
     // The line being typed already told the user that characters outside Latin-1 stay out.
     bool told_left_out = false;
     // The picture on screen is out of date: the first frame, or an event since the last.

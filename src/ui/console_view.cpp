@@ -39,28 +39,21 @@ std::size_t visible_length(TextSurface& surface, std::string_view text, int x, i
     return count;
 }
 
-std::size_t fitting_tail(TextSurface& surface, std::string_view text, int room) {
-    std::size_t count = 0;
-    while (count < text.size()) {
-        room -= surface.advance(static_cast<unsigned char>(text[text.size() - 1 - count]));
-        if (room < 0) {
-            break;
-        }
-        ++count;
-    }
-    return count;
-}
-
-ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, const LogPage& page) {
+ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, const LogPage& page,
+                         std::size_t cursor) {
     ConsoleRows shown;
     shown.rows.reserve(1 + page.rows);
-    // The prompt is cut before anything else looks at it: the typed line has no length
-    // limit, and a key must cost the same whether it is the 20th or the 20,000th. Its end
-    // is what is being typed, so the end is kept.
+    // The prompt is cut before anything else looks at it: the typed line may be long, and a
+    // key must cost the same whether it is the 20th or the 20,000th. The part kept is the
+    // one around the caret, its end while the caret is there.
     const std::string_view typed{input_line};
+    const std::size_t caret = std::min(cursor, typed.size());
     const std::size_t kept = std::min(typed.size(), MAX_ROW_BYTES);
-    shown.rows.push_back({PROMPT_COLOUR, PROMPT_PREFIX, typed.substr(typed.size() - kept), true,
-                          kept < typed.size()});
+    const std::size_t from =
+        std::min(caret - std::min(caret, MAX_ROW_BYTES / 2), typed.size() - kept);
+    ConsoleRow prompt{PROMPT_COLOUR, PROMPT_PREFIX, typed.substr(from, kept), true, from > 0};
+    prompt.caret = caret - from;
+    shown.rows.push_back(prompt);
     const ChatHistory& history = log.history();
     const std::size_t last = history.size() - std::min(history.size(), page.lines_below);
     const std::size_t first = last - std::min(last, page.rows);
@@ -75,6 +68,65 @@ ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, cons
     return shown;
 }
 
+namespace {
+
+// How many leading bytes of `text` fit in `room`, by the run's own measure (which the
+// advances may round down); found by halving, so a run is measured a dozen times at most.
+std::size_t fitting_head(TextSurface& measure, std::string_view text, int room) {
+    std::size_t fits = 0;
+    std::size_t too_long = text.size() + 1;
+    while (too_long - fits > 1) {
+        const std::size_t middle = fits + (too_long - fits) / 2;
+        if (measure.text_width(text.substr(0, middle)) <= room) {
+            fits = middle;
+        } else {
+            too_long = middle;
+        }
+    }
+    return fits;
+}
+
+std::size_t fitting_tail(TextSurface& measure, std::string_view text, int room) {
+    std::size_t fits = 0;
+    std::size_t too_long = text.size() + 1;
+    while (too_long - fits > 1) {
+        const std::size_t middle = fits + (too_long - fits) / 2;
+        if (measure.text_width(text.substr(text.size() - middle)) <= room) {
+            fits = middle;
+        } else {
+            too_long = middle;
+        }
+    }
+    return fits;
+}
+
+}  // namespace
+
+TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room) {
+    const std::string_view text = typed.text;
+    const std::size_t caret = std::min(typed.caret, text.size());
+    if (!typed.cut_left && measure.text_width(text) <= room) {
+        return {0, text.size(), false};
+    }
+    // The line's start, while the caret is in what fits of it.
+    if (!typed.cut_left) {
+        const std::size_t head = fitting_head(measure, text, room);
+        if (caret < head) {
+            return {0, head, false};
+        }
+    }
+    const int marked_room = room - measure.text_width(MORE_LEFT_MARK);
+    // The line's end, while the caret is in what fits of it.
+    const std::size_t tail = fitting_tail(measure, text, marked_room);
+    if (caret >= text.size() - tail) {
+        return {text.size() - tail, text.size(), true};
+    }
+    // Elsewhere the caret stands in the middle, with as much of the line around it as fits.
+    const std::size_t before = fitting_tail(measure, text.substr(0, caret), marked_room / 2);
+    const std::size_t from = caret - before;
+    return {from, from + fitting_head(measure, text.substr(from), marked_room), true};
+}
+
 std::string scroll_mark_text(const ScrollMark& mark) {
     std::string text = "-- " + std::to_string(mark.lines_below) +
                        (mark.lines_below == 1 ? " line below" : " lines below");
@@ -86,43 +138,27 @@ std::string scroll_mark_text(const ScrollMark& mark) {
 
 namespace {
 
-// The advances may each be rounded down; the run as a whole is measured again, so that the
-// end of the line is never pushed past the edge by the rounding.
-std::string_view tail_that_fits(TextSurface& surface, std::string_view text, int room) {
-    // The longest end that fits, found by halving: a run is measured a dozen times at most.
-    std::size_t fits = 0;
-    std::size_t too_long = fitting_tail(surface, text, room) + 1;
-    while (too_long - fits > 1) {
-        const std::size_t middle = fits + (too_long - fits) / 2;
-        if (surface.text_width(text.substr(text.size() - middle)) <= room) {
-            fits = middle;
-        } else {
-            too_long = middle;
-        }
-    }
-    return text.substr(text.size() - fits);
-}
-
-// "> ", then as much of the line's end as fits before the caret, behind a mark when the
-// start had to go.
+// "> ", then the part of the line around the caret, behind a mark when the start is not in it.
 void draw_typed(TextSurface& surface, int width, int y, const ConsoleRow& row) {
     const int start = CONSOLE_LEFT + surface.text_width(row.mark);
     const int room = std::min(width, MAX_ROW_RIGHT) - start - CARET_WIDTH;
-    std::string_view tail = tail_that_fits(surface, row.text, room);
-    int x = CONSOLE_LEFT;
+    const TypedSpan span = typed_span(surface, row, room);
+    const std::string_view shown = row.text.substr(span.from, span.to - span.from);
     std::string text{row.mark};
-    if (tail.size() < row.text.size() || row.cut_left) {
+    int x = CONSOLE_LEFT;
+    if (span.marked) {
         surface.draw_text(x, y, row.colour, row.mark);
-        const int mark_width = surface.text_width(MORE_LEFT_MARK);
         surface.draw_text(start, y, MARK_COLOUR, MORE_LEFT_MARK);
-        x = start + mark_width;
-        tail = tail_that_fits(surface, row.text, room - mark_width);
+        x = start + surface.text_width(MORE_LEFT_MARK);
         text.clear();
     }
-    text += tail;
+    const std::size_t before_text = text.size();
+    text += shown;
     surface.draw_text(x, y, row.colour, text);
-    x += surface.text_width(text);
-    surface.fill_rect(x, y + CARET_TOP, CARET_WIDTH, CARET_HEIGHT, row.colour);
+    const std::size_t caret = std::min(row.caret, span.to) - std::min(row.caret, span.from);
+    const int caret_x =
+        x + surface.text_width(std::string_view{text}.substr(0, before_text + caret));
+    surface.fill_rect(caret_x, y + CARET_TOP, CARET_WIDTH, CARET_HEIGHT, row.colour);
 }
 
 }  // namespace

@@ -57,11 +57,13 @@ struct ConsoleRow {
     Rgb colour;
     std::string_view mark;
     std::string_view text;
-    // The row typed into: where it is wider than the console its end is shown rather than
-    // its start, and a caret follows it.
+    // The row typed into: where it is wider than the console the part around the caret
+    // is shown rather than its start.
     bool typed = false;
     // More of the typed line lies before `text` than any row could show.
     bool cut_left = false;
+    // Where in `text` the typed row's caret stands.
+    std::size_t caret = 0;
 };
 
 // The view is not at the newest line: how many lie below it, and how many of all arrived
@@ -81,18 +83,25 @@ struct ConsoleRows {
     auto end() const { return rows.end(); }
 };
 
-// The prompt and the page of the history that `page` names: at the newest line and five
-// rows, the `ChatLog` itself.
+// The prompt, its caret `cursor` bytes into the line (at its end by default), and the page
+// of the history that `page` names: at the newest line and five rows, the `ChatLog` itself.
 ConsoleRows console_rows(const std::string& input_line, const ChatLog& log,
-                         const LogPage& page = {});
+                         const LogPage& page = {}, std::size_t cursor = std::string::npos);
+
+// The part of a typed row shown in `room`: from `from` to `to` of its text, behind the
+// left mark when the line's start is not in it. The caret is always in it, and the line's
+// end while the caret is there.
+struct TypedSpan {
+    std::size_t from = 0;
+    std::size_t to = 0;
+    bool marked = false;
+};
+TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room);
 std::string scroll_mark_text(const ScrollMark& mark);
 
 // Lays the rows out in pixels, row k at the prompt's top plus k pitches, each cut where it
-// leaves a surface `width` pixels wide; the typed row shows its end and its caret. The
+// leaves a surface `width` pixels wide; the typed row shows the part around its caret. The
 // surface is expected to be freshly filled; nothing is erased here.
 void draw_console(TextSurface& surface, int width, const ConsoleRows& rows);
-
-// How many bytes at the end of `text` fit in `room` pixels.
-std::size_t fitting_tail(TextSurface& surface, std::string_view text, int room);
 
 }  // namespace tw

@@ -43,9 +43,6 @@ constexpr auto DIGIT_AND_PUNCTUATION_KEYS = std::to_array<ShiftPair>({
 constexpr int LOWER_CASE_DISTANCE = 32;
 constexpr char FIRST_PRINTABLE = 0x20;
 constexpr char DELETE = 0x7f;
-// Latin-1 letters and signs: peers exchange them as single bytes and both front ends show
-// them, but no key of the US table types them.
-constexpr unsigned char FIRST_LATIN1_SIGN = 0xa0;
 
 }  // namespace
 
@@ -76,42 +73,6 @@ std::optional<KeyEvent> key_event_for_byte(char byte) {
     }
     const bool shift = key_character(*code, false) != byte;
     return KeyEvent{*code, true, shift, false};
-}
-
-bool edits_line(int vk_code) {
-    return key_character(vk_code, false) || vk_code == vk::back || vk_code == vk::enter;
-}
-
-void on_key(int vk_code, bool down, bool shift, std::string& input_line,
-            const LineHandler& execute) {
-    if (!down) {
-        return;
-    }
-    if (const auto character = key_character(vk_code, shift)) {
-        input_line.push_back(*character);
-        return;
-    }
-    if (vk_code == vk::back) {
-        if (!input_line.empty()) {
-            input_line.pop_back();
-        }
-        return;
-    }
-    if (vk_code == vk::enter && !input_line.empty()) {
-        // A copy, because the interpreter empties the line it was handed from.
-        execute(std::string{input_line});
-    }
-}
-
-void type_text(std::string_view text, std::string& input_line, const LineHandler& execute) {
-    for (const char byte : text) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (byte == '\n') {
-            on_key(vk::enter, true, false, input_line, execute);
-        } else if ((byte >= FIRST_PRINTABLE && byte < DELETE) || value >= FIRST_LATIN1_SIGN) {
-            input_line.push_back(byte);
-        }
-    }
 }
 
 }  // namespace tw

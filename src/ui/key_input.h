@@ -23,18 +23,4 @@ std::optional<char> key_character(int vk_code, bool shift);
 // place that says what a key types.
 std::optional<KeyEvent> key_event_for_byte(char byte);
 
-// Whether the key types into the line or submits it (a character, Backspace, Enter).
-bool edits_line(int vk_code);
-
-// One key event from the window: edits the input line, or on Enter hands a copy of a
-// non-empty line to `execute`. Key-up events change nothing; a held key's repeated
-// key-downs each count once. `shift` is the Shift state as of this event.
-void on_key(int vk_code, bool down, bool shift, std::string& input_line,
-            const LineHandler& execute);
-
-// Text typed or pasted as a whole (Latin-1 bytes, '\n' for a line break): printable
-// characters (ASCII and the Latin-1 letters and signs from 0xA0) go into the line as they
-// are, a line break is Enter. Control bytes and the C1 codes are dropped.
-void type_text(std::string_view text, std::string& input_line, const LineHandler& execute);
-
 }  // namespace tw

@@ -14,12 +14,14 @@ namespace tw {
 // A key went down or up. `vk` is a Windows virtual-key code (virtual_key.h); the
 // modifier flags are their state as of this event. `typed` says that the character the
 // key typed comes as a TextEvent of its own: the key still reaches the menu, never the line.
+// A key held with Ctrl types nothing; some edit the line.
 struct KeyEvent {
     int vk = 0;
     bool down = false;
     bool shift = false;
     bool alt = false;
     bool typed = false;
+    bool ctrl = false;
 
     bool operator==(const KeyEvent&) const = default;
 };

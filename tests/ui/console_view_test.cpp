@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "recording_surface.h"
@@ -118,7 +119,7 @@ TEST_F(ConsoleViewTest, LongRowsAreCutJustPastTheWindowsRightEdge) {
     EXPECT_EQ(surface.texts[1].text, " -- " + std::string(36, 'n'));
 }
 
-TEST_F(ConsoleViewTest, ALongPromptKeepsItsMarkerAndShowsItsEndBeforeTheCaret) {
+TEST_F(ConsoleViewTest, ALongPromptKeepsItsMarkerAndShowsThePartAroundItsCaret) {
     draw("start" + std::string(20000, 'w') + "end");
     // "> " (12 px), the grey mark (6 px), then what fits before the caret at the edge.
     const std::vector<DrawnText> expected{
@@ -128,6 +129,17 @@ TEST_F(ConsoleViewTest, ALongPromptKeepsItsMarkerAndShowsItsEndBeforeTheCaret) {
     surface.clear();
     draw(std::string(35, 'x'));
     EXPECT_EQ(surface.texts, (std::vector<DrawnText>{{15, 15, RED, "> " + std::string(35, 'x')}}));
+    // The view follows the caret: the start while the caret is in it, elsewhere the caret
+    // in the middle of what shows.
+    const std::string line = "start" + std::string(20000, 'w') + "end";
+    for (const auto& [cursor, text, caret_x] :
+         {std::tuple{std::size_t{10}, "> start" + std::string(32, 'w'), 87},
+          std::tuple{std::size_t{10000}, std::string(36, 'w'), 141}}) {
+        surface.clear();
+        draw_console(surface, WIDTH, console_rows(line, log, {}, cursor));
+        EXPECT_EQ(surface.texts.back().text, text);
+        EXPECT_EQ(surface.rects.back().x, caret_x);
+    }
 }
 
 TEST_F(ConsoleViewTest, GlyphsThatDrawNothingStillCannotMakeARowUnbounded) {

@@ -1,6 +1,9 @@
 #include "ui/key_input.h"
 
+#include "ui/console_view.h"
 #include "ui/latin1_text.h"
+#include "ui/line_editor.h"
+#include "ui/virtual_key.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +21,24 @@ constexpr int SPACE = 32;
 
 class KeyInputTest : public ::testing::Test {
   protected:
-    void press(int code, bool shift = false) { on_key(code, true, shift, line, execute); }
-    void release(int code, bool shift = false) { on_key(code, false, shift, line, execute); }
+    void press(int code, bool shift = false, bool ctrl = false) {
+        editor.key(KeyEvent{code, true, shift, false, false, ctrl}, line, execute);
+    }
+    void release(int code, bool shift = false) {
+        editor.key(KeyEvent{code, false, shift, false}, line, execute);
+    }
+    // A line typed before, with the cursor at its end.
+    void set_line(const std::string& text) {
+        line.clear();
+        editor.insert(text, line);
+    }
     void press_all(const std::vector<int>& codes, bool shift) {
         for (const int code : codes) {
             press(code, shift);
         }
     }
 
+    LineEditor editor;
     std::string line;
     std::vector<std::string> executed;
     LineHandler execute = [this](std::string handed) { executed.push_back(std::move(handed)); };
@@ -85,7 +98,7 @@ TEST_F(KeyInputTest, SpaceIsOneBlankWithOrWithoutShift) {
 }
 
 TEST_F(KeyInputTest, CharactersAppendAfterWhatIsThere) {
-    line = "nick";
+    set_line("nick");
     press(SPACE);
     press(66);
     EXPECT_EQ(line, "nick b");
@@ -99,7 +112,7 @@ TEST_F(KeyInputTest, BackspaceOnEmptyLineLeavesItEmpty) {
 }
 
 TEST_F(KeyInputTest, BackspaceRemovesOnlyTheLastCharacter) {
-    line = "ab";
+    set_line("ab");
     press(BACKSPACE);
     EXPECT_EQ(line, "a");
     press(BACKSPACE, true);
@@ -113,32 +126,32 @@ TEST_F(KeyInputTest, EnterOnEmptyLineCallsNobody) {
 }
 
 TEST_F(KeyInputTest, EnterHandsTheLineOverOnce) {
-    line = "serve";
+    set_line("serve");
     press(ENTER);
     EXPECT_EQ(executed, (std::vector<std::string>{"serve"}));
 }
 
 TEST_F(KeyInputTest, EnterLeavesEmptyingTheLineToTheInterpreter) {
-    line = "hello";
+    set_line("hello");
     press(ENTER);
     EXPECT_EQ(line, "hello");
 }
 
 TEST_F(KeyInputTest, TheInterpreterMayEmptyTheLineItWasHandedACopyOf) {
-    line = "connect somewhere";
+    set_line("connect somewhere");
     std::string seen;
     const LineHandler interpreter = [&](std::string handed) {
         line.clear();
         line.shrink_to_fit();
         seen = std::move(handed);
     };
-    on_key(ENTER, true, false, line, interpreter);
+    editor.key(KeyEvent{ENTER, true, false, false}, line, interpreter);
     EXPECT_EQ(seen, "connect somewhere");
     EXPECT_EQ(line, "");
 }
 
 TEST_F(KeyInputTest, KeyUpOfEveryKeyChangesNothing) {
-    line = "ab";
+    set_line("ab");
     for (int code = 0; code <= 255; ++code) {
         release(code, false);
         release(code, true);
@@ -148,7 +161,7 @@ TEST_F(KeyInputTest, KeyUpOfEveryKeyChangesNothing) {
 }
 
 TEST_F(KeyInputTest, FunctionAndKeypadCodesAreIgnoredWithOrWithoutShift) {
-    line = "x";
+    set_line("x");
     for (int code = 96; code <= 122; ++code) {
         press(code, false);
         press(code, true);
@@ -159,10 +172,13 @@ TEST_F(KeyInputTest, FunctionAndKeypadCodesAreIgnoredWithOrWithoutShift) {
 
 TEST_F(KeyInputTest, EveryCodeWithoutARuleIsIgnored) {
     std::set<int> with_rule{BACKSPACE, ENTER, SPACE};
+    for (const EditKey& key : edit_keys()) {
+        with_rule.insert(key.ctrl ? -1 : key.vk);
+    }
     for (const auto& codes : {code_range(48, 57), code_range(65, 90), PUNCTUATION_CODES}) {
         with_rule.insert(codes.begin(), codes.end());
     }
-    line = "keep";
+    set_line("keep");
     for (int code = -1; code <= 300; ++code) {
         if (with_rule.count(code) == 0) {
             press(code, false);
@@ -205,13 +221,71 @@ TEST_F(KeyInputTest, EveryPrintableAsciiCharacterCanBeTyped) {
     EXPECT_EQ(line, shifted);
 }
 
-// A paste or a typed character: printable bytes as they are, the line break as Enter,
-// control bytes and C1 codes dropped.
-TEST_F(KeyInputTest, TextIsTypedAsItsCharactersWithLineBreaksAsEnter) {
-    type_text("Ab\xe9!\x01\x85\t\ncd", line, execute);
-    EXPECT_EQ(executed, std::vector<std::string>{"Ab\xe9!"});
-    // Emptying the line is the interpreter's job, and this one leaves it.
-    EXPECT_EQ(line, "Ab\xe9!cd");
+// Text goes in at the cursor: printable bytes as they are; control bytes, line breaks and
+// C1 codes are dropped.
+TEST_F(KeyInputTest, TextGoesInAtTheCursorWithoutControlBytes) {
+    set_line("<>");
+    press(vk::left);
+    editor.insert("Ab\xe9!\x01\x85\t\ncd", line);
+    EXPECT_EQ(line, "<Ab\xe9!cd>");
+    EXPECT_TRUE(executed.empty());
+    set_line(std::string(LINE_ROOM - 1, 'x'));
+    EXPECT_EQ(editor.insert("yz", line), 1U);
+    EXPECT_EQ(line.size(), LINE_ROOM);
+}
+
+// The editor's keys, each case typed into a fresh editor and read back at the row the
+// prompt is drawn from: the line and where its caret stands.
+TEST(LineEditorKeys, EachKeyEditsTheLineAndMovesTheCaretAsReadlineDoes) {
+    struct Step {
+        int vk;
+        bool ctrl;
+    };
+    struct Case {
+        const char* typed;
+        std::vector<Step> keys;
+        const char* line;
+        std::size_t caret;
+    };
+    const Step left{vk::left, false};
+    const Step enter{vk::enter, false};
+    const Step up{vk::up, false};
+    const Step down{vk::down, false};
+    const std::vector<Case> cases{
+        {"abc", {left, left, {vk::letter('X'), false}}, "axbc", 2},
+        {"abc", {left, {vk::right, false}, {vk::right, false}}, "abc", 3},
+        {"abc", {{vk::home, false}, {vk::del, false}}, "bc", 0},
+        {"abc", {{vk::letter('A'), true}, {vk::letter('Y'), false}}, "yabc", 1},
+        {"abc", {{vk::home, false}, {vk::end, false}, {vk::back, false}}, "ab", 2},
+        {"abc", {left, {vk::letter('E'), true}}, "abc", 3},
+        {"abc", {left, {vk::back, false}}, "ac", 1},
+        {"abc",
+         {{vk::home, false}, {vk::back, false}, {vk::end, false}, {vk::del, false}},
+         "abc",
+         3},
+        {"hi there", {{vk::letter('U'), true}}, "", 0},
+        {"hi there", {{vk::escape, false}}, "", 0},
+        {"nick erin  ", {{vk::letter('W'), true}}, "nick ", 5},
+        {"one two", {left, left, {vk::letter('W'), true}}, "one wo", 4},
+        {"one", {enter, {vk::letter('T'), false}, up}, "one", 3},
+        {"one", {enter, {vk::letter('T'), false}, up, down}, "t", 1},
+        {"one", {enter, up, {vk::letter('S'), false}, enter, up, up}, "one", 3},
+        {"one", {enter, up, {vk::letter('S'), false}, enter, up}, "ones", 4},
+        {"", {up, down, left}, "", 0},
+    };
+    for (const Case& c : cases) {
+        LineEditor editor;
+        std::string line;
+        // The interpreter empties what it was handed, as it does after a line was sent.
+        const LineHandler sent = [&line](const std::string&) { line.clear(); };
+        editor.insert(c.typed, line);
+        for (const Step& step : c.keys) {
+            editor.key(KeyEvent{step.vk, true, false, false, false, step.ctrl}, line, sent);
+        }
+        const ConsoleRows rows = console_rows(line, ChatLog{}, {}, editor.cursor(line));
+        EXPECT_EQ(rows.rows[0].text, c.line) << c.typed;
+        EXPECT_EQ(rows.rows[0].caret, c.caret) << c.typed;
+    }
 }
 
 TEST(Latin1Text, KeepsWhatOneByteCanSayAndMakesEveryLineBreakALineFeed) {

@@ -226,13 +226,17 @@ class TtyScreen(unittest.TestCase):
             "display-message", "-p", "-t", "0", "#{window_bell_flag}").strip() == "1")
         self.tmux.literal("\x1b[I")
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
-        # Editing and keys that type nothing: arrows, function keys, Home, Alt+x, and
-        # a bracketed paste's markers around the pasted text.
+        # Editing: Backspace, the cursor keys, Home and End; keys that type nothing (function
+        # keys, Alt+x); a bracketed paste's markers around the pasted text; Up and Down come
+        # back to the line being typed.
         self.tmux.literal("abcx")
-        self.tmux.keys("BSpace", "Up", "Left", "F1", "F12", "Home", "M-x")
+        self.tmux.keys("BSpace", "Left", "Left", "F1", "F12", "M-x")
+        self.tmux.literal("Z")
+        self.tmux.keys("Home")
         self.tmux.literal("\x1b[200~d\x1b[201~")
+        self.tmux.keys("End", "Up", "Down")
         expected = [
-            ("> abcd", PROMPT_256),
+            ("> daZbc", PROMPT_256),
             (" -- Server Started", NOTICE_256),
             (" -- bob Logged In", NOTICE_256),
             (" -- Nick changed to alice", NOTICE_256),
@@ -252,11 +256,11 @@ class TtyScreen(unittest.TestCase):
         # A short terminal pages through the history, its mark on the last row; typing
         # returns to the newest, and a prompt wider than the terminal shows its end.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "5")
-        newest = ["> abcd"] + cut[3:] + [""]
+        newest = ["> daZbc"] + cut[3:] + [""]
         wait_until("the newest rows that fit", lambda: rows_equal(self.texts()[:5], newest))
         self.tmux.keys("PPage")
         wait_until("the page above", lambda: rows_equal(self.texts()[:5], [
-            "> abcd", cut[1], cut[2], cut[3], "-- 2 lines below --"]))
+            "> daZbc", cut[1], cut[2], cut[3], "-- 2 lines below --"]))
         self.tmux.literal("0123456789" * 3 + "END")
         wait_until("the newest rows and the prompt's end", lambda: rows_equal(
             self.texts()[:5], ["> \u00ab" + ("0123456789" * 3 + "END")[-26:]] + newest[1:]))

@@ -5,6 +5,7 @@
 
 #include "ui/console_view.h"
 #include "ui/key_input.h"
+#include "ui/line_editor.h"
 #include "ui/tty/key_decoder.h"
 #include "ui/tty/line_window_system.h"
 #include "ui/tty/screen_grid.h"
@@ -58,7 +59,7 @@ class KeyDecoderTest : public ::testing::Test {
             decoder.feed(chunk, events);
             for (const WindowEvent& event : events) {
                 if (const auto* key = std::get_if<KeyEvent>(&event)) {
-                    on_key(key->vk, key->down, key->shift, line, [this](std::string typed) {
+                    editor.key(*key, line, [this](std::string typed) {
                         entered.push_back(typed);
                         line.clear();
                     });
@@ -71,6 +72,7 @@ class KeyDecoderTest : public ::testing::Test {
     }
 
     KeyDecoder decoder;
+    LineEditor editor;
     std::string line;
     std::vector<std::string> entered;
 };
@@ -85,8 +87,15 @@ TEST_F(KeyDecoderTest, EveryPrintableByteTypesExactlyItself) {
 
 TEST_F(KeyDecoderTest, EscapeSequencesAreConsumedWholeEvenAcrossReads) {
     type({"a\x1b[A\x1bOP\x1b[15~\x1b[1;5C", "b\x1b]0;title\x07\x1b]2;t\x1b\\",
-          "c\x1b[200~d\x1b[201~", "\x1bx", "e\x1b[1;", "5Df", "\x1b", "g"});
-    EXPECT_EQ(line, "abcdefg");
+          "c\x1b[200~d\x1b[201~", "\x1bx", "e\x1b[1;", "5Df"});
+    EXPECT_EQ(line, "abcdef");
+}
+
+TEST_F(KeyDecoderTest, CursorKeysCtrlLettersAndALoneEscapeEditTheLine) {
+    type({"ab cd\x1b[D\x1b[D", "X\x1b[3~\x1bOF\x17"});
+    EXPECT_EQ(line, "ab ");
+    type({"\x1b", "z\x1b[H\x1b[1~y\r"});
+    EXPECT_EQ(entered, std::vector<std::string>{"yz"});
 }
 
 TEST_F(KeyDecoderTest, EditingKeysAndCloseKeys) {
@@ -115,9 +124,9 @@ TEST(LineDecoderTest, LinesAreTypedAndEnteredAndALastOpenLineAtTheEnd) {
     decoder.finish(events);
     std::string line;
     std::vector<std::string> entered;
+    LineEditor editor;
     for (const WindowEvent& event : events) {
-        const auto& key = std::get<KeyEvent>(event);
-        on_key(key.vk, key.down, key.shift, line, [&](std::string typed) {
+        editor.key(std::get<KeyEvent>(event), line, [&](std::string typed) {
             entered.push_back(typed);
             line.clear();
         });

@@ -1,6 +1,8 @@
 #include "ui/tty/key_decoder.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include "ui/virtual_key.h"
 
@@ -19,14 +21,49 @@ constexpr char SUBSTITUTE = 0x1a;
 constexpr char ESCAPE = 0x1b;
 constexpr char DELETE = 0x7f;
 
-// CSI 5 ~ and CSI 6 ~; CSI I and CSI O report the focus once it was asked for.
-constexpr int PAGE_UP_NUMBER = 5;
-constexpr int PAGE_DOWN_NUMBER = 6;
+// The numbers of CSI n ~ keys, as xterm and the Linux console send them; CSI I and CSI O
+// report the focus once it was asked for.
+struct NumberedKey {
+    int number;
+    int vk;
+};
+constexpr auto NUMBERED_KEYS = std::to_array<NumberedKey>({
+    {1, vk::home},
+    {7, vk::home},
+    {3, vk::del},
+    {4, vk::end},
+    {8, vk::end},
+    {5, vk::page_up},
+    {6, vk::page_down},
+});
+// The final byte of CSI or SS3 cursor keys.
+struct LetteredKey {
+    char final_byte;
+    int vk;
+};
+constexpr auto LETTERED_KEYS = std::to_array<LetteredKey>({
+    {'A', vk::up},
+    {'B', vk::down},
+    {'C', vk::right},
+    {'D', vk::left},
+    {'H', vk::home},
+    {'F', vk::end},
+});
+constexpr char LAST_CONTROL_LETTER = 0x1a;
 // Numbers are read only as far as a key's, so that a long one cannot overflow.
 constexpr int MAX_CSI_NUMBER = 1000;
 
 constexpr KeyEvent key_down(int vk_code) {
     return KeyEvent{vk_code, true, false, false};
+}
+
+std::optional<int> lettered_key(char final_byte) {
+    for (const LetteredKey& key : LETTERED_KEYS) {
+        if (key.final_byte == final_byte) {
+            return key.vk;
+        }
+    }
+    return std::nullopt;
 }
 
 // The final byte of a control sequence; everything before it is parameters.
@@ -48,6 +85,7 @@ void KeyDecoder::feed(std::string_view bytes, std::vector<WindowEvent>& events) 
     }
     if (state == State::escape) {
         state = State::ground;
+        events.emplace_back(key_down(vk::escape));
     }
 }
 
@@ -86,6 +124,9 @@ void KeyDecoder::step(char byte, std::vector<WindowEvent>& events) {
             return;
         case State::ss3:
             state = State::ground;
+            if (const auto code = lettered_key(byte)) {
+                events.emplace_back(key_down(*code));
+            }
             return;
         case State::string:
             if (byte == BELL) {
@@ -104,12 +145,16 @@ void KeyDecoder::end_csi(char final_byte, std::vector<WindowEvent>& events) {
     if (csi_other) {
         return;
     }
-    if (final_byte == '~' && csi_number == PAGE_UP_NUMBER) {
-        events.emplace_back(key_down(vk::page_up));
-    } else if (final_byte == '~' && csi_number == PAGE_DOWN_NUMBER) {
-        events.emplace_back(key_down(vk::page_down));
+    if (final_byte == '~') {
+        for (const NumberedKey& key : NUMBERED_KEYS) {
+            if (key.number == csi_number) {
+                events.emplace_back(key_down(key.vk));
+            }
+        }
     } else if (csi_number < 0 && (final_byte == 'I' || final_byte == 'O')) {
         focused = final_byte == 'I';
+    } else if (const auto code = lettered_key(final_byte); code && csi_number < 0) {
+        events.emplace_back(key_down(*code));
     }
 }
 
@@ -131,6 +176,12 @@ void KeyDecoder::ground(char byte, std::vector<WindowEvent>& events) {
             events.emplace_back(key_down(vk::enter));
             return;
         default:
+            // Ctrl with a letter: the line's editing keys.
+            if (byte > 0 && byte <= LAST_CONTROL_LETTER) {
+                events.emplace_back(
+                    KeyEvent{vk::letter('A') + byte - 1, true, false, false, false, true});
+                return;
+            }
             if (const auto key = key_event_for_byte(byte)) {
                 events.emplace_back(*key);
             }

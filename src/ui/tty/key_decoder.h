@@ -10,10 +10,11 @@
 namespace tw {
 
 // Turns the bytes a terminal in raw mode sends into the window's events. Escape sequences
-// (cursor and function keys, Alt+key, bracketed paste markers, any string a terminal
-// might answer with) are consumed whole and give nothing, also when a read splits them.
-// Ctrl+C and Ctrl+D ask to close, as the window's close box does. PageUp and PageDown are
-// keys; the terminal's focus reports (when it sends them) are kept.
+// (function keys, Alt+key, bracketed paste markers, any string a terminal might answer
+// with) are consumed whole, also when a read splits them; the cursor, editing and page
+// keys among them are keys. Ctrl+C and Ctrl+D ask to close, as the window's close box
+// does; other Ctrl+letters are keys held with Ctrl. The terminal's focus reports (when
+// it sends them) are kept.
 class KeyDecoder {
   public:
     // Decodes one read's worth of bytes. An Escape that ends a read is taken as the

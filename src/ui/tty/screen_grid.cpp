@@ -13,6 +13,15 @@ constexpr std::string_view ERASE_TO_LINE_END = "\x1b[K";
 constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
 constexpr std::string_view SHOW_CURSOR = "\x1b[?25h";
 
+// Every byte takes one cell.
+class CellMeasure final : public TextSurface {
+  public:
+    void draw_text(int, int, Rgb, std::string_view) override {}
+    void fill_rect(int, int, int, int, Rgb) override {}
+    int advance(unsigned char) override { return 1; }
+    int text_width(std::string_view text) override { return static_cast<int>(text.size()); }
+};
+
 }  // namespace
 
 void ScreenGrid::resize(int row_count, int column_count) {
@@ -63,20 +72,19 @@ void ScreenGrid::put_rows(const ConsoleRows& rows) {
 }
 
 void ScreenGrid::put_typed(int row, const ConsoleRow& typed) {
+    CellMeasure cells;
     const auto start = static_cast<int>(typed.mark.size());
     put(row, 0, typed.colour, typed.mark);
     // One cell stays free for the cursor after the text.
-    const int room = std::max(width - start - 1, 0);
-    std::string_view text = typed.text;
+    const TypedSpan span = typed_span(cells, typed, std::max(width - start - 1, 0));
     int column = start;
-    if (typed.cut_left || text.size() > static_cast<std::size_t>(room)) {
+    if (span.marked) {
         put(row, column, MARK_COLOUR, MORE_LEFT_MARK);
         ++column;
-        text = text.substr(text.size() -
-                           std::min(text.size(), static_cast<std::size_t>(std::max(room - 1, 0))));
     }
-    put(row, column, typed.colour, text);
-    caret = Place{row, std::min(column + static_cast<int>(text.size()), std::max(width - 1, 0))};
+    put(row, column, typed.colour, typed.text.substr(span.from, span.to - span.from));
+    const std::size_t caret = std::min(typed.caret, span.to) - std::min(typed.caret, span.from);
+    caret_place = Place{row, std::min(column + static_cast<int>(caret), std::max(width - 1, 0))};
 }
 
 std::string ScreenGrid::render() {
@@ -95,13 +103,13 @@ std::string ScreenGrid::render() {
             shown[row] = frame[row];
         }
     }
-    if (out.empty() && caret == shown_caret) {
+    if (out.empty() && caret_place == shown_caret) {
         return out;
     }
     // The cursor is hidden while rows are written, so it is seen only at the caret.
-    out = std::string{HIDE_CURSOR} + out + "\x1b[" + std::to_string(caret.row + 1) + ";" +
-          std::to_string(caret.column + 1) + "H" + std::string{SHOW_CURSOR};
-    shown_caret = caret;
+    out = std::string{HIDE_CURSOR} + out + "\x1b[" + std::to_string(caret_place.row + 1) + ";" +
+          std::to_string(caret_place.column + 1) + "H" + std::string{SHOW_CURSOR};
+    shown_caret = caret_place;
     return out;
 }
 

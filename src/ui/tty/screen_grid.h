@@ -31,7 +31,7 @@ class ScreenGrid {
     // Untrusted text from `column` on; what does not fit is cut at the right edge.
     void put(int row, int column, Rgb colour, std::string_view text);
     // The console's rows on the terminal's, from the first row and column; the typed row
-    // shows its end, with the terminal's cursor as its caret.
+    // shows the part around its caret, with the terminal's cursor as the caret.
     void put_rows(const ConsoleRows& rows);
     // The bytes that bring the terminal from what it shows to the frame.
     std::string render();
@@ -63,7 +63,7 @@ class ScreenGrid {
     std::vector<Row> shown;
     bool full_redraw = true;
     // Where the cursor waits: after the typed text.
-    Place caret;
+    Place caret_place;
     Place shown_caret{-1, -1};
 };
 

@@ -1,6 +1,7 @@
 #include "ui/win32/win32_window_system.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <utility>
 
@@ -25,6 +26,14 @@ COLORREF colour_ref(Rgb rgb) {
 bool shift_held() {
     return (static_cast<unsigned>(GetKeyState(VK_SHIFT)) & 0xF0U) != 0;
 }
+
+bool held(int key) {
+    return (static_cast<unsigned>(GetKeyState(key)) & 0x8000U) != 0;
+}
+
+// The keys that edit the line, recall lines and page through the history.
+constexpr std::array<int, 12> KEYS{VK_BACK, VK_RETURN, VK_PRIOR,  VK_NEXT, VK_LEFT, VK_RIGHT,
+                                   VK_HOME, VK_END,    VK_DELETE, VK_UP,   VK_DOWN, VK_ESCAPE};
 
 }  // namespace
 
@@ -94,13 +103,7 @@ LRESULT Win32WindowSystem::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM
             if (message == WM_KEYDOWN) {
                 keypad_key = wparam >= VK_NUMPAD0 && wparam <= VK_DIVIDE;
             }
-            // Keys that type characters arrive again as WM_CHAR, by the user's layout;
-            // only the editing and paging keys are taken as keys.
-            if (wparam == VK_BACK || wparam == VK_RETURN || wparam == VK_PRIOR ||
-                wparam == VK_NEXT) {
-                events.push_back(
-                    KeyEvent{static_cast<int>(wparam), message == WM_KEYDOWN, shift_held(), false});
-            }
+            on_key(static_cast<int>(wparam), message == WM_KEYDOWN);
             return 0;
         case WM_CHAR: {
             // The character the layout made of the keys (AltGr and dead keys included), in
@@ -246,6 +249,17 @@ void Win32WindowSystem::fill_rect(int x, int y, int width, int height, Rgb colou
     const HBRUSH brush = CreateSolidBrush(colour_ref(colour));
     FillRect(picture_dc, &box, brush);
     DeleteObject(brush);
+}
+
+void Win32WindowSystem::on_key(int code, bool down) {
+    // AltGr is Ctrl and Alt together, and types characters: only Ctrl alone makes keys.
+    const bool ctrl = held(VK_CONTROL) && !held(VK_MENU);
+    // Keys that type characters arrive again as WM_CHAR, by the user's layout; only the
+    // editing and paging keys, and keys held with Ctrl, are taken as keys.
+    const bool letter = code >= 'A' && code <= 'Z';
+    if (std::find(KEYS.begin(), KEYS.end(), code) != KEYS.end() || (ctrl && letter)) {
+        events.push_back(KeyEvent{code, down, shift_held(), false, false, ctrl});
+    }
 }
 
 std::optional<WindowEvent> Win32WindowSystem::next_event() {

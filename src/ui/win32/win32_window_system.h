@@ -50,6 +50,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     void make_picture();
     void release_picture();
     void watch_socket(std::intptr_t socket);
+    void on_key(int code, bool down);
 
     HWND window = nullptr;
     HDC window_dc = nullptr;

@@ -69,11 +69,18 @@ std::optional<WindowEvent> XInput::key(const XKeyEvent& event, bool down,
     KeySym sym = XLookupKeysym(&key, 0);
     const bool keypad = is_keypad_keysym(sym);
     if (down && (key.state & (ControlMask | Mod4Mask)) != 0) {
-        // Ctrl and Super keys are commands, never text; the one command here is paste.
-        if ((key.state & ControlMask) != 0 && (sym == XK_v || sym == XK_V)) {
+        // Ctrl and Super keys are commands, never text: Ctrl+V pastes, other Ctrl keys go
+        // to the line's editor as keys.
+        const bool ctrl = (key.state & ControlMask) != 0;
+        if (ctrl && (sym == XK_v || sym == XK_V)) {
             paste.request(paste.clipboard(), key.time);
+            return std::nullopt;
         }
-        return std::nullopt;
+        const auto code = virtual_key_from_keysym(static_cast<std::uint32_t>(sym));
+        if (!ctrl || (key.state & Mod4Mask) != 0 || !code) {
+            return std::nullopt;
+        }
+        return KeyEvent{*code, down, (key.state & ShiftMask) != 0, false, false, true};
     }
     if (down && (key.state & ShiftMask) != 0 && sym == XK_Insert) {
         paste.request(paste.clipboard(), key.time);
