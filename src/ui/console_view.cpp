@@ -28,21 +28,11 @@ std::string line_text(const LogLine& line) {
     return line.text;
 }
 
-std::size_t visible_length(TextSurface& surface, std::string_view text, int x, int right) {
-    right = std::min(right, MAX_ROW_RIGHT);
-    const std::size_t limit = std::min(text.size(), MAX_ROW_BYTES);
-    std::size_t count = 0;
-    while (count < limit && x < right) {
-        x += surface.advance(static_cast<unsigned char>(text[count]));
-        ++count;
-    }
-    return count;
-}
-
 ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, const LogPage& page,
                          std::size_t cursor) {
     ConsoleRows shown;
     shown.rows.reserve(1 + page.rows);
+    shown.log_room = page.rows;
     // The prompt is cut before anything else looks at it: the typed line may be long, and a
     // key must cost the same whether it is the 20th or the 20,000th. The part kept is the
     // one around the caret, its end while the caret is there.
@@ -101,6 +91,36 @@ std::size_t fitting_tail(TextSurface& measure, std::string_view text, int room) 
 }
 
 }  // namespace
+
+std::vector<ConsoleRow> wrapped_log_rows(TextSurface& measure, int room, const ConsoleRows& rows) {
+    std::vector<ConsoleRow> pieces;
+    for (const ConsoleRow& row : rows) {
+        if (row.typed) {
+            continue;
+        }
+        std::string_view rest = row.text;
+        std::string_view mark = row.mark;
+        do {
+            const std::string_view candidate = rest.substr(0, MAX_ROW_BYTES);
+            // A row takes at least one byte, so that the pieces always end.
+            std::size_t length = std::max<std::size_t>(
+                fitting_head(measure, candidate, room - measure.text_width(mark)), 1);
+            length = std::min(length, rest.size());
+            const std::size_t blank = rest.substr(0, length).rfind(' ');
+            if (length < rest.size() && blank != std::string_view::npos && blank > 0) {
+                length = blank + 1;
+            }
+            pieces.push_back({row.colour, mark, rest.substr(0, length)});
+            rest.remove_prefix(length);
+            mark = {};
+        } while (!rest.empty());
+    }
+    const std::size_t room_rows = rows.log_room;
+    if (pieces.size() > room_rows) {
+        pieces.erase(pieces.begin(), pieces.end() - static_cast<std::ptrdiff_t>(room_rows));
+    }
+    return pieces;
+}
 
 TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room) {
     const std::string_view text = typed.text;
@@ -169,12 +189,13 @@ void draw_console(TextSurface& surface, int width, const ConsoleRows& rows) {
         if (row.typed) {
             draw_typed(surface, width, y, row);
             y += LINE_PITCH;
-            continue;
         }
+    }
+    const int room = std::min(width, MAX_ROW_RIGHT) - CONSOLE_LEFT;
+    for (const ConsoleRow& row : wrapped_log_rows(surface, room, rows)) {
         std::string text{row.mark};
-        text += row.text.substr(0, MAX_ROW_BYTES);
-        const std::size_t length = visible_length(surface, text, CONSOLE_LEFT, width);
-        surface.draw_text(CONSOLE_LEFT, y, row.colour, std::string_view{text}.substr(0, length));
+        text += row.text;
+        surface.draw_text(CONSOLE_LEFT, y, row.colour, text);
         y += LINE_PITCH;
     }
     if (rows.scrolled) {

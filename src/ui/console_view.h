@@ -46,10 +46,6 @@ inline constexpr std::size_t MAX_ROW_BYTES = 2048;
 // Rows never reach further right than this: text runs are measured in 16-bit pixels.
 inline constexpr int MAX_ROW_RIGHT = 30000;
 
-// How many leading bytes of `text`, drawn from x, are needed to fill the row up to
-// `right`: the byte that crosses the edge is kept, the rest could not be seen.
-std::size_t visible_length(TextSurface& surface, std::string_view text, int x, int right);
-
 // One row of the console as it reads: its colour and its text, the prompt's or a notice's
 // mark kept apart so that nothing is copied. The views last until the input line or the
 // log next changes.
@@ -78,6 +74,9 @@ struct ScrollMark {
 struct ConsoleRows {
     std::vector<ConsoleRow> rows;
     std::optional<ScrollMark> scrolled;
+    // Rows the log may take: lines wider than the console take a row for each piece, and
+    // the oldest pieces give way.
+    std::size_t log_room = ChatLog::CAPACITY;
 
     auto begin() const { return rows.begin(); }
     auto end() const { return rows.end(); }
@@ -87,6 +86,11 @@ struct ConsoleRows {
 // of the history that `page` names: at the newest line and five rows, the `ChatLog` itself.
 ConsoleRows console_rows(const std::string& input_line, const ChatLog& log,
                          const LogPage& page = {}, std::size_t cursor = std::string::npos);
+
+// The log's rows as shown `room` wide: a row too wide goes on in the rows under it, broken
+// after its last blank that fits, or inside a word wider than the row; at most
+// `rows.log_room` of them, the newest.
+std::vector<ConsoleRow> wrapped_log_rows(TextSurface& measure, int room, const ConsoleRows& rows);
 
 // The part of a typed row shown in `room`: from `from` to `to` of its text, behind the
 // left mark when the line's start is not in it. The caret is always in it, and the line's
@@ -99,9 +103,9 @@ struct TypedSpan {
 TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room);
 std::string scroll_mark_text(const ScrollMark& mark);
 
-// Lays the rows out in pixels, row k at the prompt's top plus k pitches, each cut where it
-// leaves a surface `width` pixels wide; the typed row shows the part around its caret. The
-// surface is expected to be freshly filled; nothing is erased here.
+// Lays the rows out in pixels, row k at the prompt's top plus k pitches, wrapped where they
+// reach the right edge of a surface `width` pixels wide; the typed row shows the part
+// around its caret. The surface is expected to be freshly filled; nothing is erased here.
 void draw_console(TextSurface& surface, int width, const ConsoleRows& rows);
 
 }  // namespace tw

@@ -110,13 +110,25 @@ TEST_F(ConsoleViewTest, EmptyNoticeStillTakesItsRowWithThePrefix) {
     EXPECT_EQ(surface.texts[2].y, 45);
 }
 
-TEST_F(ConsoleViewTest, LongRowsAreCutJustPastTheWindowsRightEdge) {
-    // Drawn whole, a row this long overflows the text layer's 16-bit widths and vanishes.
-    log.add_line(std::string(5000, 'n'), LineStyle::notice);
+TEST_F(ConsoleViewTest, RowsWiderThanTheWindowGoOnInTheRowsUnderThem) {
+    log.add_line("Could not serve: UDP port 1210 is in use", LineStyle::notice);
+    log.add_line("<bo> " + std::string(50, 'w'), LineStyle::peer_chat);
     draw("");
-    ASSERT_EQ(surface.texts.size(), 2U);
-    // (250 - 15) / 6 rounded up: the last glyph is cut by the edge, not left out.
-    EXPECT_EQ(surface.texts[1].text, " -- " + std::string(36, 'n'));
+    // 235 pixels of room: broken after the last blank that fits, or inside a long word.
+    const std::vector<DrawnText> expected{{15, 15, RED, "> "},
+                                          {15, 30, OLIVE, " -- Could not serve: UDP port 1210 is "},
+                                          {15, 45, OLIVE, "in use"},
+                                          {15, 60, BLUE, "<bo> "},
+                                          {15, 75, BLUE, std::string(39, 'w')},
+                                          {15, 90, BLUE, std::string(11, 'w')}};
+    EXPECT_EQ(surface.texts, expected);
+    // Drawn whole, a row this long overflows the text layer's 16-bit widths and vanishes;
+    // the log's five rows show the newest pieces.
+    log.add_line(std::string(5000, 'n'), LineStyle::notice);
+    surface.clear();
+    draw("");
+    ASSERT_EQ(surface.texts.size(), 6U);
+    EXPECT_EQ(surface.texts[5].text, std::string(5000 - 35 - 39 * 127, 'n'));
 }
 
 TEST_F(ConsoleViewTest, ALongPromptKeepsItsMarkerAndShowsThePartAroundItsCaret) {

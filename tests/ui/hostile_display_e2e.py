@@ -120,11 +120,11 @@ class HostileDisplay(twkit.WindowTestCase):
               f"{last_hundred:.2f} s after {LONG_HOST - 100} more characters", flush=True)
         twkit.wait_until("the 5,000-character prompt to show \"> \" and its start",
                        lambda: twkit.check_row(program.picture(), 0, twkit.RED) is None)
-        # The host is far too long to resolve; its notice is as wide as the prompt was.
-        # Nick changed, Connecting to: www..., Could not Connect.
+        # The host is far too long to resolve; its notice is as wide as the prompt was, and
+        # goes on in every row of the log: Connecting to: www..., Could not Connect.
         program.keys("Return")
         twkit.wait_until("the long notice to show", lambda: twkit.check_console(
-            program.picture(), [twkit.NOTICE] * 3))
+            program.picture(), [twkit.NOTICE] * 5))
 
     def xserver_cpu(self):
         return process_cpu_seconds(self.xserver.process.pid)

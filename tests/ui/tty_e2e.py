@@ -250,17 +250,18 @@ class TtyScreen(unittest.TestCase):
             with open(capture, "w") as saved:
                 saved.write(self.tmux.run("capture-pane", "-p", "-e", "-t", "0"))
 
+        # At 30 columns the own line goes on in the row under it, broken after a blank.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "24")
-        cut = [text[:30] for text, _ in expected]
-        wait_until("the rows cut at 30 columns", lambda: rows_equal(self.texts()[:6], cut))
+        wrapped = [text for text, _ in expected[:5]] + [" <alice> Hello, Bob! 1+1=2", "~`{}|\"'"]
+        wait_until("the rows wrapped at 30 columns", lambda: rows_equal(self.texts()[:7], wrapped))
         # A short terminal pages through the history, its mark on the last row; typing
         # returns to the newest, and a prompt wider than the terminal shows its end.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "5")
-        newest = ["> daZbc"] + cut[3:] + [""]
+        newest = ["> daZbc"] + wrapped[-3:] + [""]
         wait_until("the newest rows that fit", lambda: rows_equal(self.texts()[:5], newest))
         self.tmux.keys("PPage")
         wait_until("the page above", lambda: rows_equal(self.texts()[:5], [
-            "> daZbc", cut[1], cut[2], cut[3], "-- 2 lines below --"]))
+            "> daZbc", wrapped[1], wrapped[2], wrapped[3], "-- 2 lines below --"]))
         self.tmux.literal("0123456789" * 3 + "END")
         wait_until("the newest rows and the prompt's end", lambda: rows_equal(
             self.texts()[:5], ["> \u00ab" + ("0123456789" * 3 + "END")[-26:]] + newest[1:]))

@@ -183,14 +183,16 @@ TEST_F(ScreenGridTest, AnUnchangedFrameWritesNothingAndAChangeOnlyItsRow) {
     EXPECT_NE(grid.render().find("Server Started"), std::string::npos);
 }
 
-TEST_F(ScreenGridTest, LongLinesAreCutAtTheEdgeAndHostileTextIsHarmless) {
+TEST_F(ScreenGridTest, LongLinesGoOnInTheNextRowAndHostileTextIsHarmless) {
     log.add_line(HOSTILE + "0123456789", LineStyle::peer_chat);
     frame("");
     const std::string out = grid.render();
-    const std::string row2 = "\x1b[2;1H\x1b[38;5;21ma?[2J?]0;owned?????3\x1b[0m\x1b[1;3H\x1b[?25h";
     // A full row leaves no rest to erase: erasing at the last column would take its
     // character away.
-    EXPECT_TRUE(out.ends_with(row2)) << testing::PrintToString(out);
+    const std::string rows =
+        "\x1b[2;1H\x1b[38;5;21ma?[2J?]0;owned?????3\x1b[0m"
+        "\x1b[3;1H\x1b[38;5;21m1m?z0123456789\x1b[0m\x1b[K\x1b[1;3H\x1b[?25h";
+    EXPECT_TRUE(out.ends_with(rows)) << testing::PrintToString(out);
     EXPECT_EQ(out.find('\x07'), std::string::npos);
     EXPECT_EQ(out.find('\x9b'), std::string::npos);
 }

@@ -55,15 +55,17 @@ void ScreenGrid::put(int row, int column, Rgb colour, std::string_view text) {
 }
 
 void ScreenGrid::put_rows(const ConsoleRows& rows) {
+    CellMeasure cells;
     int row = 0;
     for (const ConsoleRow& console_row : rows) {
         if (console_row.typed) {
             put_typed(row, console_row);
-        } else {
-            put(row, 0, console_row.colour, console_row.mark);
-            put(row, static_cast<int>(console_row.mark.size()), console_row.colour,
-                console_row.text);
+            ++row;
         }
+    }
+    for (const ConsoleRow& piece : wrapped_log_rows(cells, width, rows)) {
+        put(row, 0, piece.colour, piece.mark);
+        put(row, static_cast<int>(piece.mark.size()), piece.colour, piece.text);
         ++row;
     }
     if (rows.scrolled) {

@@ -30,8 +30,9 @@ class ScreenGrid {
     void clear();
     // Untrusted text from `column` on; what does not fit is cut at the right edge.
     void put(int row, int column, Rgb colour, std::string_view text);
-    // The console's rows on the terminal's, from the first row and column; the typed row
-    // shows the part around its caret, with the terminal's cursor as the caret.
+    // The console's rows on the terminal's, from the first row and column, a row wider than
+    // the terminal going on in the rows under it; the typed row shows the part around its
+    // caret, with the terminal's cursor as the caret.
     void put_rows(const ConsoleRows& rows);
     // The bytes that bring the terminal from what it shows to the frame.
     std::string render();

@@ -12,9 +12,10 @@ namespace tw {
 
 namespace {
 
-// Alternate screen, cursor hidden, no automatic wrap at the right margin: a long line is
-// cut at the edge, as the window cuts it, instead of spilling into the next row. Terminals
-// that can are asked to report the focus, so that the bell rings only for a user away.
+// Alternate screen, cursor hidden, no automatic wrap at the right margin: the program
+// breaks long rows itself, and a terminal's own wrap would move every row under them.
+// Terminals that can are asked to report the focus, so that the bell rings only for a
+// user away.
 constexpr std::string_view ENTER_SEQUENCE = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?1004h";
 constexpr std::string_view LEAVE_SEQUENCE = "\x1b[?1004l\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
 
