@@ -26,8 +26,17 @@ int frame_wait_ms(std::optional<float> seconds_until_due) {
     return static_cast<int>(std::min(std::ceil(due * 1000.0), LONGEST_STEP_MS));
 }
 
+std::string line_full_notice() {
+    return "Line full: " + grouped_number(LINE_ROOM) + " characters at most";
+}
+
+// Lines read whole from a pipe are not typed into a prompt: one longer than a chat line
+// reaches the interpreter whole, which refuses it with a word.
 AppShell::AppShell(WindowSystem& window_system, AppObjects& app_objects)
-    : window(window_system), objects(app_objects), app(app_objects) {}
+    : window(window_system),
+      objects(app_objects),
+      app(app_objects),
+      editor(window_system.enters_whole_lines() ? std::string::npos : LINE_ROOM) {}
 
 AppShell::~AppShell() = default;
 
@@ -59,6 +68,7 @@ void AppShell::run_frame() {
     }
     timer.tick();
     app.frame_step(timer.frame_time());
+    send_pasted();
     heed_arrivals();
 
     // Most frames only serve the network; the picture is made and copied only when what
@@ -136,21 +146,71 @@ bool AppShell::handle_event(const WindowEvent& event) {
 
 void AppShell::press(const KeyEvent& key) {
     // What the key typed comes as text of its own.
-    if (key.typed) {
+    if (key.typed || answer_paste(key)) {
         return;
     }
     const bool edited =
         editor.key(key, objects.input_line, [this](std::string line) { enter(std::move(line)); });
     if (edited && key.down) {
         scroll_back.to_newest();
+        tell_if_full(key_character(key.vk, key.shift).has_value() && !key.ctrl);
     }
     if (key.down && key.vk == vk::enter && window.enters_whole_lines()) {
         objects.input_line.clear();
     }
 }
 
+bool AppShell::answer_paste(const KeyEvent& key) {
+    const bool escape = key.down && key.vk == vk::escape && !key.ctrl;
+    if (!pasted.asking()) {
+        // Lines still waiting for room to be sent in can be let go as well.
+        if (pasted.sending() && escape) {
+            objects.chat_log.add_line(pasted.drop(), LineStyle::notice);
+            return true;
+        }
+        return false;
+    }
+    if (key.down && key.vk == vk::enter && !key.ctrl) {
+        scroll_back.to_newest();
+        pasted.accept();
+        send_pasted();
+    } else if (escape) {
+        objects.chat_log.add_line(pasted.drop(), LineStyle::notice);
+    }
+    // The prompt waits while the question is open, so that no key meant for it is lost
+    // in a line of the paste.
+    return true;
+}
+
+void AppShell::send_pasted() {
+    const std::string asked_again =
+        pasted.send_more([this](const std::string& line) { return send_pasted_line(line); });
+    if (!asked_again.empty()) {
+        objects.chat_log.add_line(asked_again, LineStyle::notice);
+    }
+}
+
+PastedLines::Outcome AppShell::send_pasted_line(const std::string& line) {
+    // Every piece of a line may wait for acknowledgement; one that would not find room
+    // waits for the acknowledgements of the lines before it. A piece is at least half a
+    // relay's room unless it ends the line, and the first may be one blank. Outside a
+    // session the interpreter refuses the line instead, and the lines are asked about again.
+    const std::size_t most_pieces = 2 * (line.size() / RELAY_LINE_MAX + 1);
+    const bool in_room = objects.net_node.is_server || objects.session.phase == SessionPhase::in;
+    if (in_room && objects.net_node.reliable_room() < most_pieces) {
+        return PastedLines::Outcome::no_room;
+    }
+    // The interpreter reads and empties the prompt: what the user is typing waits aside.
+    std::string typing = std::exchange(objects.input_line, line);
+    app.execute_line(line);
+    const bool kept = !objects.input_line.empty();
+    objects.input_line = std::move(typing);
+    return kept ? PastedLines::Outcome::refused : PastedLines::Outcome::sent;
+}
+
 void AppShell::enter(std::string line) {
     told_left_out = false;
+    told_full = false;
     app.execute_line(std::move(line));
 }
 
@@ -160,17 +220,36 @@ void AppShell::type(const TextEvent& text) {
         told_left_out = true;
         objects.chat_log.add_line(LEFT_OUT_NOTICE, LineStyle::notice);
     }
-    // Text goes in at the cursor, and a line break in it is Enter.
-    std::string_view rest = text.text;
-    for (;;) {
-        const std::size_t line_end = rest.find('\n');
-        editor.insert(rest.substr(0, line_end), objects.input_line);
-        if (line_end == std::string_view::npos) {
+    // A paste of several lines, or of one longer than the prompt has room for, is asked
+    // about; a line and a typed character go in at the cursor, also while pasted lines
+    // still wait for room to be sent in.
+    const std::size_t room = LINE_ROOM - std::min(LINE_ROOM, objects.input_line.size());
+    const bool lines_of_its_own =
+        text.text.find('\n') != std::string::npos || text.text.size() > room;
+    if (pasted.asking() || (lines_of_its_own && pasted.sending())) {
+        // Once for each question: a key held down must not fill the log.
+        if (!told_busy) {
+            told_busy = true;
+            objects.chat_log.add_line(PASTE_BUSY_NOTICE, LineStyle::notice);
+        }
+        return;
+    }
+    if (lines_of_its_own) {
+        std::vector<std::string> lines = paste_lines(text.text, LINE_ROOM);
+        if (lines.size() > 1) {
+            told_busy = false;
+            objects.chat_log.add_line(pasted.hold(std::move(lines)), LineStyle::notice);
             return;
         }
-        editor.key(KeyEvent{vk::enter, true}, objects.input_line,
-                   [this](std::string line) { enter(std::move(line)); });
-        rest.remove_prefix(line_end + 1);
+    }
+    const std::size_t inserted = editor.insert(text.text, objects.input_line);
+    tell_if_full(inserted < text.text.size());
+}
+
+void AppShell::tell_if_full(bool more_came) {
+    if (more_came && objects.input_line.size() >= editor.room() && !told_full) {
+        told_full = true;
+        objects.chat_log.add_line(line_full_notice(), LineStyle::notice);
     }
 }
 

@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "chat/chat_app.h"
 #include "ui/line_editor.h"
 #include "ui/menu_strip.h"
+#include "ui/pasted_lines.h"
 #include "ui/scroll_back.h"
 #include "ui/window_system.h"
 
@@ -17,6 +19,11 @@ inline constexpr int WAIT_FOREVER = -1;
 
 // Told once for each line that lost characters: peers exchange single Latin-1 bytes.
 inline constexpr std::string_view LEFT_OUT_NOTICE = "Only Latin-1 characters travel";
+// Said while a paste waits for its answer and another comes.
+inline constexpr std::string_view PASTE_BUSY_NOTICE =
+    "A paste waits: Enter sends it, Escape drops it";
+// Said once a line when it is as long as a chat line may be and more was typed.
+std::string line_full_notice();
 // Lines one notch of the mouse wheel scrolls, as most desktops do.
 inline constexpr int WHEEL_LINES = 3;
 
@@ -59,6 +66,12 @@ class AppShell {
     void type(const TextEvent& text);
     // Hands a typed line to the interpreter.
     void enter(std::string line);
+    // Enter and Escape answer the question about a paste; true when the key was taken.
+    bool answer_paste(const KeyEvent& key);
+    void send_pasted();
+    // Tells the user once a line that the line is full, when more came for it.
+    void tell_if_full(bool more_came);
+    PastedLines::Outcome send_pasted_line(const std::string& line);
 
     WindowSystem& window;
     AppObjects& objects;
@@ -66,8 +79,13 @@ class AppShell {
     MenuStrip menu_strip;
     ScrollBack scroll_back;
     LineEditor editor;
-    // The line being typed already told the user that characters outside Latin-1 stay out.
+    PastedLines pasted;
+    // The line being typed already told the user that characters outside Latin-1 stay out,
+    // or that it is full.
     bool told_left_out = false;
+    bool told_full = false;
+    // The question about a paste already said that it waits for its answer.
+    bool told_busy = false;
     // The picture on screen is out of date: the first frame, or an event since the last.
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.

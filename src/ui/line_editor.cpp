@@ -66,7 +66,7 @@ std::size_t LineEditor::insert(std::string_view text, std::string& line) {
     at = cursor(line);
     std::string kept;
     for (const char byte : text) {
-        if (printable(byte) && line.size() + kept.size() < LINE_ROOM) {
+        if (printable(byte) && line.size() + kept.size() < line_room) {
             kept.push_back(byte);
         }
     }

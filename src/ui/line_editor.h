@@ -52,22 +52,25 @@ class LineEditor {
     // Lines Up can recall, oldest first; the oldest gives way.
     static constexpr std::size_t HISTORY_LINES = 500;
 
+    // A line holds at most `room` bytes.
+    explicit LineEditor(std::size_t room = LINE_ROOM) : line_room(room) {}
+    std::size_t room() const { return line_room; }
+
     // One key event; false when it is no key of the editor's nor a character key. Enter
     // hands a copy of a non-empty line to `execute` and remembers it for Up.
     bool key(const KeyEvent& key, std::string& line, const LineHandler& execute);
-    // Printable text goes in at the cursor, as far as the line has room (LINE_ROOM in
-    // all); how many bytes went in. Control bytes, line breaks included, are dropped.
+    // Printable text goes in at the cursor, as far as the line has room; how many bytes
+    // went in. Control bytes, line breaks included, are dropped.
     std::size_t insert(std::string_view text, std::string& line);
     // Where the cursor stands in `line`: the line may have changed under it.
     std::size_t cursor(const std::string& line) const { return std::min(at, line.size()); }
-    // Lines entered in this run that Up can bring back, oldest first.
-    const std::vector<std::string>& history() const { return entered; }
 
   private:
     void act(EditAction action, std::string& line, const LineHandler& execute);
     void recall(bool older, std::string& line);
     void remember(const std::string& line);
 
+    std::size_t line_room;
     std::size_t at = 0;
     std::vector<std::string> entered;
     // The history line shown, or entered.size() for the line being typed before Up.

@@ -50,6 +50,9 @@ struct TextEvent {
     bool operator==(const TextEvent&) const = default;
 };
 
+// The most of one paste that is kept; a notice tells what was left out.
+inline constexpr std::size_t MAX_PASTE_BYTES = 64 * 1024;
+
 // The mouse wheel turned by `notches`, towards older lines when positive.
 struct WheelEvent {
     int notches = 0;

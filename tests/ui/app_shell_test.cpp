@@ -13,6 +13,7 @@
 #include "net/net_node.h"
 #include "recording_surface.h"
 #include "transport/socket_address.h"
+#include "ui/line_editor.h"
 #include "ui/virtual_key.h"
 
 namespace tw {
@@ -68,10 +69,12 @@ class ScriptedWindow final : public WindowSystem {
     }
     void release() override { ++releases; }
     bool wants_menu_strip() const override { return !native_menu; }
+    bool enters_whole_lines() const override { return whole_lines; }
     void ask_attention() override { ++attention_asked; }
 
     test::RecordingSurface surface;
     bool native_menu = false;
+    bool whole_lines = false;
     bool exposed = false;
     std::deque<WindowEvent> script;
     std::vector<std::pair<std::intptr_t, int>> waits;
@@ -194,6 +197,18 @@ TEST_F(AppShellTest, EnterRunsTheLineThroughTheInterpreter) {
     EXPECT_EQ(objects.chat_log.line(0).text, " <> hello");
 }
 
+TEST_F(AppShellTest, APipedLineLongerThanAChatLineIsRefusedWholeAsBefore) {
+    window.whole_lines = true;
+    AppShell shell{window, objects};
+    objects.net_node.is_server = true;
+    for (std::size_t typed = 0; typed <= LINE_ROOM; ++typed) {
+        EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
+    }
+    EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
+    ASSERT_EQ(objects.chat_log.size(), 1U);
+    EXPECT_EQ(objects.chat_log.line(0).text, "Line too long: 32768 characters at most");
+}
+
 TEST_F(AppShellTest, CharactersOutsideLatin1AreToldOncePerLineAndWindowNoticesLogged) {
     AppShell shell{window, objects};
     for (const WindowEvent& event :
@@ -209,6 +224,51 @@ TEST_F(AppShellTest, CharactersOutsideLatin1AreToldOncePerLineAndWindowNoticesLo
     // The line "ab" went to the interpreter, which had no server to send it to.
     EXPECT_EQ(texts, (std::vector<std::string>{told, "Not sent: not connected", told,
                                                "Pasted 65536 of 2097152 bytes"}));
+}
+
+TEST_F(AppShellTest, APasteOfManyLinesWaitsForEnterAndEscapeDropsIt) {
+    AppShell shell{window, objects};
+    objects.net_node.is_server = true;
+    add_captured_peer();
+    const std::string long_line = std::string(LINE_ROOM, 'w') + " tail";
+    for (const WindowEvent& event : std::vector<WindowEvent>{
+             TextEvent{"one\ntwo\nthree\n"}, key_down(KEY_A), key_down(ESCAPE), TextEvent{"typed"},
+             TextEvent{"x\ny"}, TextEvent{long_line}, TextEvent{"z"}}) {
+        EXPECT_TRUE(shell.handle_event(event));
+        shell.run_frame();
+    }
+    EXPECT_TRUE(sent.empty()) << "nothing goes out before Enter";
+    EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
+    shell.run_frame();
+    shell.run_frame();
+    std::vector<std::string> texts;
+    for (std::size_t position = 0; position < objects.chat_log.size(); ++position) {
+        texts.push_back(objects.chat_log.line(position).text);
+    }
+    // A key other than the answers waits; the prompt keeps what was typed meanwhile.
+    EXPECT_EQ(texts, (std::vector<std::string>{"Dropped 3 pasted lines",
+                                               "Paste 2 lines? Enter sends them, Escape drops them",
+                                               PASTE_BUSY_NOTICE.data(), " <> x", " <> y"}));
+    EXPECT_EQ(objects.input_line, "typed");
+    EXPECT_TRUE(sent_kind(KIND_CHAT, "x"));
+    EXPECT_TRUE(sent_kind(KIND_CHAT, "y"));
+    // A line too long for the prompt is asked about too, in lines that can be sent, cut
+    // before a blank so that the rest cannot read as a command.
+    EXPECT_TRUE(shell.handle_event(TextEvent{long_line}));
+    EXPECT_EQ(objects.chat_log.line(4).text, "Paste 2 lines? Enter sends them, Escape drops them");
+    EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
+    EXPECT_EQ(objects.chat_log.line(4).text, " <>  tail");
+    // Lines that would find no room to wait for acknowledgement wait for it, not refused;
+    // Escape lets them go.
+    while (objects.net_node.reliable_room() > 0) {
+        objects.net_node.broadcast_chat("filler", true);
+    }
+    EXPECT_TRUE(shell.handle_event(TextEvent{"p\nq"}));
+    EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
+    shell.run_frame();
+    EXPECT_EQ(objects.chat_log.line(4).text, "Paste 2 lines? Enter sends them, Escape drops them");
+    EXPECT_TRUE(shell.handle_event(key_down(ESCAPE)));
+    EXPECT_EQ(objects.chat_log.line(4).text, "Dropped 2 pasted lines");
 }
 
 TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping) {

@@ -227,8 +227,8 @@ class TtyScreen(unittest.TestCase):
         self.tmux.literal("\x1b[I")
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
         # Editing: Backspace, the cursor keys, Home and End; keys that type nothing (function
-        # keys, Alt+x); a bracketed paste's markers around the pasted text; Up and Down come
-        # back to the line being typed.
+        # keys, Alt+x); a bracketed paste goes in at the cursor; Up and Down come back to
+        # the line being typed.
         self.tmux.literal("abcx")
         self.tmux.keys("BSpace", "Left", "Left", "F1", "F12", "M-x")
         self.tmux.literal("Z")

@@ -63,6 +63,8 @@ class KeyDecoderTest : public ::testing::Test {
                         entered.push_back(typed);
                         line.clear();
                     });
+                } else if (const auto* text = std::get_if<TextEvent>(&event)) {
+                    pasted.push_back(text->text);
                 } else {
                     ++closes;
                 }
@@ -75,6 +77,7 @@ class KeyDecoderTest : public ::testing::Test {
     LineEditor editor;
     std::string line;
     std::vector<std::string> entered;
+    std::vector<std::string> pasted;
 };
 
 TEST_F(KeyDecoderTest, EveryPrintableByteTypesExactlyItself) {
@@ -87,8 +90,10 @@ TEST_F(KeyDecoderTest, EveryPrintableByteTypesExactlyItself) {
 
 TEST_F(KeyDecoderTest, EscapeSequencesAreConsumedWholeEvenAcrossReads) {
     type({"a\x1b[A\x1bOP\x1b[15~\x1b[1;5C", "b\x1b]0;title\x07\x1b]2;t\x1b\\",
-          "c\x1b[200~d\x1b[201~", "\x1bx", "e\x1b[1;", "5Df"});
-    EXPECT_EQ(line, "abcdef");
+          "c\x1b[200~d\r\ne\x1b[20", "1~", "\x1bx", "e\x1b[1;", "5Df"});
+    EXPECT_EQ(line, "abcef");
+    // A bracketed paste is one text, line breaks and all, never keys.
+    EXPECT_EQ(pasted, std::vector<std::string>{"d\ne"});
 }
 
 TEST_F(KeyDecoderTest, CursorKeysCtrlLettersAndALoneEscapeEditTheLine) {

@@ -236,26 +236,60 @@ class WindowEndToEnd(twkit.WindowTestCase):
             carol.wait_for(f"the line {text!r}", lambda m: m.kind == KIND_CHAT and
                            m.text_str() == text)
 
-        self.xserver.set_selection("clipboard", "caf\u00e9 \u20ac\r\nline")
-        # Ctrl with a letter types nothing; the line break is Enter; the euro has no byte,
-        # which a notice says before the line.
-        alice.keys("ctrl+a", "ctrl+u", "ctrl+v")
-        expect_line("caf\xe9 ")
-        wait_until("the notice of the left-out euro", lambda: check_console(
-            alice.picture(), [NOTICE] * 4 + [OWN_CHAT]))
+        def chat_lines(prefix):
+            with carol.lock:
+                return [m.text_str() for m in carol.received
+                        if m.kind == KIND_CHAT and m.text_str().startswith(prefix)]
+
+        # Typing goes in at the cursor, and the primary selection too; Up brings the line
+        # back, Ctrl+W takes its last word, and the edited line goes as a new one.
+        alice.type_text("lne")
+        alice.keys("Home", "Right")
+        alice.type_text("i")
+        alice.keys("End")
         self.xserver.set_selection("primary", " two")
         alice.click(120, 150, button=2)
         alice.keys("Return")
         expect_line("line two")
+        alice.keys("Up", "ctrl+w", "BackSpace", "s", "Return")
+        expect_line("lines")
+
+        # 200 pasted lines wait for an answer: after Escape none of them is sent, after
+        # Enter all of them, in order.
+        pasted = [f"pasted {n}" for n in range(200)]
+        self.xserver.set_selection("clipboard", "\r\n".join(pasted))
+        alice.keys("ctrl+v")
+        wait_until("the question about the paste", lambda: check_console(
+            alice.picture(), [NOTICE, OWN_CHAT, OWN_CHAT, NOTICE, NOTICE]))
+        alice.keys("Escape")
+        alice.type_line("after escape")
+        expect_line("after escape")
+        self.assertEqual(chat_lines("pasted"), [])
+        alice.keys("ctrl+v")
+        wait_until("the question again", lambda: check_console(
+            alice.picture(), [NOTICE, NOTICE, OWN_CHAT, NOTICE, NOTICE]))
+        alice.keys("Return")
+        expect_line("pasted 199")
+        self.assertEqual(chat_lines("pasted"), pasted)
+
+        # A one-line paste goes in at the cursor; the euro has no byte, which a notice says.
+        self.xserver.set_selection("clipboard", "caf\u00e9 \u20ac")
         alice.keys("shift+Insert", "Return")
-        expect_line("line")
-        # xclip hands 2 MB over in pieces (INCR): the first 64 KB are typed, and a notice
-        # says that the rest was cut.
+        expect_line("caf\xe9 ")
+        # One line longer than a line can be is asked about as the lines it is sent in, and
+        # every character arrives.
+        self.xserver.set_selection("clipboard", "w" * 40000)
+        alice.keys("ctrl+v", "Return")
+        wait_until("all 40,000 characters", lambda: sum(map(len, chat_lines("w"))) == 40000)
+        # xclip hands 2 MB over in pieces (INCR): the first 64 KB are asked about, and the
+        # notice that the rest was cut comes after the question, where it is seen.
         self.xserver.set_selection("clipboard", "incr head\n" + "y" * (2 * 1024 * 1024))
         alice.keys("ctrl+v")
-        expect_line("incr head")
-        wait_until("the notice of the cut", lambda: check_console(
-            alice.picture(), [NOTICE, OWN_CHAT, OWN_CHAT, NOTICE, OWN_CHAT]))
+        wait_until("the question and the notice of the cut under it", lambda: all(
+            check_row(alice.picture(), row, NOTICE) is None for row in (3, 4, 5)))
+        alice.keys("Escape", "h", "i", "Return")
+        expect_line("hi")
+        self.assertEqual(chat_lines("incr"), [])
 
     def test_connect_to_a_silent_resolver_keeps_the_window_alive(self):
         self.xserver.start_window_manager()

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <string>
+
+#include "ui/latin1_text.h"
+#include "ui/pasted_lines.h"
 
 #include "ui/virtual_key.h"
 
@@ -49,6 +53,9 @@ constexpr auto LETTERED_KEYS = std::to_array<LetteredKey>({
     {'H', vk::home},
     {'F', vk::end},
 });
+// Bracketed paste: what comes between these two is pasted text, not keys.
+constexpr int PASTE_START_NUMBER = 200;
+constexpr std::string_view PASTE_END = "\x1b[201~";
 constexpr char LAST_CONTROL_LETTER = 0x1a;
 // Numbers are read only as far as a key's, so that a long one cannot overflow.
 constexpr int MAX_CSI_NUMBER = 1000;
@@ -128,6 +135,9 @@ void KeyDecoder::step(char byte, std::vector<WindowEvent>& events) {
                 events.emplace_back(key_down(*code));
             }
             return;
+        case State::paste:
+            take_pasted(byte, events);
+            return;
         case State::string:
             if (byte == BELL) {
                 state = State::ground;
@@ -145,6 +155,12 @@ void KeyDecoder::end_csi(char final_byte, std::vector<WindowEvent>& events) {
     if (csi_other) {
         return;
     }
+    if (final_byte == '~' && csi_number == PASTE_START_NUMBER) {
+        state = State::paste;
+        pasted.clear();
+        pasted_total = 0;
+        return;
+    }
     if (final_byte == '~') {
         for (const NumberedKey& key : NUMBERED_KEYS) {
             if (key.number == csi_number) {
@@ -156,6 +172,27 @@ void KeyDecoder::end_csi(char final_byte, std::vector<WindowEvent>& events) {
     } else if (const auto code = lettered_key(final_byte); code && csi_number < 0) {
         events.emplace_back(key_down(*code));
     }
+}
+
+void KeyDecoder::take_pasted(char byte, std::vector<WindowEvent>& events) {
+    // The end marker is kept until it is whole, so that a read may split it.
+    ++pasted_total;
+    if (pasted.size() < MAX_PASTE_BYTES + PASTE_END.size()) {
+        pasted.push_back(byte);
+    }
+    if (!pasted.ends_with(PASTE_END)) {
+        return;
+    }
+    state = State::ground;
+    pasted.resize(pasted.size() - PASTE_END.size());
+    pasted_total -= PASTE_END.size();
+    Latin1Text text = latin1_text_from_utf8(pasted);
+    events.emplace_back(TextEvent{std::move(text.text), text.left_out});
+    if (pasted_total > pasted.size()) {
+        events.emplace_back(NoticeEvent{"Pasted " + grouped_number(pasted.size()) + " of " +
+                                        grouped_number(pasted_total) + " bytes"});
+    }
+    pasted.clear();
 }
 
 void KeyDecoder::ground(char byte, std::vector<WindowEvent>& events) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,10 +12,10 @@
 namespace tw {
 
 // Turns the bytes a terminal in raw mode sends into the window's events. Escape sequences
-// (function keys, Alt+key, bracketed paste markers, any string a terminal might answer
-// with) are consumed whole, also when a read splits them; the cursor, editing and page
-// keys among them are keys. Ctrl+C and Ctrl+D ask to close, as the window's close box
-// does; other Ctrl+letters are keys held with Ctrl. The terminal's focus reports (when
+// (function keys, Alt+key, any string a terminal might answer with) are consumed whole,
+// also when a read splits them; the cursor, editing and page keys among them are keys.
+// Ctrl+C and Ctrl+D ask to close, as the window's close box does; other Ctrl+letters are
+// keys held with Ctrl. A bracketed paste is one text. The terminal's focus reports (when
 // it sends them) are kept.
 class KeyDecoder {
   public:
@@ -24,17 +26,21 @@ class KeyDecoder {
     bool terminal_focused() const { return focused; }
 
   private:
-    enum class State { ground, escape, csi, ss3, string, string_escape };
+    enum class State { ground, escape, csi, ss3, string, string_escape, paste };
 
     void ground(char byte, std::vector<WindowEvent>& events);
     void step(char byte, std::vector<WindowEvent>& events);
     void end_csi(char final_byte, std::vector<WindowEvent>& events);
+    void take_pasted(char byte, std::vector<WindowEvent>& events);
 
     State state = State::ground;
     // The sequence's one number, or -1; anything else in it makes it one the program ignores.
     int csi_number = -1;
     bool csi_other = false;
     bool focused = true;
+    // A bracketed paste, kept up to MAX_PASTE_BYTES, and how many bytes it had.
+    std::string pasted;
+    std::size_t pasted_total = 0;
 };
 
 // Lines read from a pipe or a file: every printable byte is typed as its key, every line

@@ -15,9 +15,10 @@ namespace {
 // Alternate screen, cursor hidden, no automatic wrap at the right margin: the program
 // breaks long rows itself, and a terminal's own wrap would move every row under them.
 // Terminals that can are asked to report the focus, so that the bell rings only for a
-// user away.
-constexpr std::string_view ENTER_SEQUENCE = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?1004h";
-constexpr std::string_view LEAVE_SEQUENCE = "\x1b[?1004l\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
+// user away, and to mark pastes, so that a pasted line break is not Enter.
+constexpr std::string_view ENTER_SEQUENCE = "\x1b[?1049h\x1b[?25l\x1b[?7l\x1b[?1004h\x1b[?2004h";
+constexpr std::string_view LEAVE_SEQUENCE =
+    "\x1b[?2004l\x1b[?1004l\x1b[0m\x1b[?7h\x1b[?25h\x1b[?1049l";
 
 termios saved_settings{};
 bool settings_saved = false;

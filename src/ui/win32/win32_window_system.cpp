@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 #include <utility>
 
+#include "ui/latin1_text.h"
 #include "ui/menu_ids.h"
+#include "ui/pasted_lines.h"
 
 namespace tw {
 
@@ -254,11 +257,38 @@ void Win32WindowSystem::fill_rect(int x, int y, int width, int height, Rgb colou
 void Win32WindowSystem::on_key(int code, bool down) {
     // AltGr is Ctrl and Alt together, and types characters: only Ctrl alone makes keys.
     const bool ctrl = held(VK_CONTROL) && !held(VK_MENU);
+    if (down && ((ctrl && code == 'V') || (shift_held() && code == VK_INSERT))) {
+        paste_clipboard();
+        return;
+    }
     // Keys that type characters arrive again as WM_CHAR, by the user's layout; only the
     // editing and paging keys, and keys held with Ctrl, are taken as keys.
     const bool letter = code >= 'A' && code <= 'Z';
     if (std::find(KEYS.begin(), KEYS.end(), code) != KEYS.end() || (ctrl && letter)) {
         events.push_back(KeyEvent{code, down, shift_held(), false, false, ctrl});
+    }
+}
+
+void Win32WindowSystem::paste_clipboard() {
+    if (OpenClipboard(window) == 0) {
+        return;
+    }
+    // The ANSI code page's text, whose upper half holds the Latin-1 letters.
+    std::string text;
+    std::size_t total = 0;
+    if (const HANDLE data = GetClipboardData(CF_TEXT); data != nullptr) {
+        if (const auto* bytes = static_cast<const char*>(GlobalLock(data)); bytes != nullptr) {
+            const std::size_t size = GlobalSize(data);
+            total = strnlen(bytes, size);
+            text.assign(bytes, std::min(total, MAX_PASTE_BYTES));
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    events.push_back(TextEvent{latin1_with_line_feeds(text)});
+    if (total > text.size()) {
+        events.push_back(NoticeEvent{"Pasted " + grouped_number(text.size()) + " of " +
+                                     grouped_number(total) + " bytes"});
     }
 }
 

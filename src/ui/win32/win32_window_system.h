@@ -51,6 +51,8 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     void release_picture();
     void watch_socket(std::intptr_t socket);
     void on_key(int code, bool down);
+    // Ctrl+V and Shift+Insert: the clipboard's text, as a paste.
+    void paste_clipboard();
 
     HWND window = nullptr;
     HDC window_dc = nullptr;

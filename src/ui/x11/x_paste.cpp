@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "ui/latin1_text.h"
+#include "ui/pasted_lines.h"
 
 namespace tw {
 
@@ -120,18 +121,21 @@ void XPaste::keep(std::string_view piece) {
 
 void XPaste::finish(Atom type, std::deque<WindowEvent>& out) {
     const bool cut = total > kept.size();
-    if (cut) {
-        out.emplace_back(NoticeEvent{"Pasted " + std::to_string(kept.size()) + " of " +
-                                     std::to_string(total) + " bytes"});
-        if (type == utf8_string) {
-            trim_split_sequence(kept);
-        }
+    if (cut && type == utf8_string) {
+        trim_split_sequence(kept);
     }
     Latin1Text text = type == utf8_string ? latin1_text_from_utf8(kept)
                                           : Latin1Text{latin1_with_line_feeds(kept), 0};
+    const std::size_t kept_bytes = kept.size();
     kept.clear();
     if (!text.text.empty() || text.left_out > 0) {
         out.emplace_back(TextEvent{std::move(text.text), text.left_out});
+    }
+    // After the paste, so that whatever the paste itself adds to the log cannot push it
+    // out of sight.
+    if (cut) {
+        out.emplace_back(NoticeEvent{"Pasted " + grouped_number(kept_bytes) + " of " +
+                                     grouped_number(total) + " bytes"});
     }
 }
 

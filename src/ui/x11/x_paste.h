@@ -15,8 +15,6 @@ namespace tw {
 // it gives the frame loop is the text, and a notice when it was cut or could not be read.
 class XPaste {
   public:
-    static constexpr std::size_t MAX_PASTE_BYTES = 64 * 1024;
-
     // The window whose property the owner answers in; it must select PropertyChangeMask.
     void attach(Display* display, Window window);
     Atom clipboard() const { return clipboard_atom; }
