@@ -9,6 +9,7 @@
 #include "ui/console_view.h"
 #include "ui/key_input.h"
 #include "ui/virtual_key.h"
+#include "ui/window_title.h"
 
 namespace tw {
 
@@ -70,6 +71,7 @@ void AppShell::run_frame() {
     app.frame_step(timer.frame_time());
     send_pasted();
     heed_arrivals();
+    show_title();
 
     // Most frames only serve the network; the picture is made and copied only when what
     // it shows changed or the window lost it, so a flood of datagrams that change nothing
@@ -93,6 +95,14 @@ void AppShell::heed_arrivals() {
             window.ask_attention();
             return;
         }
+    }
+}
+
+void AppShell::show_title() {
+    std::string title = window_title(objects);
+    if (title != shown_title) {
+        window.set_title(title);
+        shown_title = std::move(title);
     }
 }
 

@@ -62,6 +62,8 @@ class AppShell {
     void draw_picture();
     // Lines from others since the last frame ask for the user's attention.
     void heed_arrivals();
+    // The window's title follows the name and the session.
+    void show_title();
     void press(const KeyEvent& key);
     void type(const TextEvent& text);
     // Hands a typed line to the interpreter.
@@ -90,6 +92,7 @@ class AppShell {
     bool view_changed = true;
     // The log's added_count() when the picture was last drawn.
     std::uint64_t drawn_log_lines = 0;
+    std::string shown_title;
     // The log's added_count() when arrivals were last looked at.
     std::uint64_t heard_log_lines = 0;
 };

@@ -55,6 +55,20 @@ std::uint32_t next_character(std::string_view utf8, std::size_t& taken) {
 
 }  // namespace
 
+std::string utf8_from_latin1(std::string_view latin1) {
+    std::string utf8;
+    for (const char byte : latin1) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x80U) {
+            utf8 += byte;
+        } else {
+            utf8 += static_cast<char>(0xC0U | (value >> 6U));
+            utf8 += static_cast<char>(0x80U | (value & 0x3FU));
+        }
+    }
+    return utf8;
+}
+
 std::string latin1_with_line_feeds(std::string_view latin1) {
     std::string text;
     text.reserve(latin1.size());

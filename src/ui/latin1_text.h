@@ -19,6 +19,9 @@ struct Latin1Text {
 };
 Latin1Text latin1_text_from_utf8(std::string_view utf8);
 
+// Latin-1 bytes as UTF-8, for the desktop: each byte is the code point of its value.
+std::string utf8_from_latin1(std::string_view latin1);
+
 // The same line breaks for text that is Latin-1 already.
 std::string latin1_with_line_feeds(std::string_view latin1);
 

@@ -90,6 +90,8 @@ class WindowSystem {
     // A line arrived that the user should learn of: a window the user is not looking at
     // asks the desktop for attention, until it is looked at again.
     virtual void ask_attention() {}
+    // The title that says who and where (UTF-8); asked only when it changed.
+    virtual void set_title(const std::string& /*utf8*/) {}
     // Copies the picture to the window in one operation.
     virtual void end_frame() = 0;
     // True once after the window was exposed or resized: the next frame must draw even

@@ -71,6 +71,7 @@ class ScriptedWindow final : public WindowSystem {
     bool wants_menu_strip() const override { return !native_menu; }
     bool enters_whole_lines() const override { return whole_lines; }
     void ask_attention() override { ++attention_asked; }
+    void set_title(const std::string& utf8) override { titles.push_back(utf8); }
 
     test::RecordingSurface surface;
     bool native_menu = false;
@@ -84,6 +85,7 @@ class ScriptedWindow final : public WindowSystem {
     int releases = 0;
     int closes_after_script = 0;
     int attention_asked = 0;
+    std::vector<std::string> titles;
 };
 
 class AppShellTest : public ::testing::Test {
@@ -269,6 +271,27 @@ TEST_F(AppShellTest, APasteOfManyLinesWaitsForEnterAndEscapeDropsIt) {
     EXPECT_EQ(objects.chat_log.line(4).text, "Paste 2 lines? Enter sends them, Escape drops them");
     EXPECT_TRUE(shell.handle_event(key_down(ESCAPE)));
     EXPECT_EQ(objects.chat_log.line(4).text, "Dropped 2 pasted lines");
+}
+
+TEST_F(AppShellTest, TheTitleSaysWhoAndWhereAndFollowsThem) {
+    AppShell shell{window, objects};
+    shell.run_frame();
+    objects.nick =
+        "b\xf6"
+        "b";
+    objects.net_node.is_server = true;
+    shell.run_frame();
+    shell.run_frame();
+    objects.net_node.is_server = false;
+    objects.session.phase = SessionPhase::in;
+    objects.session.host = "10.0.0.5";
+    shell.run_frame();
+    EXPECT_EQ(window.titles,
+              (std::vector<std::string>{"Tamblewick",
+                                        "b\xc3\xb6"
+                                        "b (serving) \xe2\x80\x94 Tamblewick",
+                                        "b\xc3\xb6"
+                                        "b \xe2\x80\x94 10.0.0.5 \xe2\x80\x94 Tamblewick"}));
 }
 
 TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping) {

@@ -148,6 +148,11 @@ class WindowEndToEnd(twkit.WindowTestCase):
         bob = self.start_program()
         self.xserver.xdotool("windowmove", bob.window, "300", "0")
         wait_until("the client window to move", lambda: bob.geometry()[0] == 300)
+
+        def titles(program):
+            return self.xserver.run("xprop", "-id", program.window, "_NET_WM_NAME",
+                                    "WM_NAME").decode()
+        self.assertIn('_NET_WM_NAME(UTF8_STRING) = "Tamblewick"', titles(bob))
         bob.type_line("nick bob")
         bob.type_line("connect 127.0.0.1")
         # Nick changed, Connecting to, Connected., Logging in., Login Accepted by alice.
@@ -185,6 +190,13 @@ class WindowEndToEnd(twkit.WindowTestCase):
         wait_until("the client window's urgency hint", lambda: urgent(bob))
         bob.focus()
         wait_until("the hint to go with the focus", lambda: not urgent(bob))
+
+        # Each title says who and where, in UTF-8 for today's desktops and in WM_NAME for
+        # the others; bob's began as the program's name alone.
+        self.assertIn('_NET_WM_NAME(UTF8_STRING) = "alice (serving) \u2014 Tamblewick"',
+                      titles(alice))
+        self.assertIn('WM_NAME(COMPOUND_TEXT) = "bob \u2014 127.0.0.1 \u2014 Tamblewick"',
+                      titles(bob))
 
         screenshot_path = os.environ.get("TW_SCREENSHOT")
         if screenshot_path:

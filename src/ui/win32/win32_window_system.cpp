@@ -228,6 +228,18 @@ void Win32WindowSystem::ask_attention() {
     FlashWindowEx(&flash);
 }
 
+void Win32WindowSystem::set_title(const std::string& utf8) {
+    if (window == nullptr) {
+        return;
+    }
+    // Wide, so that the title's dashes and Latin-1 letters show whatever the code page.
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size);
+    wide.resize(static_cast<std::size_t>(std::max(length, 0)));
+    SetWindowTextW(window, wide.c_str());
+}
+
 bool Win32WindowSystem::needs_redraw() {
     return std::exchange(redraw_requested, false);
 }

@@ -32,6 +32,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     std::size_t log_rows() const override;
     // Flashes the task bar button until the window comes to the front.
     void ask_attention() override;
+    void set_title(const std::string& utf8) override;
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;

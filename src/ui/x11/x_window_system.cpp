@@ -133,6 +133,12 @@ void XWindowSystem::ask_attention() {
     }
 }
 
+void XWindowSystem::set_title(const std::string& utf8) {
+    if (lifecycle == Lifecycle::shown) {
+        wm_view.set_title(utf8);
+    }
+}
+
 void XWindowSystem::end_frame() {
     if (lifecycle == Lifecycle::shown) {
         drawing.copy_to(window);

@@ -42,6 +42,7 @@ class XWindowSystem final : public WindowSystem {
     int client_width() const override { return drawing.to_layout(client_w); }
     std::size_t log_rows() const override;
     void ask_attention() override;
+    void set_title(const std::string& utf8) override;
     void end_frame() override;
     bool needs_redraw() override;
     std::optional<WindowEvent> next_event() override;

@@ -15,17 +15,11 @@
 
 namespace tw {
 
-void XWmView::describe(Display* display_to_use, Window described, const char* title, int width,
-                       int height) {
+void XWmView::describe(Display* display_to_use, Window described, const std::string& title,
+                       int width, int height) {
     display = display_to_use;
     window = described;
-    XStoreName(display, window, title);
-    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
-    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-    const std::string title_text{title};
-    XChangeProperty(display, window, net_wm_name, utf8_string, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(title_text.data()),
-                    static_cast<int>(title_text.size()));
+    set_title(title);
 
     std::string res_name{"tamblewick"};
     // The class the desktop entry's StartupWMClass names, so task bars find its icon.
@@ -71,6 +65,24 @@ void XWmView::describe(Display* display_to_use, Window described, const char* ti
             XFree(host_property.value);
         }
     }
+}
+
+void XWmView::set_title(const std::string& utf8) {
+    // _NET_WM_NAME for today's desktops, WM_NAME for the rest: as Latin-1 where that can
+    // say it, as compound text where it cannot (the title's dashes).
+    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+    XChangeProperty(display, window, net_wm_name, utf8_string, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+    std::string text = utf8;
+    char* list = text.data();
+    XTextProperty name{};
+    if (Xutf8TextListToTextProperty(display, &list, 1, XStdICCTextStyle, &name) >= Success) {
+        XSetWMName(display, window, &name);
+        XFree(name.value);
+    }
+    XFlush(display);
 }
 
 bool XWmView::is_close_request(const XClientMessageEvent& message) const {

@@ -2,6 +2,8 @@
 
 #include <X11/Xlib.h>
 
+#include <string>
+
 namespace tw {
 
 // What the window manager and the desktop see of the window: its title, class, icon,
@@ -10,7 +12,9 @@ namespace tw {
 class XWmView {
   public:
     // Sets every property of the new, not yet mapped window.
-    void describe(Display* display, Window window, const char* title, int width, int height);
+    void describe(Display* display, Window window, const std::string& title, int width, int height);
+    // The title, in UTF-8.
+    void set_title(const std::string& utf8);
     bool is_close_request(const XClientMessageEvent& message) const;
 
     void focus_changed(bool has_focus);
