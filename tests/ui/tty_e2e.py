@@ -175,6 +175,11 @@ class TtyScreen(unittest.TestCase):
         with open(self.file(name)) as content:
             return content.read()
 
+    @staticmethod
+    def read_bytes(path):
+        with open(path, "rb") as content:
+            return content.read()
+
     def start_program(self):
         before, after, rc = self.file("before"), self.file("after"), self.file("rc")
         # The shell records the terminal's settings around the program and its exit code,
@@ -218,12 +223,18 @@ class TtyScreen(unittest.TestCase):
         peer = self.serve_with_peer()
         self.type_line("nick alice")
         wait_until("the nick", lambda: " -- Nick changed to alice" in self.texts())
-        # The terminal says it lost the focus (as it does once asked to): the line rings.
+        # The terminal says it lost the focus (as it does once asked to): the first line
+        # rings, and the four after it do not.
+        output = self.file("output")
+        self.tmux.run("pipe-pane", "-o", "-t", "0", f"cat >> {output}")
         self.tmux.literal("\x1b[O")
-        chat(peer, b"hi from bob")
-        wait_until("the peer's line", lambda: "<bob> hi from bob" in self.texts())
+        for n in range(5):
+            chat(peer, b"hi %d from bob" % n)
+        wait_until("the peer's lines", lambda: "<bob> hi 4 from bob" in self.texts())
         wait_until("the bell", lambda: self.tmux.run(
             "display-message", "-p", "-t", "0", "#{window_bell_flag}").strip() == "1")
+        wait_until("the lines in the output", lambda: b"hi 4 from bob" in self.read_bytes(output))
+        self.assertEqual(self.read_bytes(output).count(b"\a"), 1)
         self.tmux.literal("\x1b[I")
         self.type_line("Hello, Bob! 1+1=2 ~`{}|\"'")
         # Editing: Backspace, the cursor keys, Home and End; keys that type nothing (function
@@ -235,16 +246,15 @@ class TtyScreen(unittest.TestCase):
         self.tmux.keys("Home")
         self.tmux.literal("\x1b[200~d\x1b[201~")
         self.tmux.keys("End", "Up", "Down")
+        hi = [(f"<bob> hi {n} from bob", PEER_256) for n in range(5)]
         expected = [
             ("> daZbc", PROMPT_256),
             (" -- Server Started", NOTICE_256),
             (" -- bob Logged In", NOTICE_256),
             (" -- Nick changed to alice", NOTICE_256),
-            ("<bob> hi from bob", PEER_256),
-            (" <alice> Hello, Bob! 1+1=2 ~`{}|\"'", OWN_256),
-        ]
-        wait_until("the console rows", lambda: rows_equal(self.rows()[:6], expected))
-        self.assertTrue(all(not text for text in self.texts()[6:24]))
+        ] + hi + [(" <alice> Hello, Bob! 1+1=2 ~`{}|\"'", OWN_256)]
+        wait_until("the console rows", lambda: rows_equal(self.rows()[:10], expected))
+        self.assertTrue(all(not text for text in self.texts()[10:24]))
         capture = os.environ.get("TW_TTY_CAPTURE")
         if capture:
             with open(capture, "w") as saved:
@@ -252,8 +262,8 @@ class TtyScreen(unittest.TestCase):
 
         # At 30 columns the own line goes on in the row under it, broken after a blank.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "24")
-        wrapped = [text for text, _ in expected[:5]] + [" <alice> Hello, Bob! 1+1=2", "~`{}|\"'"]
-        wait_until("the rows wrapped at 30 columns", lambda: rows_equal(self.texts()[:7], wrapped))
+        wrapped = [text for text, _ in expected[:9]] + [" <alice> Hello, Bob! 1+1=2", "~`{}|\"'"]
+        wait_until("the rows wrapped at 30 columns", lambda: rows_equal(self.texts()[:11], wrapped))
         # A short terminal pages through the history, its mark on the last row; typing
         # returns to the newest, and a prompt wider than the terminal shows its end.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "5")
@@ -261,10 +271,11 @@ class TtyScreen(unittest.TestCase):
         wait_until("the newest rows that fit", lambda: rows_equal(self.texts()[:5], newest))
         self.tmux.keys("PPage")
         wait_until("the page above", lambda: rows_equal(self.texts()[:5], [
-            "> daZbc", wrapped[1], wrapped[2], wrapped[3], "-- 2 lines below --"]))
+            "> daZbc", wrapped[5], wrapped[6], wrapped[7], "-- 2 lines below --"]))
         self.tmux.literal("0123456789" * 3 + "END")
         wait_until("the newest rows and the prompt's end", lambda: rows_equal(
-            self.texts()[:5], ["> \u00ab" + ("0123456789" * 3 + "END")[-26:]] + newest[1:]))
+            self.texts()[:5], ["> \u00ab" + ("daZbc" + "0123456789" * 3 + "END")[-26:]] +
+            newest[1:]))
 
         self.tmux.keys("C-c")
         self.wait_for_exit()

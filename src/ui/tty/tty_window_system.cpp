@@ -67,7 +67,9 @@ bool TtyWindowSystem::puts_rows(const ConsoleRows& rows) {
 }
 
 void TtyWindowSystem::ask_attention() {
-    if (!keys.terminal_focused()) {
+    // Once while the user is away: the first line tells them, the rest would only nag.
+    if (!keys.terminal_focused() && !rang) {
+        rang = true;
         write_output("\a");
     }
 }
@@ -82,6 +84,9 @@ void TtyWindowSystem::release() {
 
 void TtyWindowSystem::decode(std::string_view bytes, std::vector<WindowEvent>& events) {
     keys.feed(bytes, events);
+    if (keys.terminal_focused()) {
+        rang = false;
+    }
 }
 
 void TtyWindowSystem::end_of_input(std::vector<WindowEvent>& events) {

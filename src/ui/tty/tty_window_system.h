@@ -27,7 +27,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     // Every row of the terminal under the prompt, but the last, which holds the scroll mark.
     std::size_t log_rows() const override;
     bool puts_rows(const ConsoleRows& rows) override;
-    // Rings the bell, where the terminal reports that it is not focused.
+    // Rings the bell, where the terminal reports that it is not focused, once until it is
+    // focused again.
     void ask_attention() override;
     void end_frame() override;
     bool needs_redraw() override;
@@ -46,6 +47,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     std::string failure_text;
     // A new size or a screen handed back: the whole console is drawn again.
     bool redraw = true;
+    // The bell rang since the terminal last had the focus.
+    bool rang = false;
 };
 
 }  // namespace tw
