@@ -55,6 +55,19 @@ tw_install_configured(\"${template}\" \"${TW_DATA}/${name}\" \"${CMAKE_INSTALL_B
           COMPONENT ${component})
 endfunction()
 
+# tw_manual_keys(PROGRAM FRONT_END): the KEYS section of PROGRAM's manual page, written
+# from the key table the program itself uses (tw_manual_keys) when building, so that the
+# page cannot drift from the keys; tw_install_configured puts it into the page.
+function(tw_manual_keys program front_end)
+  if(TARGET tw_manual_keys)
+    add_custom_command(OUTPUT ${TW_DATA}/keys-${program}.roff
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${TW_DATA}
+      COMMAND tw_manual_keys ${front_end} ${TW_DATA}/keys-${program}.roff
+      DEPENDS tw_manual_keys VERBATIM)
+    add_custom_target(keys-${program} ALL DEPENDS ${TW_DATA}/keys-${program}.roff)
+  endif()
+endfunction()
+
 # The files every package carries in its own doc folder: the copyright and the changelog
 # of a native package (no Debian revision), with the short name such a package uses.
 function(tw_install_package_docs component package)
@@ -76,8 +89,9 @@ configure_file(${TW_PACKAGING}/changelog.Debian.in ${TW_DATA}/changelog.Debian @
 if(TARGET tamblewick)
   list(APPEND TW_COMPONENTS window)
   install(TARGETS tamblewick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
-  configure_file(${PROJECT_SOURCE_DIR}/docs/man/tamblewick.1.in ${TW_DATA}/tamblewick.1 @ONLY)
-  tw_install_gzipped(window ${TW_DATA}/tamblewick.1 ${CMAKE_INSTALL_MANDIR}/man1)
+  tw_manual_keys(tamblewick window)
+  tw_install_configured(window ${PROJECT_SOURCE_DIR}/docs/man/tamblewick.1.in
+                        ${CMAKE_INSTALL_MANDIR}/man1 gzip)
 
   # The bitmap icons are drawn from the one SVG when installing, so they never drift
   # from it and a plain build needs no rsvg-convert.
@@ -100,6 +114,7 @@ endif()
 if(TARGET tamblewick-tty)
   list(APPEND TW_COMPONENTS tty)
   install(TARGETS tamblewick-tty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tty)
+  tw_manual_keys(tamblewick-tty terminal)
   tw_install_configured(tty ${PROJECT_SOURCE_DIR}/docs/man/tamblewick-tty.1.in
                         ${CMAKE_INSTALL_MANDIR}/man1 gzip)
   tw_install_configured(tty ${TW_PACKAGING}/tamblewick-tty.service.in ${TW_UNIT_DIR})

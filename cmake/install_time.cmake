@@ -49,6 +49,13 @@ function(tw_install_configured template filled bindir destination compress)
   # The names the templates use.
   set(TW_INSTALLED_BINDIR ${bindir})
   set(TW_INSTALLED_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/${TW_UNIT_DIR})
+  # A manual page's KEYS section, as the build wrote it from the program's key table.
+  get_filename_component(program ${filled} NAME_WE)
+  get_filename_component(scratch ${filled} DIRECTORY)
+  set(TW_KEYS "")
+  if(EXISTS ${scratch}/keys-${program}.roff)
+    file(READ ${scratch}/keys-${program}.roff TW_KEYS)
+  endif()
   configure_file(${template} ${filled} @ONLY)
   get_filename_component(name ${filled} NAME)
   if(compress)

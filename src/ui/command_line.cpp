@@ -25,10 +25,11 @@ int print_help(const ProgramUsage& usage, std::FILE* out) {
     return std::fprintf(out,
                         "Usage: %.*s [--help | --version]\n%.*s\n"
                         "  --help     show this help and exit\n"
-                        "  --version  show the version and exit\n\n"
+                        "  --version  show the version and exit\n\n%.*s\n"
                         "See the manual page %.*s(1).\n\n%.*s",
                         static_cast<int>(usage.name.size()), usage.name.data(),
                         static_cast<int>(usage.description.size()), usage.description.data(),
+                        static_cast<int>(usage.keys.size()), usage.keys.data(),
                         static_cast<int>(usage.name.size()), usage.name.data(),
                         static_cast<int>(ABOUT_HELP.size()), ABOUT_HELP.data());
 }

@@ -6,10 +6,12 @@
 
 namespace tw {
 
-// What a program says about itself on --help: its name and the lines after the usage.
+// What a program says about itself on --help: its name, the lines after the usage, and
+// its keys (key_guide_text).
 struct ProgramUsage {
     std::string_view name;
     std::string_view description;
+    std::string_view keys;
 };
 
 // The programs take --help and --version and nothing else. Returns the exit status when

@@ -93,6 +93,8 @@ def check_page_and_docs(test, root, name):
                 env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
     test.assertEqual((shown.returncode, shown.stderr), (0, b""))
     test.assertIn(f"Tamblewick {version}".encode(), shown.stdout)
+    # The KEYS section, written from the program's own key table.
+    test.assertIn(b"Ctrl+W", shown.stdout)
     test.assertIn("License: Expat", (share / "doc" / name / "copyright").read_text())
     with gzip.open(share / "doc" / name / "changelog.gz", "rt") as changelog:
         test.assertTrue(changelog.readline().startswith(f"tamblewick ({version})"))

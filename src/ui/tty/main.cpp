@@ -9,19 +9,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "chat/chat_app.h"
 #include "net/net_node.h"
 #include "ui/app_shell.h"
 #include "ui/command_line.h"
+#include "ui/key_guide.h"
 #include "ui/tty/line_window_system.h"
 #include "ui/tty/signal_watch.h"
 #include "ui/tty/tty_window_system.h"
 
 namespace {
 
-constexpr tw::ProgramUsage USAGE{
-    "tamblewick-tty",
+constexpr std::string_view DESCRIPTION{
     "Chat with people on the local network in a terminal, or with lines in and out when\n"
     "standard input or output is not a terminal: echo serve | tamblewick-tty is a\n"
     "headless server.\n"};
@@ -29,7 +31,9 @@ constexpr tw::ProgramUsage USAGE{
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto status = tw::answer_command_line(argc, argv, USAGE, stdout, stderr)) {
+    const std::string keys = tw::key_guide_text(tw::FrontEnd::terminal);
+    const tw::ProgramUsage usage{"tamblewick-tty", DESCRIPTION, keys};
+    if (const auto status = tw::answer_command_line(argc, argv, usage, stdout, stderr)) {
         return *status;
     }
     // Only to learn the terminal's character set; texts stay single bytes inside.

@@ -1,19 +1,21 @@
 // The program: one window on the X display, and its frame loop.
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "chat/chat_app.h"
 #include "net/net_node.h"
 #include "ui/app_shell.h"
 #include "ui/command_line.h"
+#include "ui/key_guide.h"
 #include "ui/x11/x_window_system.h"
 
 namespace {
 
 constexpr const char* WINDOW_TITLE = "Tamblewick";
 constexpr int WINDOW_SIZE = 250;
-constexpr tw::ProgramUsage USAGE{
-    "tamblewick",
+constexpr std::string_view DESCRIPTION{
     "Chat with people on the local network in one small X11 window: type serve to become\n"
     "the server, or nick NAME and then connect HOST to join one.\n"};
 
@@ -21,7 +23,9 @@ constexpr tw::ProgramUsage USAGE{
 
 int main(int argc, char** argv) {
     // Asking for help must work without a display, and must not start a chat.
-    if (const auto status = tw::answer_command_line(argc, argv, USAGE, stdout, stderr)) {
+    const std::string keys = tw::key_guide_text(tw::FrontEnd::window);
+    const tw::ProgramUsage usage{"tamblewick", DESCRIPTION, keys};
+    if (const auto status = tw::answer_command_line(argc, argv, usage, stdout, stderr)) {
         return *status;
     }
     tw::AppObjects objects;
