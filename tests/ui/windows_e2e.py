@@ -362,10 +362,14 @@ class WindowsEndToEnd(twkit.WindowTestCase):
         carol.wait_for("the chat line's acknowledgement",
                        lambda m: m.kind == twkit.KIND_ACK and m.acked_id() == 10)
 
-        # Shifted characters, punctuation and a correction with Backspace.
-        alice.type_text("helo")
+        # Shifted characters, punctuation and corrections: Backspace, and Ctrl+A and Right
+        # to type in the middle of the line.
+        alice.type_text("hlop")
         alice.keys("BackSpace")
-        alice.type_line("lo, World!")
+        alice.type_text(", World!")
+        alice.keys("ctrl+a", "Right")
+        alice.type_text("el")
+        alice.keys("Return")
         line = carol.wait_for("the typed chat line", lambda m: m.kind == twkit.KIND_CHAT
                               and m.text_str() == "hello, World!")
         self.assertEqual(line.reliable, 1)
@@ -373,6 +377,10 @@ class WindowsEndToEnd(twkit.WindowTestCase):
         # Nick changed, Server Started, carol Logged In, <carol> hi, <alice> hello, World!
         twkit.wait_until("the console to show the chat", lambda: check_any_console(
             alice, [twkit.NOTICE, twkit.NOTICE, twkit.NOTICE, twkit.PEER_CHAT, twkit.OWN_CHAT]))
+
+        # The title says who and where; Wine shows it to X as _NET_WM_NAME.
+        twkit.wait_until("the server's title", lambda: "alice (serving) \u2014 Tamblewick" in
+                         self.xserver.run("xprop", "-id", alice.window, "_NET_WM_NAME").decode())
 
         self.exit_by_keyboard(alice)
         carol.wait_for("the logout",
