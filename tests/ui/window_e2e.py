@@ -253,6 +253,15 @@ class WindowEndToEnd(twkit.WindowTestCase):
                 return [m.text_str() for m in carol.received
                         if m.kind == KIND_CHAT and m.text_str().startswith(prefix)]
 
+        def paste_shown(*paste_keys, click=None):
+            """Pastes and waits until the window shows it. The text is fetched from its
+            owner after the click or key, so a key sent at once could be handled first."""
+            before = alice.picture().pixels
+            if click:
+                alice.click(*click, button=2)
+            alice.keys(*paste_keys)
+            wait_until("the paste to show", lambda: alice.picture().pixels != before)
+
         # Typing goes in at the cursor, and the primary selection too; Up brings the line
         # back, Ctrl+W takes its last word, and the edited line goes as a new one.
         alice.type_text("lne")
@@ -260,7 +269,7 @@ class WindowEndToEnd(twkit.WindowTestCase):
         alice.type_text("i")
         alice.keys("End")
         self.xserver.set_selection("primary", " two")
-        alice.click(120, 150, button=2)
+        paste_shown(click=(120, 150))
         alice.keys("Return")
         expect_line("line two")
         alice.keys("Up", "ctrl+w", "BackSpace", "s", "Return")
@@ -286,12 +295,14 @@ class WindowEndToEnd(twkit.WindowTestCase):
 
         # A one-line paste goes in at the cursor; the euro has no byte, which a notice says.
         self.xserver.set_selection("clipboard", "caf\u00e9 \u20ac")
-        alice.keys("shift+Insert", "Return")
+        paste_shown("shift+Insert")
+        alice.keys("Return")
         expect_line("caf\xe9 ")
         # One line longer than a line can be is asked about as the lines it is sent in, and
         # every character arrives.
         self.xserver.set_selection("clipboard", "w" * 40000)
-        alice.keys("ctrl+v", "Return")
+        paste_shown("ctrl+v")
+        alice.keys("Return")
         wait_until("all 40,000 characters", lambda: sum(map(len, chat_lines("w"))) == 40000)
         # xclip hands 2 MB over in pieces (INCR): the first 64 KB are asked about, and the
         # notice that the rest was cut comes after the question, where it is seen.
