@@ -93,8 +93,9 @@ def check_page_and_docs(test, root, name):
                 env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
     test.assertEqual((shown.returncode, shown.stderr), (0, b""))
     test.assertIn(f"Tamblewick {version}".encode(), shown.stdout)
-    # The KEYS section, written from the program's own key table.
-    test.assertIn(b"Ctrl+W", shown.stdout)
+    # The KEYS section, written from the program's own key table; man marks its key names
+    # bold by overstriking when its output is not a terminal.
+    test.assertIn(b"Ctrl+W", re.sub(rb"[\x00-\x7f]\x08", b"", shown.stdout))
     test.assertIn("License: Expat", (share / "doc" / name / "copyright").read_text())
     with gzip.open(share / "doc" / name / "changelog.gz", "rt") as changelog:
         test.assertTrue(changelog.readline().startswith(f"tamblewick ({version})"))
