@@ -19,13 +19,13 @@ void admit_peers(NetNode& server, std::size_t peers) {
         login.reliable = 1;
         login.kind = KIND_LOGIN;
         set_text(login, "user" + std::to_string(i));
-        server.dispatch(login.encode(), simulated_host(i));
+        server.dispatch(login.encode(), simulated_host(i), SessionTime{0});
         // The client's acknowledgement of the answer, which completes the login.
         NetMessage ack;
         ack.kind = KIND_ACK;
         ack.length = 1;
         put_i32(ack.text, server.peers.back().login_answer);
-        server.dispatch(ack.encode(), simulated_host(i));
+        server.dispatch(ack.encode(), simulated_host(i), SessionTime{0});
         // Each login announces itself to every earlier peer; dropping those at once keeps
         // the set-up linear in memory for a full table.
         clear_queues(server);

@@ -88,21 +88,23 @@ class HostileLan {
         for (std::size_t taken = 0; taken < RECEIVE_BUDGET && !inbox.empty(); ++taken) {
             const InFlight flight = inbox.front();
             inbox.pop_front();
-            server.dispatch(flight.record, flight.from);
+            server.dispatch(flight.record, flight.from, now);
         }
-        server.maintain(FRAME);
+        server.maintain(now);
         for (std::size_t k = 0; k < clients.size(); ++k) {
             RealClient& client = clients[k];
             while (!client.inbox.empty()) {
-                const auto outcome = client.node.dispatch(client.inbox.front(), server_address);
+                const auto outcome =
+                    client.node.dispatch(client.inbox.front(), server_address, now);
                 client.inbox.pop_front();
                 if (outcome.delivery && shown) {
                     shown(k, outcome.delivery->message);
                 }
             }
-            client.node.maintain(FRAME);
+            client.node.maintain(now);
         }
         clock += FRAME;
+        now += from_seconds(FRAME);
     }
 
     SocketAddress server_address{ipv4(127, 5, 0, 100), 1210};
@@ -112,6 +114,7 @@ class HostileLan {
     std::deque<InFlight> inbox;
     std::uint64_t sent_to_attacker = 0;
     double clock = 0.0;
+    SessionTime now{0};
 };
 
 SocketAddress attacker(std::size_t index) {
@@ -276,15 +279,17 @@ void BM_ReloginFlood(benchmark::State& state) {
         server.set_transmitter(
             [](std::span<const std::uint8_t>, std::optional<SocketAddress>) { return true; });
         std::uint64_t peak = 0;
+        SessionTime now{0};
         for (std::int32_t id = 1; id <= LOGINS; ++id) {
             NetMessage login;
             login.id = id;
             login.reliable = 1;
             login.kind = KIND_LOGIN;
             set_text(login, "again");
-            server.dispatch(login.encode(), attacker(0));
+            server.dispatch(login.encode(), attacker(0), now);
             if (id % 100 == 0) {
-                server.maintain(FRAME);
+                now += from_seconds(FRAME);
+                server.maintain(now);
                 peak = std::max(peak, heap_bytes());
             }
         }

@@ -358,9 +358,9 @@ void BM_RelayLoopback(benchmark::State& state) {
     // then one maintenance pass. No time passes, so nothing is resent or pinged and the
     // session puts on the wire exactly what the raw loop does.
     const auto session_frame = [&server] {
-        while (server.receive().taken) {
+        while (server.receive(SessionTime{0}).taken) {
         }
-        server.maintain(0.0F);
+        server.maintain(SessionTime{0});
     };
     const auto raw_frame = [&raw] { raw.drain(); };
     const auto batched_frame = [&batched] { batched.drain(); };

@@ -16,7 +16,7 @@ namespace {
 // the emptying costs little beside the lines themselves.
 constexpr std::size_t LINES_BETWEEN_DRAINS = 64;
 
-constexpr float FRAME_SECONDS = 1.0F / 60.0F;
+constexpr SessionTime FRAME = std::chrono::nanoseconds(1'000'000'000 / 60);
 // Past the first ping (5 s) and three resend rounds (2 s each) at 60 frames a second.
 constexpr std::size_t WARM_UP_FRAMES = 360;
 
@@ -25,7 +25,7 @@ constexpr std::size_t WARM_UP_FRAMES = 360;
 // costs the pass next to nothing.
 class KeepAlive {
   public:
-    void operator()(NetNode& node) {
+    void operator()(NetNode& node, SessionTime now) {
         if (++frames < FRAMES_BETWEEN) {
             return;
         }
@@ -33,8 +33,8 @@ class KeepAlive {
         // Stands in for a peer that is heard from and acknowledges now and then, though
         // never what the benchmark keeps queued.
         for (Peer& peer : node.peers) {
-            peer.idle_time = 0.0F;
-            peer.unacknowledged_wait = 0.0F;
+            peer.heard_at = now;
+            peer.unacknowledged_since = now;
         }
     }
 
@@ -73,7 +73,7 @@ void BM_DispatchChat(benchmark::State& state) {
     std::size_t lines = 0;
     const auto one_line = [&] {
         chat.id = id;
-        auto delivery = server.dispatch(chat.encode(), senders[sender]);
+        auto delivery = server.dispatch(chat.encode(), senders[sender], SessionTime{0});
         benchmark::DoNotOptimize(delivery);
         if (++sender == peer_count) {
             sender = 0;
@@ -121,7 +121,7 @@ void BM_DispatchAck(benchmark::State& state) {
     std::size_t sender = 0;
     const std::uint64_t before = heap_tally().allocations;
     for (auto _ : state) {
-        auto delivery = server.dispatch(record, senders[sender]);
+        auto delivery = server.dispatch(record, senders[sender], SessionTime{0});
         benchmark::DoNotOptimize(delivery);
         if (++sender == peer_count) {
             sender = 0;
@@ -149,21 +149,24 @@ void BM_Maintain(benchmark::State& state) {
             NetMessage& relay = peer.channel.queue_message(true);
             relay.kind = KIND_CHAT_RELAY;
             set_text(relay, CHAT_LINE);
-            relay.resend_timer =
-                RESEND_INTERVAL * static_cast<float>(slot++ % SPREAD + 1) / float{SPREAD};
+            peer.channel.reliable_queue.back().due_at =
+                RESEND_INTERVAL * static_cast<std::int64_t>(slot++ % SPREAD + 1) / SPREAD;
         }
     }
     KeepAlive keep_alive;
+    SessionTime now{0};
     // Six seconds of frames first, so that every resend timer has come round and every
     // peer has been pinged once: each outbox then has the room it needs.
     for (std::size_t frame = 0; frame < WARM_UP_FRAMES; ++frame) {
-        server.maintain(FRAME_SECONDS);
-        keep_alive(server);
+        now += FRAME;
+        server.maintain(now);
+        keep_alive(server, now);
     }
     const std::uint64_t before = heap_tally().allocations;
     for (auto _ : state) {
-        server.maintain(FRAME_SECONDS);
-        keep_alive(server);
+        now += FRAME;
+        server.maintain(now);
+        keep_alive(server, now);
     }
     count_allocations(state, before);
     count_per_item(state, static_cast<double>(peer_count * pending));
@@ -182,15 +185,18 @@ void BM_MaintainIdle(benchmark::State& state) {
     NetNode server;
     admit_peers(server, peer_count);
     KeepAlive keep_alive;
+    SessionTime now{0};
     // Past the first pings, so that each outbox has held one datagram before.
     for (std::size_t frame = 0; frame < WARM_UP_FRAMES; ++frame) {
-        server.maintain(FRAME_SECONDS);
-        keep_alive(server);
+        now += FRAME;
+        server.maintain(now);
+        keep_alive(server, now);
     }
     const std::uint64_t before = heap_tally().allocations;
     for (auto _ : state) {
-        server.maintain(FRAME_SECONDS);
-        keep_alive(server);
+        now += FRAME;
+        server.maintain(now);
+        keep_alive(server, now);
     }
     count_allocations(state, before);
     count_per_item(state, static_cast<double>(peer_count));

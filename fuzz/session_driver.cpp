@@ -241,13 +241,13 @@ void check_node(NetNode& node) {
     }
     // The application takes the notices every frame; so does this driver.
     node.notices.clear();
-    const auto due = node.seconds_until_due();
-    require(!due || (std::isfinite(*due) && *due >= 0.0F), "the next due time is a time");
-    require(std::isfinite(node.clock), "the clock stays finite");
+    const auto due = node.time_until_due(node.last_reading());
+    require(!due || *due >= SessionTime{0}, "the next due time is not behind");
+    require(std::isfinite(node.ping_clock()), "the ping's clock stays finite");
 }
 
 void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const SocketAddress& from) {
-    const auto outcome = node.dispatch(datagram, from);
+    const auto outcome = node.dispatch(datagram, from, node.last_reading());
     if (outcome.delivery) {
         check_delivery(node, *outcome.delivery);
     }
@@ -288,7 +288,7 @@ void run_session(std::span<const std::uint8_t> input, bool server) {
                 break;
             }
             case Op::maintain:
-                node.maintain(elapsed_of(in));
+                node.maintain(node.last_reading() + from_seconds(elapsed_of(in)));
                 break;
             case Op::chat: {
                 const bool reliable = (in.byte() & 1U) != 0;
@@ -308,7 +308,7 @@ void run_session(std::span<const std::uint8_t> input, bool server) {
         check_node(node);
     }
     // The last pass sends whatever is still queued, as at shut-down.
-    node.maintain(0.0F);
+    node.maintain(node.last_reading());
 }
 
 }  // namespace tw::fuzz

@@ -5,29 +5,38 @@
 
 namespace tw {
 
-void ChatApp::frame_step(float elapsed) {
+void ChatApp::frame_step(SessionTime now) {
+    app.now = now;
     handle_messages();
-    app.net_node.maintain(elapsed);
+    app.net_node.maintain(now);
     // A time-out found by this pass is shown now: the next frame may be a long sleep away.
     take_notices();
-    watch_session(elapsed);
+    watch_session(now);
 }
 
 std::optional<float> ChatApp::seconds_until_due() const {
-    const float session = app.session.seconds_until_due();
-    const std::optional<float> node = app.net_node.seconds_until_due();
-    const float soonest = std::max(0.0F, node ? std::min(*node, session) : session);
-    if (std::isinf(soonest)) {
+    const SessionTime session_due = app.session.due_at();
+    std::optional<SessionTime> wait;
+    if (session_due != SessionTime::max()) {
+        wait = session_due <= app.now ? SessionTime{0} : session_due - app.now;
+    }
+    if (const auto node = app.net_node.time_until_due(app.now)) {
+        wait = wait ? std::min(*wait, *node) : *node;
+    }
+    if (!wait) {
         return std::nullopt;
     }
-    return soonest;
+    // Rounded up, never down: a wait that ends before its time only makes a frame that
+    // finds nothing to do.
+    const float seconds = to_seconds(*wait);
+    return seconds > 0.0F ? std::nextafter(seconds, INFINITY) : 0.0F;
 }
 
 void ChatApp::handle_messages() {
     // Bounded, so that a flood of any kind still leaves time for the session's timers
     // and the drawing; what is left waits in the socket for the next frame.
     for (std::size_t taken = 0; taken < RECEIVE_BUDGET; ++taken) {
-        const Reception reception = app.net_node.receive();
+        const Reception reception = app.net_node.receive(app.now);
         if (!reception.taken) {
             break;
         }

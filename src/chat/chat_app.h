@@ -28,6 +28,8 @@ struct AppObjects {
     // The port that "serve" binds and "connect" reaches; only tests choose another.
     int port = CHAT_PORT;
     ClientSession session;
+    // The reading of the frame under way, or of the last one.
+    SessionTime now{0};
     // The last "serve" could not bind its port.
     bool serve_failed = false;
 };
@@ -39,7 +41,8 @@ class ChatApp {
     explicit ChatApp(AppObjects& objects) : app(objects) {}
 
     void execute_line(std::string line);
-    void frame_step(float elapsed);
+    // One frame at `now`, a reading of the monotonic clock.
+    void frame_step(SessionTime now);
     void handle_messages();
     // Seconds until the next frame has something to do, for the session layer or for the
     // way into a session; nothing when only an event from outside can bring work.
@@ -59,15 +62,16 @@ class ChatApp {
     void take_notices();
     void say(const std::string& notice);
 
-    // The way into a session and back (client_session_life.cpp).
-    void start_attempt();
-    void watch_session(float elapsed);
-    void watch_connect(float elapsed);
-    void watch_login(float elapsed);
-    void watch_lost(float elapsed);
-    void log_in();
-    void attempt_failed(const std::string& notice);
-    void lose_server();
+    // The way into a session and back (session_life.cpp). NEXT_FRAME for `now` when a
+    // typed command starts it between frames.
+    void start_attempt(SessionTime now);
+    void watch_session(SessionTime now);
+    void watch_connect(SessionTime now);
+    void watch_login(SessionTime now);
+    void watch_lost(SessionTime now);
+    void log_in(SessionTime now);
+    void attempt_failed(const std::string& notice, SessionTime now);
+    void lose_server(SessionTime now);
 
     AppObjects& app;
 };

@@ -2,23 +2,28 @@
 
 #include <string>
 
+#include "transport/session_time.h"
+
 namespace tw {
 
 // A login with no word from the server is sent again this often: one lost datagram must
 // not cost the whole login.
-inline constexpr float LOGIN_RESEND_SECONDS = 2.0F;
+inline constexpr SessionTime LOGIN_RESEND = std::chrono::seconds(2);
 // A server on the LAN answers a login within a frame or two; after this long the user is
 // told that none came (the answer is still taken if it comes later).
-inline constexpr float LOGIN_ANSWER_SECONDS = 10.0F;
+inline constexpr SessionTime LOGIN_ANSWER_WAIT = std::chrono::seconds(10);
 // A client that lost its server tries to log in again after this long, then after twice
-// as long each time, up to RECONNECT_MAX_SECONDS between attempts.
-inline constexpr float RECONNECT_FIRST_SECONDS = 2.0F;
-inline constexpr float RECONNECT_MAX_SECONDS = 30.0F;
+// as long each time, up to RECONNECT_MAX between attempts.
+inline constexpr SessionTime RECONNECT_FIRST = std::chrono::seconds(2);
+inline constexpr SessionTime RECONNECT_MAX = std::chrono::seconds(30);
 // The connect thread is looked at after a millisecond (a LAN's lookup takes about that),
 // then twice as long each time up to a quarter of a second: a name server that never
 // answers costs a few wake-ups a second, not a core.
-inline constexpr float CONNECT_LOOK_FIRST_SECONDS = 0.001F;
-inline constexpr float CONNECT_LOOK_MAX_SECONDS = 0.25F;
+inline constexpr SessionTime CONNECT_LOOK_FIRST = std::chrono::milliseconds(1);
+inline constexpr SessionTime CONNECT_LOOK_MAX = std::chrono::milliseconds(250);
+// A time not read yet: a phase begun between frames (by a typed command) begins with the
+// next frame's reading, so that it is charged nothing from before it.
+inline constexpr SessionTime NEXT_FRAME = SessionTime::min();
 
 // Where a client stands with its server.
 enum class SessionPhase {
@@ -29,29 +34,35 @@ enum class SessionPhase {
     lost,        // the server left or went silent; the next attempt waits its turn
 };
 
-// A client's way into its server's room and back out, as one state. Each timer counts
-// down to the moment it acts, and the frame loop sleeps until the nearest of them.
+// A client's way into its server's room and back out, as one state. Every time is a
+// reading of the frame clock, and the frame loop sleeps until the nearest of them.
 struct ClientSession {
     SessionPhase phase = SessionPhase::none;
     std::string host;
     // Attempts made by the client itself after a loss, without the notices of a typed
     // connect; one notice said that it is trying.
     bool retrying = false;
-    // Connecting: the connect's limit. Logging in: the "No answer" bound. Lost: the wait
-    // before the next attempt.
-    float phase_left = 0.0F;
-    // Connecting: until the thread is looked at. Logging in: until the login goes again.
-    float next_step = 0.0F;
-    float step_interval = 0.0F;
+    // When the phase began, and how long it may last: connecting, the connect's limit;
+    // logging in, the "No answer" bound; lost, the wait before the next attempt.
+    SessionTime began_at = NEXT_FRAME;
+    SessionTime phase_span{0};
+    // Connecting: when the thread is looked at next. Logging in: when the login goes again.
+    SessionTime next_step_at = NEXT_FRAME;
+    SessionTime step_interval{0};
     // The wait after the next failed attempt while retrying.
-    float retry_interval = RECONNECT_FIRST_SECONDS;
+    SessionTime retry_interval = RECONNECT_FIRST;
     // The server acknowledged the login: it is not sent again.
     bool heard = false;
 
+    // Enters `phase` at `now` (or NEXT_FRAME) for at most `span`, the first step after `step`.
+    void begin(SessionPhase next, SessionTime now, SessionTime span, SessionTime step);
+    // Gives times still unread the frame's reading.
+    void stamp(SessionTime now);
+    SessionTime phase_ends_at() const { return began_at + phase_span; }
     // A connect or login is under way, typed or the client's own.
     bool on_the_way_in() const;
-    // Seconds until a timer above acts; nothing when none runs.
-    float seconds_until_due() const;
+    // When a time above acts; NEVER when none runs.
+    SessionTime due_at() const;
 };
 
 }  // namespace tw

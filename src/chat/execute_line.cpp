@@ -85,7 +85,7 @@ void ChatApp::connect(const std::string& line) {
     app.net_node.unacknowledged_lines.clear();
     app.session.host = after_last_blank(line);
     say("Connecting to: " + app.session.host);
-    start_attempt();
+    start_attempt(NEXT_FRAME);
 }
 
 void ChatApp::nick(const std::string& line) {

@@ -6,9 +6,9 @@ namespace tw {
 
 // The way into a server's room and back: a typed connect, the client's own attempts after
 // a loss, and what every frame makes of them. Nothing here waits: the connect runs on its
-// thread, and each timer is looked at by the frame that its due time brings.
+// thread, and each time is looked at by the frame that its reading brings.
 
-void ChatApp::start_attempt() {
+void ChatApp::start_attempt(SessionTime now) {
     ClientSession& session = app.session;
     // A new connection is a new session: the old server's record would take the new
     // session's ids for duplicates and drop them. The fresh socket also gives a new port,
@@ -16,30 +16,29 @@ void ChatApp::start_attempt() {
     app.net_node.clear_peers();
     app.net_node.endpoint.open_socket(false);
     if (!app.net_node.endpoint.start_connect(session.host.c_str(), app.port)) {
-        attempt_failed("Could not Connect");
+        attempt_failed("Could not Connect", now);
         return;
     }
-    session.phase = SessionPhase::connecting;
-    session.phase_left = static_cast<float>(CONNECT_TIMEOUT_MS) / 1000.0F;
-    session.step_interval = CONNECT_LOOK_FIRST_SECONDS;
-    session.next_step = session.step_interval;
+    session.begin(SessionPhase::connecting, now, std::chrono::milliseconds(CONNECT_TIMEOUT_MS),
+                  CONNECT_LOOK_FIRST);
 }
 
-void ChatApp::watch_session(float elapsed) {
+void ChatApp::watch_session(SessionTime now) {
+    app.session.stamp(now);
     switch (app.session.phase) {
         case SessionPhase::connecting:
-            watch_connect(elapsed);
+            watch_connect(now);
             break;
         case SessionPhase::logging_in:
-            watch_login(elapsed);
+            watch_login(now);
             break;
         case SessionPhase::lost:
-            watch_lost(elapsed);
+            watch_lost(now);
             break;
         case SessionPhase::in:
             // The server said goodbye or went silent: either way its peer is gone.
             if (app.net_node.peers.empty()) {
-                lose_server();
+                lose_server(now);
             }
             break;
         case SessionPhase::none:
@@ -47,33 +46,31 @@ void ChatApp::watch_session(float elapsed) {
     }
 }
 
-void ChatApp::watch_connect(float elapsed) {
+void ChatApp::watch_connect(SessionTime now) {
     ClientSession& session = app.session;
     switch (app.net_node.endpoint.connect_progress()) {
         case ConnectProgress::connected:
-            log_in();
+            log_in(now);
             return;
         case ConnectProgress::failed:
         case ConnectProgress::none:
-            attempt_failed("Could not Connect");
+            attempt_failed("Could not Connect", now);
             return;
         case ConnectProgress::pending:
             break;
     }
-    session.phase_left -= elapsed;
-    if (session.phase_left <= 0.0F) {
+    if (now >= session.phase_ends_at()) {
         app.net_node.endpoint.forget_connect();
-        attempt_failed("Could not Connect");
+        attempt_failed("Could not Connect", now);
         return;
     }
-    session.next_step -= elapsed;
-    if (session.next_step <= 0.0F) {
-        session.step_interval = std::min(session.step_interval * 2.0F, CONNECT_LOOK_MAX_SECONDS);
-        session.next_step = session.step_interval;
+    if (now >= session.next_step_at) {
+        session.step_interval = std::min(session.step_interval * 2, CONNECT_LOOK_MAX);
+        session.next_step_at = now + session.step_interval;
     }
 }
 
-void ChatApp::log_in() {
+void ChatApp::log_in(SessionTime now) {
     ClientSession& session = app.session;
     if (!session.retrying) {
         say("Connected.");
@@ -82,58 +79,52 @@ void ChatApp::log_in() {
     if (!session.retrying) {
         say("Logging in.");
     }
-    session.phase = SessionPhase::logging_in;
+    session.begin(SessionPhase::logging_in, now, LOGIN_ANSWER_WAIT, LOGIN_RESEND);
     session.heard = false;
-    session.phase_left = LOGIN_ANSWER_SECONDS;
-    session.next_step = LOGIN_RESEND_SECONDS;
 }
 
-void ChatApp::watch_login(float elapsed) {
+void ChatApp::watch_login(SessionTime now) {
     ClientSession& session = app.session;
-    session.phase_left -= elapsed;
-    if (session.phase_left < 0.0F) {
+    if (now > session.phase_ends_at()) {
         // UDP gives no error for a server that is down or a firewall that drops the
         // datagrams: the silence is all there is to report.
         attempt_failed("No answer from " + session.host + ": is UDP port " +
-                       std::to_string(app.port) + " open?");
+                           std::to_string(app.port) + " open?",
+                       now);
         return;
     }
     if (session.heard) {
         return;
     }
-    session.next_step -= elapsed;
-    if (session.next_step <= 0.0F) {
+    if (now >= session.next_step_at) {
         // A server that got the first login acknowledged it and never sees this one.
         app.net_node.send_login(app.nick);
-        session.next_step = LOGIN_RESEND_SECONDS;
+        session.next_step_at = now + LOGIN_RESEND;
     }
 }
 
-void ChatApp::attempt_failed(const std::string& notice) {
+void ChatApp::attempt_failed(const std::string& notice, SessionTime now) {
     ClientSession& session = app.session;
     if (!session.retrying) {
         say(notice);
         session.phase = SessionPhase::none;
         return;
     }
-    session.phase = SessionPhase::lost;
-    session.phase_left = session.retry_interval;
-    session.retry_interval = std::min(session.retry_interval * 2.0F, RECONNECT_MAX_SECONDS);
+    session.begin(SessionPhase::lost, now, session.retry_interval, SessionTime{0});
+    session.retry_interval = std::min(session.retry_interval * 2, RECONNECT_MAX);
 }
 
-void ChatApp::lose_server() {
+void ChatApp::lose_server(SessionTime now) {
     ClientSession& session = app.session;
     say("Not connected: logging in again");
     session.retrying = true;
-    session.retry_interval = RECONNECT_FIRST_SECONDS;
-    attempt_failed({});
+    session.retry_interval = RECONNECT_FIRST;
+    attempt_failed({}, now);
 }
 
-void ChatApp::watch_lost(float elapsed) {
-    ClientSession& session = app.session;
-    session.phase_left -= elapsed;
-    if (session.phase_left <= 0.0F) {
-        start_attempt();
+void ChatApp::watch_lost(SessionTime now) {
+    if (now >= app.session.phase_ends_at()) {
+        start_attempt(now);
     }
 }
 

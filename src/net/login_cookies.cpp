@@ -42,8 +42,8 @@ std::uint64_t load_le(const std::uint8_t* bytes, std::size_t count) {
     return word;
 }
 
-std::uint32_t slot_at(float clock) {
-    return static_cast<std::uint32_t>(std::max(0.0F, std::floor(clock / COOKIE_SLOT_SECONDS)));
+std::uint32_t slot_at(SessionTime now) {
+    return static_cast<std::uint32_t>(std::max<SessionTime::rep>(0, now / COOKIE_SLOT));
 }
 
 }  // namespace
@@ -92,37 +92,37 @@ std::size_t LoginCookies::place_of(const SocketAddress& address) const {
     return static_cast<std::size_t>(hash(address, 0xFFFFFFFFU) % COOKIE_NAMES);
 }
 
-std::int32_t LoginCookies::issue(const SocketAddress& from, float clock, std::string_view name,
+std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std::string_view name,
                                  std::int32_t reserved) {
     if (!names) {
         names = std::make_unique<std::array<Entry, COOKIE_NAMES>>();
     }
-    last_issued_slot = slot_at(clock);
+    last_issued_slot = slot_at(now);
     Entry& entry = (*names)[place_of(from)];
     entry.address = from;
     entry.reserved = reserved;
     entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
     std::copy_n(name.begin(), entry.size, entry.name.begin());
-    return id_for(from, slot_at(clock));
+    return id_for(from, slot_at(now));
 }
 
-void LoginCookies::forget_stale(float clock) {
-    if (names && slot_at(clock) > last_issued_slot + 1) {
+void LoginCookies::forget_stale(SessionTime now) {
+    if (names && slot_at(now) > last_issued_slot + 1) {
         names.reset();
     }
 }
 
-bool LoginCookies::valid(std::int32_t id, const SocketAddress& from, float clock) const {
+bool LoginCookies::valid(std::int32_t id, const SocketAddress& from, SessionTime now) const {
     if (!keyed) {
         return false;
     }
-    const std::uint32_t slot = slot_at(clock);
+    const std::uint32_t slot = slot_at(now);
     return id == id_for(from, slot) || (slot > 0 && id == id_for(from, slot - 1));
 }
 
 std::optional<RememberedLogin> LoginCookies::redeem(std::int32_t id, const SocketAddress& from,
-                                                    float clock) {
-    if (!names || !valid(id, from, clock)) {
+                                                    SessionTime now) {
+    if (!names || !valid(id, from, now)) {
         return std::nullopt;
     }
     Entry& entry = (*names)[place_of(from)];

@@ -9,13 +9,14 @@
 #include <string_view>
 
 #include "net/net_message.h"
+#include "transport/session_time.h"
 #include "transport/socket_address.h"
 
 namespace tw {
 
 // How long the id of a login answered without a session stays good: one slot and the
 // next, so between 30 and 60 s, as long as a waiting login's answer is kept.
-inline constexpr float COOKIE_SLOT_SECONDS = 30.0F;
+inline constexpr SessionTime COOKIE_SLOT = std::chrono::seconds(30);
 // Names of logins answered without a session. Each new one overwrites the place its
 // address hashes to, so a flood costs a fixed 5 MB, and a real login's name survives
 // about as many other logins as there are places: at 20,000 forged logins a second, a
@@ -40,18 +41,19 @@ class LoginCookies {
     void set_key(std::uint64_t first, std::uint64_t second);
     bool has_key() const { return keyed; }
 
-    // The answer's id for a login from `from` at `clock`, and its name kept for later.
-    std::int32_t issue(const SocketAddress& from, float clock, std::string_view name,
+    // The answer's id for a login from `from` at `now`, and its name kept for later.
+    std::int32_t issue(const SocketAddress& from, SessionTime now, std::string_view name,
                        std::int32_t reserved);
     // The login behind an acknowledged id: its name, when `id` is what this address was
     // given in this slot or the one before and the name is still there. Taken once: the
     // other copies of the ack find nothing.
-    std::optional<RememberedLogin> redeem(std::int32_t id, const SocketAddress& from, float clock);
+    std::optional<RememberedLogin> redeem(std::int32_t id, const SocketAddress& from,
+                                          SessionTime now);
     // Whether `id` is an answer's id this address could have been given lately.
-    bool valid(std::int32_t id, const SocketAddress& from, float clock) const;
+    bool valid(std::int32_t id, const SocketAddress& from, SessionTime now) const;
     // Gives the names' table back once no cookie it holds can be redeemed any more: a
     // flood's memory goes with the flood.
-    void forget_stale(float clock);
+    void forget_stale(SessionTime now);
 
   private:
     struct Entry {

@@ -4,31 +4,30 @@
 
 namespace tw {
 
-void NetNode::maintain(float elapsed) {
-    clock += elapsed;
-    reply_budget = std::min(UNATTACHED_REPLIES_PER_SECOND,
-                            reply_budget + elapsed * UNATTACHED_REPLIES_PER_SECOND);
+void NetNode::maintain(SessionTime reading) {
+    set_now(reading);
+    refill_reply_budget();
     flush_unattached();
-    cookies.forget_stale(clock);
+    cookies.forget_stale(now);
     // The table may shrink while it is walked: a removed peer's place is examined again,
     // since it now holds the next peer.
     std::size_t position = 0;
     while (position < peers.size()) {
         Peer& peer = peers[position];
-        const PeerDue due = peer.due();
-        peer.advance(elapsed);
-        if (elapsed >= due.time_out) {
+        const PeerDue due = peer.due(now);
+        peer.note_waiting(now);
+        if (now >= due.time_out) {
             if (time_out(position)) {
                 return;
             }
             continue;
         }
-        if (elapsed >= due.ping) {
-            peer.ping_timer = 0.0F;
+        if (now >= due.ping) {
+            peer.pinged_at = now;
             send_ping(peer);
         }
         flush_outbox(peer);
-        peer.schedule_resends(elapsed);
+        peer.schedule_resends(now);
         ++position;
     }
     // The pass's datagrams leave together, in the order the peers' outboxes gave them.
@@ -54,6 +53,12 @@ bool NetNode::time_out(std::size_t position) {
     notices.push_back(peers[position].name + " Timed Out");
     remove_peer(position);
     return false;
+}
+
+void NetNode::refill_reply_budget() {
+    const float refill = to_seconds(now - refilled_at) * UNATTACHED_REPLIES_PER_SECOND;
+    reply_budget = std::min(UNATTACHED_REPLIES_PER_SECOND, reply_budget + refill);
+    refilled_at = now;
 }
 
 void NetNode::flush_unattached() {

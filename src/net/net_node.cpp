@@ -1,7 +1,6 @@
 #include "net/net_node.h"
 
 #include <algorithm>
-#include <cmath>
 #include <random>
 
 namespace tw {
@@ -79,7 +78,19 @@ void NetNode::send_ping(Peer& peer) {
     NetMessage& ping = peer.channel.queue_message(false);
     ping.kind = KIND_PING;
     ping.length = 1;
-    put_f32(ping.text, clock);
+    put_f32(ping.text, ping_clock());
+}
+
+float NetNode::ping_clock() const {
+    return to_seconds((now - first_reading.value_or(now)) % PING_CLOCK_WRAP);
+}
+
+void NetNode::set_now(SessionTime reading) {
+    if (!first_reading) {
+        first_reading = reading;
+        refilled_at = reading;
+    }
+    now = reading;
 }
 
 void NetNode::send_login(std::string_view login_name) {
@@ -125,18 +136,18 @@ void NetNode::transmit_later(const WireRecord& record) {
     endpoint.send_later(record);
 }
 
-std::optional<float> NetNode::seconds_until_due() const {
+std::optional<SessionTime> NetNode::time_until_due(SessionTime reading) const {
     if (!unattached.empty()) {
-        return 0.0F;
+        return SessionTime{0};
     }
     if (peers.empty()) {
         return std::nullopt;
     }
-    float soonest = INFINITY;
+    SessionTime soonest = NEVER;
     for (const Peer& peer : peers) {
-        soonest = std::min(soonest, peer.due().nearest());
+        soonest = std::min(soonest, peer.due(reading).nearest());
     }
-    return std::max(soonest, 0.0F);
+    return soonest <= reading ? SessionTime{0} : soonest - reading;
 }
 
 void net_startup(NetNode& node) {
@@ -147,7 +158,8 @@ void net_startup(NetNode& node) {
 
 void net_shutdown(NetNode& node) {
     node.broadcast_logout();
-    node.maintain(0.0F);
+    // At the last pass's reading: no timer moves, only what waits is sent.
+    node.maintain(node.last_reading());
     node.endpoint.close_socket();
     cleanup_socket_library();
 }

@@ -21,7 +21,11 @@ inline constexpr std::size_t RECEIVE_BUFFER_SIZE = 8000;
 inline constexpr int LOGIN_ACK_COPIES = 3;
 // A client pings its server this soon after the login answer: were all its acks lost,
 // the server would not know it, and says so in its answer to the ping.
-inline constexpr float FIRST_PING_SECONDS = 1.0F;
+inline constexpr SessionTime FIRST_PING = std::chrono::seconds(1);
+// A ping carries the node's clock as a 32-bit float, which only its own pong reads back.
+// It counts from the node's first reading and wraps here, so that it keeps half a
+// millisecond's precision however long the node runs.
+inline constexpr SessionTime PING_CLOCK_WRAP = std::chrono::seconds(4096);
 // Answers to datagrams from addresses without a session (login answers of the cookie
 // kind, and the logout that tells a client it has no session) at most this many a
 // second, in bursts of as many: the server is no one's reflector.
@@ -97,13 +101,13 @@ using IdSource = std::function<std::int32_t()>;
 std::int32_t unpredictable_id();
 
 // The process's one network node: its socket, its peers and the notices it leaves for
-// the user. Receiving and the maintenance pass never block and never read a clock, so
-// the whole session can be driven by a test with chosen datagrams and chosen times.
+// the user. Receiving and the maintenance pass never block and never read a clock: each
+// is given the frame's reading of the monotonic clock, so the whole session can be driven
+// by a test with chosen datagrams and chosen times.
 class NetNode {
   public:
     SocketEndpoint endpoint;
     bool is_server = false;
-    float clock = 0.0F;
     std::string name;
     PeerTable peers;
     std::vector<std::string> notices;
@@ -118,13 +122,14 @@ class NetNode {
     void clear_peers();
     std::optional<std::size_t> find_peer(const SocketAddress& address) const;
 
-    // Takes at most one datagram from the socket and dispatches it.
-    Reception receive();
-    // The session work for one datagram from `source`, without any socket.
-    Outcome dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source);
+    // Takes at most one datagram from the socket and dispatches it at `now`.
+    Reception receive(SessionTime now);
+    // The session work for one datagram from `source` at `now`, without any socket.
+    Outcome dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
+                     SessionTime now);
 
     // Sending.
-    void maintain(float elapsed);
+    void maintain(SessionTime now);
     void broadcast_chat(std::string_view text, bool reliable);
     void change_name(std::string_view new_name);
     void broadcast_logout();
@@ -136,10 +141,14 @@ class NetNode {
     // Reliable messages every peer can still take before its queue bound.
     std::size_t reliable_room() const;
 
-    // Seconds until the maintenance pass has something to do (a resend copy, a ping, a
-    // time-out, an outbox to send), from the figures the pass itself acts on; nothing
-    // when there is no peer.
-    std::optional<float> seconds_until_due() const;
+    // How long after `now` the maintenance pass has something to do (a resend copy, a
+    // ping, a time-out, an outbox to send), from the times the pass itself acts on;
+    // nothing when there is no peer.
+    std::optional<SessionTime> time_until_due(SessionTime now) const;
+    // The clock a ping sent now carries.
+    float ping_clock() const;
+    // The reading of the last receive or pass.
+    SessionTime last_reading() const { return now; }
 
     // Replaces the socket as the way out; tests and the fuzzer capture datagrams with it.
     void set_transmitter(Transmitter replacement) { transmitter = std::move(replacement); }
@@ -163,6 +172,9 @@ class NetNode {
     bool reply_unattached(const SocketAddress& to, const NetMessage& message);
     void flush_unattached();
     void restart_session(std::size_t sender, Outcome& outcome);
+    // Takes the reading of a call from outside; the first one starts the ping clock.
+    void set_now(SessionTime reading);
+    void refill_reply_budget();
     LoginCookies& keyed_cookies();
     bool transmit(const WireRecord& record);
     // Kept by the endpoint and sent, in order, with the end of the maintenance pass.
@@ -193,6 +205,11 @@ class NetNode {
     LoginCookies cookies;
     std::vector<Unattached> unattached;
     float reply_budget = UNATTACHED_REPLIES_PER_SECOND;
+    // The reading of the receive or pass under way, the first reading ever, and when the
+    // reply budget was last refilled.
+    SessionTime now{0};
+    std::optional<SessionTime> first_reading;
+    SessionTime refilled_at{0};
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};
 };
 

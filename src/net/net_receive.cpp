@@ -16,15 +16,18 @@ bool heard_while_waiting(std::int32_t kind) {
 
 }  // namespace
 
-Reception NetNode::receive() {
+Reception NetNode::receive(SessionTime reading) {
     const auto datagram = endpoint.receive_from(receive_buffer);
     if (!datagram) {
         return {};
     }
-    return {true, dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source)};
+    return {true,
+            dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source, reading)};
 }
 
-Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source) {
+Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
+                          SessionTime reading) {
+    set_now(reading);
     const auto decoded = NetMessage::decode(datagram);
     if (!decoded) {
         ++counters.dropped_short;
@@ -37,7 +40,7 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
         return outcome;
     }
     Peer& peer = peers[*sender];
-    peer.idle_time = 0.0F;
+    peer.heard_at = now;
     if (peer.waiting() && !heard_while_waiting(message.kind)) {
         ++counters.dropped_unconfirmed;
         return outcome;
@@ -84,7 +87,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
             }
             // A good answer whose name a later login has taken the place of: its client
             // counts itself in, and is told at once that it is not.
-            if (cookies.valid(get_i32(message.text), source, clock)) {
+            if (cookies.valid(get_i32(message.text), source, now)) {
                 tell_no_session(source);
             }
         }
@@ -108,11 +111,11 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     }
     // A client's ids toward its server start where no forger can guess them, so that no
     // forged datagram can move the server's window past what the client will send.
-    const std::size_t position = peers.admit(source, PeerState::confirmed, id_source());
+    const std::size_t position = peers.admit(source, PeerState::confirmed, id_source(), now);
     if (message.kind == KIND_LOGIN_ACCEPTED) {
         Peer& server = peers[position];
         server.name = read_text(message);
-        server.ping_timer = PING_INTERVAL - FIRST_PING_SECONDS;
+        server.pinged_at = now - (PING_INTERVAL - FIRST_PING);
         outcome.event =
             SessionEvent{SessionEvent::What::accepted, server.name, server.address_text};
     }
@@ -123,7 +126,7 @@ std::optional<std::size_t> NetNode::admit_login(const NetMessage& message,
                                                 const SocketAddress& source) {
     const auto refusal = peers.refusal(source, PeerState::waiting, text_view(message));
     if (!refusal) {
-        return peers.admit(source, PeerState::waiting, id_source());
+        return peers.admit(source, PeerState::waiting, id_source(), now);
     }
     if (*refusal == Refusal::waiting_full) {
         answer_without_session(message, source);
@@ -136,7 +139,7 @@ std::optional<std::size_t> NetNode::admit_login(const NetMessage& message,
 std::optional<std::size_t> NetNode::admit_cookie(const NetMessage& message,
                                                  const SocketAddress& source) {
     const std::int32_t acked = get_i32(message.text);
-    const auto login = cookies.redeem(acked, source, clock);
+    const auto login = cookies.redeem(acked, source, now);
     if (!login) {
         return std::nullopt;
     }
@@ -150,7 +153,7 @@ std::optional<std::size_t> NetNode::admit_cookie(const NetMessage& message,
 std::size_t NetNode::admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
                                     std::int32_t answer) {
     // Waiting for the one dispatch it takes to confirm it: the ack at hand is its answer's.
-    const std::size_t position = peers.admit(address, PeerState::waiting, id_source());
+    const std::size_t position = peers.admit(address, PeerState::waiting, id_source(), now);
     Peer& peer = peers[position];
     peer.name = login.name;
     peer.login_reserved = login.reserved;
@@ -161,7 +164,7 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
 void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
     ++counters.cookie_logins;
     NetMessage answer;
-    answer.id = keyed_cookies().issue(source, clock, text_view(login), login.reserved);
+    answer.id = keyed_cookies().issue(source, now, text_view(login), login.reserved);
     answer.reliable = 1;
     answer.kind = KIND_LOGIN_ACCEPTED;
     set_text(answer, name);
@@ -222,9 +225,13 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
             pong.reserved = message.reserved;
             break;
         }
-        case KIND_PONG:
-            peer.round_trip = clock - get_f32(message.text);
+        case KIND_PONG: {
+            // The clock wraps (PING_CLOCK_WRAP); a pong from before the wrap still counts.
+            const float wrap = to_seconds(PING_CLOCK_WRAP);
+            const float trip = ping_clock() - get_f32(message.text);
+            peer.round_trip = trip < 0.0F ? trip + wrap : trip;
             break;
+        }
         case KIND_ACK:
             handle_ack(sender, message, outcome);
             break;
@@ -255,7 +262,7 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
 void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome) {
     Peer& peer = peers[sender];
     const std::int32_t acked = get_i32(message.text);
-    const bool queued = peer.acknowledged(acked);
+    const bool queued = peer.acknowledged(acked, now);
     // The answer is in the queue, or was given without a session and is its cookie.
     if (peer.waiting() && acked == peer.login_answer) {
         confirm_login(sender, outcome);
@@ -267,7 +274,7 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
 void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     const Peer& old = peers[sender];
     const std::int32_t acked = get_i32(outcome.delivery->message.text);
-    const auto login = cookies.redeem(acked, old.address, clock);
+    const auto login = cookies.redeem(acked, old.address, now);
     if (!login) {
         return;
     }
@@ -344,7 +351,7 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
 }
 
 void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
-    peers[sender].confirm();
+    peers[sender].confirm(now);
     // The ack's id comes from the client's one counter, wherever that starts: the window
     // starts just before it, so a forged id that arrives first cannot make the client's
     // own look old.

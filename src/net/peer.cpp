@@ -13,10 +13,10 @@ NetMessage& Peer::queue_for_session(bool reliable) {
     return message;
 }
 
-void Peer::confirm() {
+void Peer::confirm(SessionTime now) {
     state = PeerState::confirmed;
     // Its pings start now: the time it waited was never pinged.
-    ping_timer = 0.0F;
+    pinged_at = now;
     for (const NetMessage& kept : held) {
         NetMessage& message = channel.queue_message(kept.reliable != 0);
         message.kind = kept.kind;
@@ -28,7 +28,7 @@ void Peer::confirm() {
     held.shrink_to_fit();
 }
 
-bool Peer::acknowledged(std::int32_t id) {
+bool Peer::acknowledged(std::int32_t id, SessionTime now) {
     auto& queue = channel.reliable_queue;
     const auto found =
         std::find_if(queue.begin(), queue.end(), [id](const NetMessage& m) { return m.id == id; });
@@ -38,10 +38,11 @@ bool Peer::acknowledged(std::int32_t id) {
     // Only the oldest message's wait is kept. When it is acknowledged the next one's wait
     // is counted from now: a peer that acknowledges is never cut short, and one that
     // acknowledges nothing is dropped 30 s after its first unanswered message.
-    if (found == queue.begin()) {
-        unacknowledged_wait = 0.0F;
-    }
+    const bool oldest = found == queue.begin();
     queue.erase(found);
+    if (oldest) {
+        unacknowledged_since = queue.empty() ? std::nullopt : std::optional(now);
+    }
     if (const auto relay = relay_host_of.find(id); relay != relay_host_of.end()) {
         for (HostRelays& of_host : relays_by_host) {
             of_host.count -= of_host.host == relay->second ? 1U : 0U;
@@ -74,60 +75,63 @@ std::uint32_t Peer::relays_from(std::uint32_t host) const {
 namespace {
 
 // The limits of silence, pings and unacknowledged waits are crossed only once a clock has
-// gone past them: the first time that does so is the one just above the difference.
-float past(float limit, float clock) {
-    return std::nextafter(limit - clock, INFINITY);
+// gone past them: the first reading that does so is the one just after.
+SessionTime past(SessionTime since, SessionTime limit) {
+    return since + limit + SessionTime{1};
 }
 
 }  // namespace
 
-float PeerDue::nearest() const {
+SessionTime PeerDue::nearest() const {
     return std::min({time_out, ping, resend, flush});
 }
 
-PeerDue Peer::due() const {
+PeerDue Peer::due(SessionTime now) const {
     PeerDue due;
     // Resend copies in the outbox are not counted: a long line sent in many pieces makes
     // as many copies at once, and they leave with the next pass.
     const bool piled_up = channel.reliable_queue.size() + held.size() > QUEUE_LIMIT;
     if (piled_up) {
-        due.time_out = 0.0F;
+        due.time_out = NEXT_PASS;
     } else if (!channel.reliable_queue.empty()) {
-        due.time_out = past(UNACKNOWLEDGED_LIMIT, unacknowledged_wait);
+        due.time_out = past(unacknowledged_since.value_or(now), UNACKNOWLEDGED_LIMIT);
     }
     // A waiting login is quiet until its answer gets through, so silence says nothing
     // about it; the bound on its unacknowledged answer lets it go. It hears its answer
     // every 2 s, and a ping would only add to what a forged login gets back.
     if (!waiting()) {
-        due.time_out = std::min(due.time_out, past(TIMEOUT_SECONDS, idle_time));
-        due.ping = past(PING_INTERVAL, ping_timer);
+        due.time_out = std::min(due.time_out, past(heard_at, TIMEOUT_SPAN));
+        due.ping = past(pinged_at, PING_INTERVAL);
     }
-    for (const NetMessage& message : channel.reliable_queue) {
-        due.resend = std::min(due.resend, message.resend_timer);
+    for (const QueuedMessage& message : channel.reliable_queue) {
+        due.resend = std::min(due.resend, message.due_at);
     }
     if (!channel.outbox.empty()) {
-        due.flush = 0.0F;
+        due.flush = NEXT_PASS;
     }
     return due;
 }
 
-void Peer::advance(float elapsed) {
-    idle_time += elapsed;
-    ping_timer += elapsed;
-    unacknowledged_wait = channel.reliable_queue.empty() ? 0.0F : unacknowledged_wait + elapsed;
+void Peer::note_waiting(SessionTime now) {
+    if (channel.reliable_queue.empty()) {
+        unacknowledged_since.reset();
+    } else if (!unacknowledged_since) {
+        unacknowledged_since = now;
+    }
 }
 
-void Peer::schedule_resends(float elapsed) {
+void Peer::schedule_resends(SessionTime now) {
     // queue_message appends to the outbox only, so walking the reliable queue by index
     // stays valid while copies are made.
     for (std::size_t i = 0; i < channel.reliable_queue.size(); ++i) {
-        NetMessage& message = channel.reliable_queue[i];
-        message.resend_timer -= elapsed;
-        if (message.resend_timer <= 0.0F) {
-            const NetMessage copy = message;
-            channel.queue_message(false) = copy;
-            channel.reliable_queue[i].resend_timer = RESEND_INTERVAL;
+        const QueuedMessage& message = channel.reliable_queue[i];
+        if (message.due_at > now) {
+            continue;
         }
+        NetMessage copy = message;
+        copy.resend_timer = message.due_at == NEXT_PASS ? 0.0F : to_seconds(message.due_at - now);
+        channel.queue_message(false) = copy;
+        channel.reliable_queue[i].due_at = now + RESEND_INTERVAL;
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,13 +13,13 @@
 
 namespace tw {
 
-inline constexpr float RESEND_INTERVAL = 2.0F;
-inline constexpr float TIMEOUT_SECONDS = 10.0F;
-inline constexpr float PING_INTERVAL = 5.0F;
+inline constexpr SessionTime RESEND_INTERVAL = std::chrono::seconds(2);
+inline constexpr SessionTime TIMEOUT_SPAN = std::chrono::seconds(10);
+inline constexpr SessionTime PING_INTERVAL = std::chrono::seconds(5);
 // A peer that leaves its oldest reliable message unacknowledged this long is gone, however
 // much else it sends: fifteen copies have gone unanswered, which even 20 % loss each way
 // practically never does to a live peer.
-inline constexpr float UNACKNOWLEDGED_LIMIT = 30.0F;
+inline constexpr SessionTime UNACKNOWLEDGED_LIMIT = std::chrono::seconds(30);
 // Messages one peer may leave unacknowledged (or, while its login waits, have held for it);
 // a peer that lets more pile up is timed out rather than any of them dropped, so its
 // memory stays bounded (about 360 KB). The longest line anyone may send is a fraction of
@@ -44,18 +43,20 @@ struct HostRelays {
 // server, and any peer of a client, is confirmed from the start.
 enum class PeerState { waiting, confirmed };
 
-// Seconds from now at which the maintenance pass acts on one peer, for each reason it acts
-// for; infinity where a reason does not apply. The pass acts on a reason exactly when the
-// time it is given reaches that reason's figure, and the frame loop sleeps until the
-// nearest one: both read the same figures, so the loop can neither spin while nothing is
-// due nor sleep through what is.
-struct PeerDue {
-    float time_out = INFINITY;  // silence, or an unacknowledged message kept too long
-    float ping = INFINITY;
-    float resend = INFINITY;  // the first reliable message whose copy is due
-    float flush = INFINITY;   // 0 while the outbox holds something
+inline constexpr SessionTime NEVER = SessionTime::max();
 
-    float nearest() const;
+// The times at which the maintenance pass acts on one peer, for each reason it acts for;
+// NEVER where a reason does not apply, NEXT_PASS where any pass will do. The pass acts on a
+// reason exactly when its reading reaches that reason's time, and the frame loop sleeps
+// until the nearest one: both read the same times, so the loop can neither spin while
+// nothing is due nor sleep through what is.
+struct PeerDue {
+    SessionTime time_out = NEVER;  // silence, or an unacknowledged message kept too long
+    SessionTime ping = NEVER;
+    SessionTime resend = NEVER;  // the first reliable message whose copy is due
+    SessionTime flush = NEVER;   // NEXT_PASS while the outbox holds something
+
+    SessionTime nearest() const;
 };
 
 // The session with one remote node, identified by its IPv4 address and port.
@@ -63,13 +64,16 @@ struct Peer {
     std::string address_text;
     SocketAddress address;
     SendChannel channel;
-    float idle_time = 0.0F;
-    float ping_timer = 0.0F;
+    // Every time is a reading of the node's clock, never a countdown: a peer made in a
+    // frame is charged nothing from before it.
+    SessionTime heard_at{0};   // the last datagram from it, or its admission
+    SessionTime pinged_at{0};  // the last ping to it, or when its pings started
     float round_trip = 0.0F;
     ReceivedIds received_ids;
     std::string name;
-    // Seconds the oldest message of the reliable queue has been waiting for its ack.
-    float unacknowledged_wait = 0.0F;
+    // Since when the oldest message of the reliable queue has waited for its ack; set by
+    // the first pass that finds it waiting.
+    std::optional<SessionTime> unacknowledged_since;
     PeerState state = PeerState::confirmed;
     // While waiting: the id of the login answer, and the login's reserved field, which its
     // announcement copies.
@@ -86,19 +90,21 @@ struct Peer {
     // A message for this peer's session: queued, or held while its login waits.
     NetMessage& queue_for_session(bool reliable);
     // Confirmed: what was held goes into the queues in the order it came.
-    void confirm();
-    // Removes the first queued message with this id; true when one was there.
-    bool acknowledged(std::int32_t id);
+    void confirm(SessionTime now);
+    // Removes the first queued message with this id, acknowledged at `now`; true when one
+    // was there.
+    bool acknowledged(std::int32_t id, SessionTime now);
     // A relay with this id from an author on `host` went into the reliable queue.
     void count_relay(std::int32_t id, std::uint32_t host);
     std::uint32_t relays_from(std::uint32_t host) const;
-    // When the maintenance pass acts on this peer next, and for what.
-    PeerDue due() const;
-    // Moves the session's clocks on by `elapsed` seconds (not the resend timers, which
-    // schedule_resends counts down as it copies).
-    void advance(float elapsed);
-    // Counts down the resend timers and copies every due reliable message into the outbox.
-    void schedule_resends(float elapsed);
+    // When the maintenance pass acts on this peer next, and for what, as a pass at `now`
+    // would see it.
+    PeerDue due(SessionTime now) const;
+    // Starts the wait of a reliable queue that has just come to hold something.
+    void note_waiting(SessionTime now);
+    // Copies every reliable message due at `now` into the outbox; each copy carries how
+    // late it is in its resend_timer.
+    void schedule_resends(SessionTime now);
 };
 
 }  // namespace tw

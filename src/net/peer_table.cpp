@@ -35,12 +35,15 @@ std::optional<Refusal> PeerTable::refusal(const SocketAddress& address, PeerStat
     return std::nullopt;
 }
 
-std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id) {
+std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
+                             SessionTime now) {
     Peer& peer = peers.emplace_back();
     peer.address_text = address_text(address.ip);
     peer.address = address;
     peer.state = state;
     peer.channel.next_id = first_id;
+    peer.heard_at = now;
+    peer.pinged_at = now;
     return peers.size() - 1;
 }
 

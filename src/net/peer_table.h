@@ -53,8 +53,10 @@ class PeerTable {
     // that user's own (same host and name).
     std::optional<Refusal> refusal(const SocketAddress& address, PeerState state,
                                    std::string_view name) const;
-    // A new peer at the end of the table in `state`, its ids counting from `first_id`.
-    std::size_t admit(const SocketAddress& address, PeerState state, std::int32_t first_id);
+    // A new peer at the end of the table in `state`, its ids counting from `first_id`,
+    // heard and pinged at `now`.
+    std::size_t admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
+                      SessionTime now);
     // The confirmed session this newly confirmed one takes over: the same user (host and
     // name) on another port, as a restarted client is. Nobody else's session is ever taken.
     std::optional<std::size_t> earlier_session(std::size_t confirmed) const;

@@ -3,10 +3,10 @@
 namespace tw {
 
 NetMessage& SendChannel::queue_message(bool reliable) {
-    auto& queue = reliable ? reliable_queue : outbox;
     // Built in its place at the end of the queue: a zeroed temporary copied in would
     // write all 88 bytes twice, and this runs once per relay to every peer.
-    NetMessage& message = queue.emplace_back();
+    NetMessage& message =
+        reliable ? static_cast<NetMessage&>(reliable_queue.emplace_back()) : outbox.emplace_back();
     message.id = next_id;
     // Ids only identify duplicates; wrapping after two billion messages is harmless
     // but must not be signed overflow.

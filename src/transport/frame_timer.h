@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "transport/session_time.h"
+
 namespace tw {
 
 // Where a FrameTimer reads its counts. The default is the monotonic clock in
@@ -15,8 +17,8 @@ struct ClockSource {
     static ClockSource monotonic();
 };
 
-// Seconds between frames as 32-bit floats, measured on a high-resolution counter with a
-// millisecond clock as fallback.
+// The frame clock: one integer reading per frame, in nanoseconds since start, measured on
+// a high-resolution counter with a millisecond clock as fallback.
 class FrameTimer {
   public:
     explicit FrameTimer(ClockSource source = ClockSource::monotonic());
@@ -24,20 +26,22 @@ class FrameTimer {
     void start();
     double elapsed() const;
     void tick();
-    float frame_time() const { return frame; }
-    float total_time() const { return total; }
+    // The reading of the last tick, and the time between the last two.
+    SessionTime now() const { return reading; }
+    SessionTime frame_time() const { return frame; }
     bool is_running() const { return running; }
     std::int64_t counts_per_second() const { return frequency; }
 
   private:
-    std::int64_t now() const;
+    std::int64_t now_count() const;
+    SessionTime since_start() const;
 
     ClockSource source;
     bool has_counter = false;
     std::int64_t frequency = 1000;
     std::int64_t start_count = 0;
-    float total = 0.0F;
-    float frame = 0.0F;
+    SessionTime reading{0};
+    SessionTime frame{0};
     bool running = false;
 };
 

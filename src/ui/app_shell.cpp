@@ -68,7 +68,7 @@ void AppShell::run_frame() {
         timer.start();
     }
     timer.tick();
-    app.frame_step(timer.frame_time());
+    app.frame_step(timer.now());
     send_pasted();
     heed_arrivals();
     show_title();

@@ -20,7 +20,8 @@ void Participant::type(const std::string& line) {
 }
 
 void Participant::step(float elapsed) {
-    app.frame_step(elapsed);
+    now += from_seconds(elapsed);
+    app.frame_step(now);
     settle_connect();
     record();
 }
@@ -30,7 +31,7 @@ void Participant::settle_connect() {
     // outcome, so that a test's chosen times never outrun a lookup.
     for (int look = 0; look < 5000 && objects.session.phase == SessionPhase::connecting; ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        app.frame_step(0.0F);
+        app.frame_step(now);
     }
 }
 

@@ -20,6 +20,8 @@ class Participant {
 
     void type(const std::string& line);
     void step(float elapsed);
+    // The reading of the clock its frames are given: the sum of the steps.
+    SessionTime now{0};
     void shut_down();
 
     // Every line this participant's log was given, in order (the log keeps only five).

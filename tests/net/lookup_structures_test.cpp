@@ -132,15 +132,16 @@ TEST(LoginCookie, IsSipHashAndHoldsForItsAddressAndSlot) {
     LoginCookies cookies;
     cookies.set_key(K0, K1);
     const SocketAddress ann{ipv4(127, 0, 0, 2), 5000};
-    const std::int32_t id = cookies.issue(ann, 10.0F, "ann", 0);
-    EXPECT_FALSE(cookies.valid(id, {ipv4(127, 0, 0, 2), 5001}, 10.0F));
-    EXPECT_TRUE(cookies.valid(id, ann, 10.0F + COOKIE_SLOT_SECONDS));
-    EXPECT_FALSE(cookies.valid(id, ann, 10.0F + 2.0F * COOKIE_SLOT_SECONDS));
-    EXPECT_EQ(cookies.redeem(id, ann, 11.0F).value_or(RememberedLogin{}).name, "ann");
-    EXPECT_FALSE(cookies.redeem(id, ann, 11.0F).has_value()) << "taken once";
-    const std::int32_t later = cookies.issue(ann, 12.0F, "ann", 0);
-    cookies.forget_stale(12.0F + 2.0F * COOKIE_SLOT_SECONDS);
-    EXPECT_FALSE(cookies.redeem(later, ann, 12.0F).has_value()) << "the table went with the flood";
+    const SessionTime at = std::chrono::seconds(10);
+    const std::int32_t id = cookies.issue(ann, at, "ann", 0);
+    EXPECT_FALSE(cookies.valid(id, {ipv4(127, 0, 0, 2), 5001}, at));
+    EXPECT_TRUE(cookies.valid(id, ann, at + COOKIE_SLOT));
+    EXPECT_FALSE(cookies.valid(id, ann, at + 2 * COOKIE_SLOT));
+    EXPECT_EQ(cookies.redeem(id, ann, at).value_or(RememberedLogin{}).name, "ann");
+    EXPECT_FALSE(cookies.redeem(id, ann, at).has_value()) << "taken once";
+    const std::int32_t later = cookies.issue(ann, at, "ann", 0);
+    cookies.forget_stale(at + 2 * COOKIE_SLOT);
+    EXPECT_FALSE(cookies.redeem(later, ann, at).has_value()) << "the table went with the flood";
 }
 
 }  // namespace

@@ -42,11 +42,13 @@ class LoopbackSession : public ::testing::Test {
         }));
     }
 
+    SessionTime now{0};
+
     // One frame on every node: drain the socket, then a maintenance pass.
     bool pump(const std::function<bool()>& done, int frames = 200) {
         for (int frame = 0; frame < frames && !done(); ++frame) {
             for (auto* node : {&server, &ann, &bob}) {
-                for (auto got = node->receive(); got.taken; got = node->receive()) {
+                for (auto got = node->receive(now); got.taken; got = node->receive(now)) {
                     if (got.outcome.event &&
                         got.outcome.event->what == SessionEvent::What::joined) {
                         joined[node].push_back(got.outcome.event->name);
@@ -55,8 +57,9 @@ class LoopbackSession : public ::testing::Test {
                         delivered[node].push_back(got.outcome.delivery->message);
                     }
                 }
-                node->maintain(0.01F);
+                node->maintain(now);
             }
+            now += std::chrono::milliseconds(10);
         }
         return done();
     }

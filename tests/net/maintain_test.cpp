@@ -22,8 +22,8 @@ class ClientSession : public ::testing::Test {
         harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), host(1, 1210));
         harness.flush();
     }
-    std::vector<test::Sent> pass(float elapsed) {
-        harness.node.maintain(elapsed);
+    std::vector<test::Sent> pass(double elapsed) {
+        harness.advance(elapsed);
         return harness.take();
     }
     NodeHarness harness{false};
@@ -46,7 +46,7 @@ TEST_F(ClientSession, UnacknowledgedMessageIsCopiedEveryTwoSeconds) {
             copied_in_pass.push_back(pass_number);
         }
         // Keep the server alive so that only the resend schedule is seen.
-        harness.node.peers[0].idle_time = 0.0F;
+        harness.node.peers[0].heard_at = harness.now;
     }
     EXPECT_EQ(copied_in_pass, (std::vector<int>{1, 5, 9}));
     EXPECT_EQ(sent_in_pass, (std::vector<int>{2, 6, 10}));
@@ -63,7 +63,7 @@ TEST_F(ClientSession, AcknowledgementStopsTheResends) {
     harness.deliver(ack, host(1, 1210));
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(of_kind(pass(0.5F), KIND_CHAT).empty());
-        harness.node.peers[0].idle_time = 0.0F;
+        harness.node.peers[0].heard_at = harness.now;
     }
 }
 
@@ -90,10 +90,10 @@ TEST_F(ClientSession, FirstPingGoesASecondAfterTheAnswerThenEveryFive) {
         const auto pings = of_kind(pass(1.0F), KIND_PING);
         if (!pings.empty()) {
             ping_passes.push_back(pass_number);
-            EXPECT_EQ(get_f32(pings[0].message.text), harness.node.clock);
+            EXPECT_EQ(get_f32(pings[0].message.text), harness.node.ping_clock());
             EXPECT_EQ(pings[0].message.length, 1);
         }
-        harness.node.peers[0].idle_time = 0.0F;
+        harness.node.peers[0].heard_at = harness.now;
     }
     EXPECT_EQ(ping_passes, (std::vector<int>{2, 8}));
 }
@@ -138,9 +138,9 @@ TEST_F(ServerSession, SilentPeerTimesOutAndTheOthersAreToldInTheSamePass) {
     for (Peer& peer : harness.node.peers) {
         peer.channel.reliable_queue.clear();
     }
-    harness.node.peers[0].idle_time = 9.5F;
+    harness.node.peers[0].heard_at = harness.now - from_seconds(9.5);
     harness.node.peers[0].channel.queue_message(true);
-    harness.node.maintain(0.6F);
+    harness.advance(0.6);
     const auto sent = harness.take();
     ASSERT_EQ(harness.node.peers.size(), 2U);
     EXPECT_EQ(harness.node.peers[0].name, "bob");
@@ -150,7 +150,7 @@ TEST_F(ServerSession, SilentPeerTimesOutAndTheOthersAreToldInTheSamePass) {
         ASSERT_EQ(peer.channel.reliable_queue.size(), 1U);
         EXPECT_EQ(peer.channel.reliable_queue[0].kind, KIND_PEER_TIMED_OUT);
         EXPECT_EQ(read_text(peer.channel.reliable_queue[0]), "ann");
-        EXPECT_EQ(peer.idle_time, 0.6F) << "the others were handled in the same pass";
+        EXPECT_EQ(peer.channel.outbox.size(), 1U) << "the others were handled in the same pass";
     }
     for (const auto& s : sent) {
         EXPECT_NE(s.to, a) << "a timed-out peer's queues are dropped unsent";
@@ -167,27 +167,28 @@ TEST_F(ServerSession, EachDatagramGoesToItsPeersAddress) {
 }
 
 TEST_F(ServerSession, ZeroPassSendsOutboxesAndMovesNoTimer) {
-    harness.node.maintain(1.0F);
+    harness.advance(1.0);
     harness.take();
+    const auto due = harness.node.time_until_due(harness.now);
     harness.node.broadcast_logout();
-    const float clock = harness.node.clock;
+    const float clock = harness.node.ping_clock();
     const auto sent = harness.flush();
     EXPECT_EQ(of_kind(sent, KIND_LOGOUT).size(), 3U);
     EXPECT_TRUE(of_kind(sent, KIND_PING).empty());
-    EXPECT_EQ(harness.node.clock, clock);
+    EXPECT_EQ(harness.node.ping_clock(), clock);
+    EXPECT_EQ(harness.node.time_until_due(harness.now), due);
     for (const Peer& peer : harness.node.peers) {
-        EXPECT_EQ(peer.idle_time, 1.0F);
         EXPECT_TRUE(peer.channel.outbox.empty());
     }
 }
 
 TEST(Maintain, EmptyTableOnlyAdvancesTheClock) {
     NodeHarness harness(true);
-    harness.node.maintain(0.25F);
-    harness.node.maintain(0.25F);
-    EXPECT_EQ(harness.node.clock, 0.5F);
+    harness.advance(0.25);
+    harness.advance(0.25);
+    EXPECT_EQ(harness.node.ping_clock(), 0.25F) << "counted from the first reading";
     EXPECT_TRUE(harness.take().empty());
-    EXPECT_FALSE(harness.node.seconds_until_due().has_value());
+    EXPECT_FALSE(harness.node.time_until_due(harness.now).has_value());
 }
 
 TEST(Broadcasts, EmptyLineAndEmptyNameQueueNothing) {
@@ -237,28 +238,32 @@ TEST_F(ServerSession, NextDueTimeFollowsTheEarliestTimer) {
     for (Peer& peer : harness.node.peers) {
         peer.channel.reliable_queue.clear();
     }
-    const auto idle = harness.node.seconds_until_due();
+    const auto idle = harness.node.time_until_due(harness.now);
     ASSERT_TRUE(idle.has_value());
-    EXPECT_GT(*idle, 5.0F) << "nothing due before the first ping";
-    EXPECT_LT(*idle, 5.01F);
+    EXPECT_GT(*idle, PING_INTERVAL) << "nothing due before the first ping";
+    EXPECT_LT(*idle, PING_INTERVAL + std::chrono::milliseconds(10));
     harness.node.broadcast_chat("x", true);
-    EXPECT_EQ(harness.node.seconds_until_due(), 0.0F);
-    harness.node.maintain(0.0F);
-    EXPECT_EQ(harness.node.seconds_until_due(), 0.0F) << "copies wait in the outbox";
-    harness.node.maintain(0.0F);
-    EXPECT_EQ(harness.node.seconds_until_due(), RESEND_INTERVAL);
+    EXPECT_EQ(harness.node.time_until_due(harness.now), SessionTime{0});
+    harness.node.maintain(harness.now);
+    EXPECT_EQ(harness.node.time_until_due(harness.now), SessionTime{0})
+        << "copies wait in the outbox";
+    harness.node.maintain(harness.now);
+    EXPECT_EQ(harness.node.time_until_due(harness.now), RESEND_INTERVAL);
 }
 
 // The frame loop sleeps for seconds_until_due and maintain acts on what is due: if the two
 // disagree the loop spins (a wait of 0 with nothing to do) or sleeps through work. Over
 // many generated tables, server and client, waiting and confirmed: advancing by the due
-// time makes the pass act, advancing by the next smaller time does not.
+// time makes the pass act, advancing by the next smaller time does not. The clock is an
+// integer reading, so a node up for 30 days acts to the nanosecond as a new one does and
+// sends the very same datagrams.
 class DueTime : public ::testing::TestWithParam<bool> {
   protected:
-    static void fill(NodeHarness& harness, std::uint32_t seed) {
+    static void fill(NodeHarness& harness, std::uint32_t seed, SessionTime now) {
+        harness.now = now;
         std::mt19937 random(seed);
-        const auto between = [&](float low, float high) {
-            return std::uniform_real_distribution<float>(low, high)(random);
+        const auto ago = [&](float low, float high) {
+            return now - from_seconds(std::uniform_real_distribution<float>(low, high)(random));
         };
         const bool server = harness.node.is_server;
         const int peers = server ? 1 + static_cast<int>(random() % 3) : 1;
@@ -268,15 +273,17 @@ class DueTime : public ::testing::TestWithParam<bool> {
             peer.address_text = address_text(peer.address.ip);
             const bool waiting = server && random() % 2 == 0;
             peer.state = waiting ? PeerState::waiting : PeerState::confirmed;
-            peer.idle_time = between(0.0F, waiting ? 40.0F : 10.5F);
-            peer.ping_timer = between(0.0F, waiting ? 40.0F : 5.5F);
+            peer.heard_at = ago(0.0F, waiting ? 40.0F : 10.5F);
+            peer.pinged_at = ago(0.0F, waiting ? 40.0F : 5.5F);
             const int queued = static_cast<int>(random() % 3) + (waiting ? 1 : 0);
             for (int q = 0; q < queued; ++q) {
-                NetMessage& message = peer.channel.queue_message(true);
-                message.kind = KIND_CHAT;
-                message.resend_timer = random() % 8 == 0 ? 0.0F : between(0.0F, RESEND_INTERVAL);
+                peer.channel.queue_message(true).kind = KIND_CHAT;
+                peer.channel.reliable_queue.back().due_at =
+                    random() % 8 == 0 ? NEXT_PASS : now + (now - ago(0.0F, 2.0F));
             }
-            peer.unacknowledged_wait = queued > 0 ? between(0.0F, 30.5F) : 0.0F;
+            if (queued > 0) {
+                peer.unacknowledged_since = ago(0.0F, 30.5F);
+            }
             harness.node.add_peer(peer);
         }
     }
@@ -288,28 +295,72 @@ class DueTime : public ::testing::TestWithParam<bool> {
         }
         return !harness.take().empty() || copied || harness.node.peers.size() != peers_before;
     }
+    // What the next pass sends, as bytes.
+    static std::vector<WireRecord> sent_by_pass(NodeHarness& harness, SessionTime now) {
+        harness.node.maintain(now);
+        harness.node.maintain(now);
+        std::vector<WireRecord> records;
+        for (const test::Sent& sent : harness.take()) {
+            records.push_back(sent.message.encode());
+        }
+        return records;
+    }
 };
 
 TEST_P(DueTime, ThePassActsExactlyWhenTheWaitEnds) {
+    constexpr SessionTime START = std::chrono::hours(24 * 30);
     int checked_below = 0;
     for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
         NodeHarness on_time(GetParam());
         NodeHarness early(GetParam());
-        fill(on_time, seed);
-        fill(early, seed);
+        NodeHarness month_up(GetParam());
+        fill(on_time, seed, SessionTime{0});
+        fill(early, seed, SessionTime{0});
+        fill(month_up, seed, START);
         const std::size_t peers = on_time.node.peers.size();
-        const auto due = on_time.node.seconds_until_due();
+        const auto due = on_time.node.time_until_due(SessionTime{0});
         ASSERT_TRUE(due.has_value());
-        ASSERT_TRUE(std::isfinite(*due)) << "seed " << seed;
-        on_time.node.maintain(*due);
-        EXPECT_TRUE(acted(on_time, peers)) << "seed " << seed << ": nothing done after " << *due;
-        if (*due > 0.0F) {
-            early.node.maintain(std::nextafter(*due, 0.0F));
-            EXPECT_FALSE(acted(early, peers)) << "seed " << seed << ": acted before " << *due;
+        ASSERT_EQ(month_up.node.time_until_due(START), due) << "seed " << seed;
+        const std::vector<WireRecord> from_zero = sent_by_pass(on_time, *due);
+        EXPECT_EQ(sent_by_pass(month_up, START + *due), from_zero) << "seed " << seed;
+        EXPECT_EQ(month_up.node.notices, on_time.node.notices) << "seed " << seed;
+        EXPECT_TRUE(!from_zero.empty() || on_time.node.peers.size() != peers)
+            << "seed " << seed << ": nothing done after " << due->count() << " ns";
+        if (*due > SessionTime{0}) {
+            early.node.maintain(*due - SessionTime{1});
+            EXPECT_FALSE(acted(early, peers))
+                << "seed " << seed << ": acted before " << due->count();
             ++checked_below;
         }
     }
     EXPECT_GT(checked_below, 1500) << "most tables have something ahead";
+}
+
+// A record made during a long sleep is charged only the time since it was made: a server
+// idle for 35 s keeps the login that arrives then and answers it on time, and a client
+// whose answer comes late pings a second after it, not at once.
+TEST_P(DueTime, RecordsMadeDuringASleepAreChargedOnlyTheirOwnTime) {
+    NodeHarness harness(GetParam());
+    harness.advance(0.0);
+    harness.now = std::chrono::seconds(35);
+    const SocketAddress other = host(GetParam() ? 20 : 1, GetParam() ? 40000 : 1210);
+    if (GetParam()) {
+        harness.deliver(make_message(KIND_LOGIN, 0, true, "ann"), other);
+    } else {
+        harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), other);
+    }
+    harness.advance(0.0);
+    const auto answers = of_kind(harness.flush(), GetParam() ? KIND_LOGIN_ACCEPTED : KIND_PING);
+    ASSERT_EQ(harness.node.peers.size(), 1U);
+    const auto due = harness.node.time_until_due(harness.now);
+    if (GetParam()) {
+        ASSERT_EQ(answers.size(), 1U);
+        EXPECT_EQ(answers[0].message.resend_timer, 0.0F) << "the answer is not late";
+        EXPECT_EQ(due, RESEND_INTERVAL);
+    } else {
+        EXPECT_TRUE(answers.empty());
+        EXPECT_EQ(due, FIRST_PING + SessionTime{1});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Node, DueTime, ::testing::Bool(),
@@ -359,7 +410,7 @@ TEST_F(ServerSession, PeerThatNeverAcknowledgesTimesOutAfterThirtySeconds) {
         NetMessage ping = make_message(KIND_PING, id++, false);
         ping.length = 1;
         harness.deliver(ping, a);
-        harness.node.maintain(1.0F);
+        harness.advance(1.0);
         if (second == 30) {
             EXPECT_EQ(harness.node.peers.size(), 3U) << "30 s exactly is not yet too long";
         }
@@ -418,7 +469,7 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
             announced_to_ann += m.kind == KIND_PEER_LOGGED_IN ? 1U : 0U;
         }
         peak_peers = std::max(peak_peers, harness.node.peers.size());
-        harness.node.maintain(1.0F / FRAMES_PER_SECOND);
+        harness.advance(1.0 / FRAMES_PER_SECOND);
         harness.take();
     }
     const auto sent = harness.node.counters.sent - sent_before;
@@ -441,7 +492,7 @@ TEST(HostileLogins, RepeatedLoginsFromOneAddressKeepOneAnswerWaiting) {
             for (const Peer& peer : server.node.peers) {
                 longest_queue = std::max(longest_queue, peer.channel.reliable_queue.size());
             }
-            server.node.maintain(0.04F);
+            server.advance(0.04);
         }
     }
     EXPECT_LE(longest_queue, 1U);

@@ -16,14 +16,19 @@ NodeHarness::NodeHarness(bool server) {
 
 std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
     const WireRecord record = message.encode();
-    Outcome outcome = node.dispatch(record, from);
+    Outcome outcome = node.dispatch(record, from, now);
     event = std::move(outcome.event);
     return outcome.delivery;
 }
 
 std::vector<Sent> NodeHarness::flush() {
-    node.maintain(0.0F);
+    node.maintain(now);
     return take();
+}
+
+void NodeHarness::advance(double seconds) {
+    now += from_seconds(seconds);
+    node.maintain(now);
 }
 
 std::vector<Sent> NodeHarness::take() {
@@ -53,7 +58,7 @@ std::vector<Sent> of_kind(const std::vector<Sent>& sent, std::int32_t kind) {
 }
 
 std::optional<std::int32_t> NodeHarness::answer_sent_to(const SocketAddress& to) {
-    node.maintain(0.0F);
+    node.maintain(now);
     for (auto sent_one = sent.rbegin(); sent_one != sent.rend(); ++sent_one) {
         if (sent_one->to == to && sent_one->message.kind == KIND_LOGIN_ACCEPTED) {
             return sent_one->message.id;

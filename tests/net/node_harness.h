@@ -22,14 +22,18 @@ class NodeHarness {
     explicit NodeHarness(bool server);
 
     std::optional<Delivery> deliver(const NetMessage& message, const SocketAddress& from);
-    // Sends the outboxes without moving any timer.
+    // Sends the outboxes without moving the clock.
     std::vector<Sent> flush();
+    // Moves the clock on by `seconds` and runs a pass there.
+    void advance(double seconds);
     // Takes what has been captured so far.
     std::vector<Sent> take();
     // The id of the newest login answer sent to `to`, after a pass that sends what waits.
     std::optional<std::int32_t> answer_sent_to(const SocketAddress& to);
 
     NetNode node;
+    // The reading of the node's clock that the harness gives it.
+    SessionTime now{0};
     // What the last delivered datagram changed in who takes part.
     std::optional<SessionEvent> event;
 

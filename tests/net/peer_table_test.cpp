@@ -46,21 +46,21 @@ TEST(PeerTable, RemovingTheMiddlePeerKeepsTheOthersWhole) {
         node.add_peer(peer);
     }
     node.peers[2].channel.queue_message(true);
-    node.peers[2].idle_time = 3.0F;
+    node.peers[2].heard_at = std::chrono::seconds(3);
     node.remove_peer(1);
     ASSERT_EQ(node.peers.size(), 2U);
     EXPECT_EQ(node.peers[0].address_text, "127.0.0.1");
     EXPECT_EQ(node.peers[1].address_text, "127.0.0.3");
     EXPECT_EQ(node.peers[1].channel.reliable_queue.size(), 1U);
     EXPECT_EQ(node.peers[1].channel.next_id, 11);
-    EXPECT_EQ(node.peers[1].idle_time, 3.0F);
+    EXPECT_EQ(node.peers[1].heard_at, std::chrono::seconds(3));
     node.remove_peer(7);
     EXPECT_EQ(node.peers.size(), 2U);
 }
 
 TEST(PeerTable, ClearEmptiesAndNewNodeStartsBlank) {
     NetNode node;
-    EXPECT_EQ(node.clock, 0.0F);
+    EXPECT_EQ(node.ping_clock(), 0.0F);
     EXPECT_FALSE(node.is_server);
     EXPECT_EQ(node.endpoint.use_destination, 0);
     EXPECT_TRUE(node.name.empty());

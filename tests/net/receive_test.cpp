@@ -35,7 +35,8 @@ class ServerDispatch : public ::testing::Test {
     }
     // Messages queued reliably to peer `position` since the last look, oldest first.
     std::vector<NetMessage> reliable_to(std::size_t position) {
-        return harness.node.peers[position].channel.reliable_queue;
+        const auto& queue = harness.node.peers[position].channel.reliable_queue;
+        return {queue.begin(), queue.end()};
     }
     NodeHarness harness{true};
     SocketAddress a = host(11, 40001);
@@ -46,7 +47,7 @@ class ServerDispatch : public ::testing::Test {
 TEST(Dispatch, ShortDatagramIsDroppedWithoutTrace) {
     NodeHarness harness(true);
     const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
-    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11)).delivery);
+    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11), harness.now).delivery);
     EXPECT_TRUE(harness.node.peers.empty());
     EXPECT_TRUE(harness.flush().empty());
     EXPECT_EQ(harness.node.counters.dropped_short, 1U);
@@ -59,7 +60,7 @@ TEST(Dispatch, LongDatagramIsReadFromItsFirstEightyEightBytes) {
     std::copy(login.begin(), login.end(), datagram.begin());
     datagram.fill(0xFF);
     std::copy(login.begin(), login.end(), datagram.begin());
-    harness.node.dispatch(datagram, host(11));
+    harness.node.dispatch(datagram, host(11), harness.now);
     ASSERT_EQ(harness.node.peers.size(), 1U);
     EXPECT_EQ(harness.node.peers[0].name, "ann");
 }
@@ -111,9 +112,9 @@ TEST_F(ClientDispatch, ReliableWithZeroLengthIsAcknowledgedNotDelivered) {
 TEST_F(ClientDispatch, AckRemovesOnlyTheFirstMatchingQueuedMessage) {
     auto& queue = harness.node.peers[0].channel.reliable_queue;
     queue.clear();
-    queue.push_back(make_message(KIND_CHAT, 30, true, "one"));
-    queue.push_back(make_message(KIND_CHAT, 31, true, "two"));
-    queue.push_back(make_message(KIND_CHAT, 30, true, "three"));
+    queue.push_back({make_message(KIND_CHAT, 30, true, "one")});
+    queue.push_back({make_message(KIND_CHAT, 31, true, "two")});
+    queue.push_back({make_message(KIND_CHAT, 30, true, "three")});
     NetMessage ack = make_message(KIND_ACK, 50, false);
     ack.length = 1;
     put_i32(ack.text, 30);
@@ -139,7 +140,7 @@ TEST_F(ClientDispatch, PingIsAnsweredWithItsOwnPayloadAndPongSetsRoundTrip) {
     EXPECT_EQ(pongs[0].message.reserved, 77);
     EXPECT_EQ(pongs[0].message.length, 1);
 
-    harness.node.clock = 12.75F;
+    harness.now = from_seconds(12.75);
     NetMessage pong = make_message(KIND_PONG, 41, false);
     pong.length = 1;
     put_f32(pong.text, 12.5F);
@@ -321,7 +322,7 @@ TEST(ServerLogin, WhatIsSaidWhileALoginWaitsReachesItOnceConfirmed) {
     server.node.broadcast_chat("from boss", true);
     for (int second = 0; second < 20; ++second) {
         server.deliver(make_message(KIND_CHAT, 11 + second, true, "."), host(11));
-        server.node.maintain(1.0F);
+        server.advance(1.0);
     }
     for (const auto& sent : server.take()) {
         EXPECT_TRUE(sent.to != host(12) || sent.message.kind == KIND_LOGIN_ACCEPTED ||

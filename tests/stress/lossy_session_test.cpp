@@ -371,7 +371,7 @@ TEST_P(LoginFlood, EveryRealLoginGetsInAndNoneIsMisled) {
         }
         for (int f = 0; f < per_frame; ++f, ++forged) {
             const SocketAddress fake{ipv4(127, 77, 0, 0) + forged % 60000, 9};
-            server.dispatch(forged_login, fake);
+            server.dispatch(forged_login, fake, chat.server.now);
         }
         chat.frame();
         if (coming_in && !ann.objects.net_node.peers.empty() &&

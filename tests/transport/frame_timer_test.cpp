@@ -48,11 +48,24 @@ TEST_F(FrameTimerTest, TicksMeasureTheTimeBetweenThem) {
     timer.start();
     FakeClock::counts += 10'000'000;
     timer.tick();
-    EXPECT_FLOAT_EQ(timer.frame_time(), 1.0F);
+    EXPECT_EQ(timer.frame_time(), std::chrono::seconds(1));
     FakeClock::counts += 5'000'000;
     timer.tick();
-    EXPECT_FLOAT_EQ(timer.frame_time(), 0.5F);
-    EXPECT_FLOAT_EQ(timer.total_time(), 1.5F);
+    EXPECT_EQ(timer.frame_time(), std::chrono::milliseconds(500));
+    EXPECT_EQ(timer.now(), std::chrono::milliseconds(1500));
+}
+
+// A float sum of frame times stops moving after about 18 hours of 1-ms frames; the
+// integer reading still tells a 100-ns frame apart after a month.
+TEST_F(FrameTimerTest, AMonthUpTheClockStillMovesByOneCount) {
+    FrameTimer timer(FakeClock::source());
+    timer.start();
+    FakeClock::counts += std::int64_t{10'000'000} * 86'400 * 30;
+    timer.tick();
+    EXPECT_EQ(timer.now(), std::chrono::hours(24 * 30));
+    FakeClock::counts += 1;
+    timer.tick();
+    EXPECT_EQ(timer.frame_time(), std::chrono::nanoseconds(100));
 }
 
 TEST_F(FrameTimerTest, RestartMeasuresFromTheNewStart) {
@@ -61,11 +74,11 @@ TEST_F(FrameTimerTest, RestartMeasuresFromTheNewStart) {
     FakeClock::counts += 30'000'000;
     timer.tick();
     timer.start();
-    EXPECT_EQ(timer.frame_time(), 0.0F);
-    EXPECT_EQ(timer.total_time(), 0.0F);
+    EXPECT_EQ(timer.frame_time(), SessionTime{0});
+    EXPECT_EQ(timer.now(), SessionTime{0});
     FakeClock::counts += 1'000'000;
     timer.tick();
-    EXPECT_FLOAT_EQ(timer.frame_time(), 0.1F);
+    EXPECT_EQ(timer.frame_time(), std::chrono::milliseconds(100));
 }
 
 TEST_F(FrameTimerTest, FallsBackToMillisecondsWithoutACounter) {

@@ -130,7 +130,7 @@ class Network {
         for (float left = duration; left > 0.0F; left -= FRAME_SECONDS) {
             seconds += FRAME_SECONDS;
             for (const Member& member : nodes) {
-                member.node->maintain(FRAME_SECONDS);
+                member.node->maintain(tw::from_seconds(seconds));
             }
             deliver(silent);
         }
@@ -147,7 +147,7 @@ class Network {
             }
             for (const Member& member : nodes) {
                 if (member.address == datagram.to) {
-                    member.node->dispatch(datagram.bytes, datagram.from);
+                    member.node->dispatch(datagram.bytes, datagram.from, tw::from_seconds(seconds));
                 }
             }
         }
