@@ -43,7 +43,6 @@ void ChatApp::handle_messages() {
         if (reception.outcome.event) {
             follow(*reception.outcome.event);
             show(*reception.outcome.event);
-            send_unacknowledged_lines();
         }
         if (reception.outcome.delivery) {
             show(*reception.outcome.delivery);
@@ -72,14 +71,17 @@ void ChatApp::follow(const SessionEvent& event) {
         // Also an answer that came after "No answer": the socket still leads to it.
         session.phase = SessionPhase::in;
         session.retrying = false;
+        send_unacknowledged_lines();
     }
 }
 
 void ChatApp::send_unacknowledged_lines() {
-    // Lines the lost server may never have had go to the room it came back with; one
-    // that did reach it before it went may be shown twice, but none is lost.
+    // Lines the lost server never acknowledged go to the room it came back with, once
+    // the client is in it: queued before, they would go to no peer and be lost. One that
+    // reached the old server without its ack coming back may be shown twice, but none is
+    // lost.
     std::vector<std::string>& lines = app.net_node.unacknowledged_lines;
-    if (app.session.phase != SessionPhase::in || lines.empty()) {
+    if (lines.empty()) {
         return;
     }
     say("Sent again: " + std::to_string(lines.size()) + " unacknowledged" +

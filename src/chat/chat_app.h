@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <random>
 #include <string>
 
 #include "chat/chat_log.h"
@@ -32,6 +33,8 @@ struct AppObjects {
     SessionTime now{0};
     // The last "serve" could not bind its port.
     bool serve_failed = false;
+    // Draws that spread the attempts after a loss; tests may seed it.
+    std::minstd_rand reconnect_draws{std::random_device{}()};
 };
 
 // The chat application: typed lines, and what every frame makes of the network.

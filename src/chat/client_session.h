@@ -12,10 +12,13 @@ inline constexpr SessionTime LOGIN_RESEND = std::chrono::seconds(2);
 // A server on the LAN answers a login within a frame or two; after this long the user is
 // told that none came (the answer is still taken if it comes later).
 inline constexpr SessionTime LOGIN_ANSWER_WAIT = std::chrono::seconds(10);
-// A client that lost its server tries to log in again after this long, then after twice
-// as long each time, up to RECONNECT_MAX between attempts.
+// A client that lost its server tries to log in again after about this long, then after
+// about twice as long each time, up to about RECONNECT_MAX between attempts. Each wait is
+// drawn within a quarter of its interval either way, so that the clients of a restarted
+// server come back spread over seconds instead of all in one frame; none waits more than
+// 10 s, which is as long as a LAN's users wait for a server they just restarted.
 inline constexpr SessionTime RECONNECT_FIRST = std::chrono::seconds(2);
-inline constexpr SessionTime RECONNECT_MAX = std::chrono::seconds(30);
+inline constexpr SessionTime RECONNECT_MAX = std::chrono::seconds(8);
 // The connect thread is looked at after a millisecond (a LAN's lookup takes about that),
 // then twice as long each time up to a quarter of a second: a name server that never
 // answers costs a few wake-ups a second, not a core.
@@ -49,7 +52,7 @@ struct ClientSession {
     // Connecting: when the thread is looked at next. Logging in: when the login goes again.
     SessionTime next_step_at = NEXT_FRAME;
     SessionTime step_interval{0};
-    // The wait after the next failed attempt while retrying.
+    // The wait after the next failed attempt while retrying, before it is spread.
     SessionTime retry_interval = RECONNECT_FIRST;
     // The server acknowledged the login: it is not sent again.
     bool heard = false;

@@ -110,7 +110,11 @@ void ChatApp::attempt_failed(const std::string& notice, SessionTime now) {
         session.phase = SessionPhase::none;
         return;
     }
-    session.begin(SessionPhase::lost, now, session.retry_interval, SessionTime{0});
+    // Anywhere from three quarters to five quarters of the interval.
+    const SessionTime interval = session.retry_interval;
+    std::uniform_int_distribution<SessionTime::rep> spread(0, (interval / 2).count());
+    const SessionTime wait = interval - interval / 4 + SessionTime{spread(app.reconnect_draws)};
+    session.begin(SessionPhase::lost, now, wait, SessionTime{0});
     session.retry_interval = std::min(session.retry_interval * 2, RECONNECT_MAX);
 }
 

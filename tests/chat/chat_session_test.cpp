@@ -146,6 +146,53 @@ TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
     EXPECT_EQ(again.count("<ann> anyone?"), 1U);
 }
 
+// A server that says goodbye, as one restarted cleanly does: the line its client typed
+// just before is kept until the client is back in and then sent once; a line the old
+// server acknowledged is not sent again.
+TEST_F(ChatSession, ServerThatSaysGoodbyeCostsNoLineAndRepeatsNone) {
+    ann->type("heard");
+    ASSERT_TRUE(frames([&] { return bob->saw("<ann> heard"); }));
+    ann->type("in flight");
+    server.shut_down();
+    ASSERT_TRUE(run_frames({ann.get()}, 0.01F, 100,
+                           [&] { return ann->saw("Not connected: logging in again"); }));
+    EXPECT_FALSE(ann->saw("Sent again: 1 unacknowledged line")) << "not while out";
+
+    Participant again{SERVER_IP};
+    again.type("nick boss");
+    again.type("serve");
+    ASSERT_TRUE(
+        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> in flight"); }));
+    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
+    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
+    EXPECT_EQ(again.count("<ann> in flight"), 1U);
+    EXPECT_FALSE(again.saw("<ann> heard"));
+}
+
+// Clients that lose their server in the same frame do not come back in step: each wait is
+// spread a quarter either way around its interval, and none is longer than 10 s.
+TEST_F(ChatSession, ClientsOfALostServerSpreadTheirAttempts) {
+    server.objects.net_node.endpoint.close_socket();
+    std::vector<SessionTime> waits;
+    for (int second = 0; second < 90; ++second) {
+        for (Participant* client : {ann.get(), bob.get()}) {
+            const ClientSession& session = client->objects.session;
+            if (session.phase == SessionPhase::lost &&
+                (waits.empty() || waits.back() != session.phase_span)) {
+                waits.push_back(session.phase_span);
+            }
+        }
+        run_frames({ann.get(), bob.get()}, 1.0F, 1, [] { return false; });
+    }
+    ASSERT_GE(waits.size(), 6U);
+    EXPECT_NE(waits[0], waits[1]) << "two clients that lost their server together";
+    for (const SessionTime wait : waits) {
+        EXPECT_GE(wait, std::chrono::milliseconds(1500));
+        EXPECT_LE(wait, std::chrono::seconds(10));
+    }
+    EXPECT_GE(*std::max_element(waits.begin(), waits.end()), std::chrono::seconds(6));
+}
+
 TEST_F(ChatSession, ServerDropsASilentClientAndTellsTheOthers) {
     ASSERT_TRUE(
         run_frames({&server, ann.get()}, 1.0F, 13, [&] { return ann->saw("bob Timed Out"); }));
