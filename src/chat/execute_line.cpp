@@ -109,18 +109,16 @@ void ChatApp::serve() {
         say("Server Already Started");
         return;
     }
-    // A server has no server of its own to reach, and a socket that was connected to one
-    // could not be bound: it serves from a fresh one.
-    app.session = ClientSession{};
-    app.net_node.unacknowledged_lines.clear();
-    app.net_node.endpoint.open_socket(false);
-    // Another program on the port would get the clients this one says it serves.
-    app.serve_failed = !app.net_node.endpoint.bind_port(app.port);
-    if (const auto failure = app.net_node.endpoint.bind_failure()) {
+    // Another program on the port would get the clients this one says it serves; a
+    // client that cannot serve stays in its session.
+    const auto failure = app.net_node.serve(app.port);
+    app.serve_failed = failure.has_value();
+    if (failure) {
         say("Could not serve: " + bind_failure_text(*failure, app.port));
         return;
     }
-    app.net_node.is_server = true;
+    // A server has no server of its own to reach.
+    app.session = ClientSession{};
     say("Server Started");
 }
 

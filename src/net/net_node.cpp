@@ -150,6 +150,22 @@ std::optional<SessionTime> NetNode::time_until_due(SessionTime reading) const {
     return soonest <= reading ? SessionTime{0} : soonest - reading;
 }
 
+std::optional<BindFailure> NetNode::serve(int port) {
+    if (!endpoint.open_standby(port)) {
+        return endpoint.bind_failure().value_or(BindFailure::other);
+    }
+    broadcast_logout();
+    for (Peer& peer : peers) {
+        flush_outbox(peer);
+    }
+    // The old socket sends the goodbye it keeps as it closes.
+    endpoint.switch_to_standby();
+    clear_peers();
+    unacknowledged_lines.clear();
+    is_server = true;
+    return std::nullopt;
+}
+
 void net_startup(NetNode& node) {
     // Without networking the program still runs; every later socket call just fails.
     static_cast<void>(startup_socket_library());

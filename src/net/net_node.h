@@ -128,6 +128,12 @@ class NetNode {
     Outcome dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
                      SessionTime now);
 
+    // Becomes the server on `port`, from a fresh socket: a client's server is told
+    // goodbye from the old socket first and its session ends, lines not yet acknowledged
+    // included. Nothing when that is done; when the port cannot be bound, why, and the
+    // node is exactly as it was, a client's session included.
+    std::optional<BindFailure> serve(int port);
+
     // Sending.
     void maintain(SessionTime now);
     void broadcast_chat(std::string_view text, bool reliable);

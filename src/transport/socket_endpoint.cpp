@@ -16,9 +16,41 @@ void cleanup_socket_library() {
 
 SocketEndpoint::~SocketEndpoint() {
     close_socket();
+    if (standby_handle != INVALID_SOCKET_HANDLE) {
+        sys::close(standby_handle);
+    }
 }
 
 SocketHandle SocketEndpoint::open_socket(bool stream) {
+    adopt(sys::open(stream), stream);
+    return socket_handle;
+}
+
+bool SocketEndpoint::open_standby(int port) {
+    const SocketAddress address{local_ip, static_cast<std::uint16_t>(port)};
+    const SocketHandle fresh = sys::open(false);
+    last_bind_failure =
+        fresh == INVALID_SOCKET_HANDLE ? BindFailure::other : sys::bind(fresh, address);
+    if (last_bind_failure) {
+        if (fresh != INVALID_SOCKET_HANDLE) {
+            sys::close(fresh);
+        }
+        return false;
+    }
+    if (standby_handle != INVALID_SOCKET_HANDLE) {
+        sys::close(standby_handle);
+    }
+    standby_handle = fresh;
+    endpoint_address = address;
+    return true;
+}
+
+void SocketEndpoint::switch_to_standby() {
+    const SocketHandle standby = std::exchange(standby_handle, INVALID_SOCKET_HANDLE);
+    adopt(standby, false);
+}
+
+void SocketEndpoint::adopt(SocketHandle handle, bool stream) {
     // A node owns one socket at a time: the previous one would only leak.
     close_socket();
     forget_connect();
@@ -30,8 +62,7 @@ SocketHandle SocketEndpoint::open_socket(bool stream) {
     if (!batches) {
         batches = std::make_unique<DatagramBatches>();
     }
-    socket_handle = sys::open(stream);
-    return socket_handle;
+    socket_handle = handle;
 }
 
 bool SocketEndpoint::bind_port(int port) {

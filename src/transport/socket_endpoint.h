@@ -42,6 +42,13 @@ class SocketEndpoint {
     // still under way for it is forgotten.
     SocketHandle open_socket(bool stream);
     bool bind_port(int port);
+    // A fresh datagram socket bound to `port`, kept beside the current one until
+    // switch_to_standby puts it in its place; when the bind fails nothing changes at all,
+    // and bind_failure() says why.
+    bool open_standby(int port);
+    // Closes the current socket (after what it still keeps to send) and takes the one
+    // open_standby made.
+    void switch_to_standby();
     // Why the last bind_port failed; nothing after one that succeeded.
     std::optional<BindFailure> bind_failure() const { return last_bind_failure; }
 
@@ -102,12 +109,15 @@ class SocketEndpoint {
 
   private:
     bool bind_to(const SocketAddress& address);
+    // Closes the current socket and takes `handle` in its place.
+    void adopt(SocketHandle handle, bool stream);
     // Where a datagram sent now goes: nothing for the connected default destination.
     std::optional<SocketAddress> current_destination() const;
     bool send_alone(std::span<const std::uint8_t> data, const std::optional<SocketAddress>& to,
                     std::uint32_t from_ip) const;
 
     SocketHandle socket_handle = INVALID_SOCKET_HANDLE;
+    SocketHandle standby_handle = INVALID_SOCKET_HANDLE;
     std::uint32_t local_ip = 0;
     ReplySources reply_sources;
     // Made with the first socket: a node that never opens one (a test's, the fuzzer's)

@@ -193,6 +193,27 @@ TEST_F(ChatSession, ClientsOfALostServerSpreadTheirAttempts) {
     EXPECT_GE(*std::max_element(waits.begin(), waits.end()), std::chrono::seconds(6));
 }
 
+// "serve" typed in a connected client: with its port held it stays in its session; with
+// the port free it says goodbye to its server first and keeps none of its old session.
+TEST_F(ChatSession, ServeInAClientKeepsItsSessionOrEndsItCleanly) {
+    {
+        SocketEndpoint holder;
+        holder.set_local_ip(ANN_IP);
+        holder.open_socket(false);
+        ASSERT_TRUE(holder.bind_port(CHAT_PORT));
+        ann->type("serve");
+        EXPECT_TRUE(ann->saw("Could not serve: UDP port 1210 is in use"));
+    }
+    ann->type("still here");
+    ASSERT_TRUE(frames([&] { return bob->saw("<ann> still here"); }));
+
+    ann->type("serve");
+    ASSERT_TRUE(ann->saw("Server Started"));
+    EXPECT_TRUE(ann->objects.net_node.peers.empty());
+    ASSERT_TRUE(frames([&] { return bob->saw("ann Logged Out"); }));
+    EXPECT_TRUE(server.saw("ann Logged Out")) << "a goodbye, not a time-out";
+}
+
 TEST_F(ChatSession, ServerDropsASilentClientAndTellsTheOthers) {
     ASSERT_TRUE(
         run_frames({&server, ann.get()}, 1.0F, 13, [&] { return ann->saw("bob Timed Out"); }));
