@@ -19,11 +19,6 @@ namespace tw::fuzz {
 
 namespace {
 
-// The longest notice the session layer can make: an old name, " changed nick to " and a
-// new name, each name read from a 64-byte area.
-constexpr std::size_t NOTICE_MAX =
-    TEXT_SIZE + std::string_view(" changed nick to ").size() + TEXT_SIZE;
-
 void require(bool holds, const char* rule) {
     if (!holds) {
         std::fprintf(stderr, "broken rule: %s\n", rule);
@@ -236,11 +231,12 @@ void check_node(NetNode& node) {
         require(peer.address_text == address_text(peer.address.ip), "a peer's text is its address");
         require(peer.name.size() <= TEXT_SIZE, "a peer's name fits the area");
     }
-    for (const std::string& notice : node.notices) {
-        require(notice.size() <= NOTICE_MAX, "a notice is at most two names and the words");
+    for (const SessionEvent& event : node.events) {
+        require(event.name.size() <= TEXT_SIZE && event.earlier_name.size() <= TEXT_SIZE,
+                "an event's names fit the area");
     }
-    // The application takes the notices every frame; so does this driver.
-    node.notices.clear();
+    // The application takes the events every frame; so does this driver.
+    node.events.clear();
     const auto due = node.time_until_due(node.last_reading());
     require(!due || *due >= SessionTime{0}, "the next due time is not behind");
     require(std::isfinite(node.ping_clock()), "the ping's clock stays finite");
@@ -250,9 +246,6 @@ void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const Socke
     const auto outcome = node.dispatch(datagram, from, node.last_reading());
     if (outcome.delivery) {
         check_delivery(node, *outcome.delivery);
-    }
-    if (outcome.event) {
-        require(outcome.event->name.size() <= TEXT_SIZE, "an event's name fits the area");
     }
 }
 

@@ -10,7 +10,7 @@ void ChatApp::frame_step(SessionTime now) {
     handle_messages();
     app.net_node.maintain(now);
     // A time-out found by this pass is shown now: the next frame may be a long sleep away.
-    take_notices();
+    take_events();
     watch_session(now);
 }
 
@@ -40,22 +40,21 @@ void ChatApp::handle_messages() {
         if (!reception.taken) {
             break;
         }
-        if (reception.outcome.event) {
-            follow(*reception.outcome.event);
-            show(*reception.outcome.event);
-        }
+        take_events();
         if (reception.outcome.delivery) {
             show(*reception.outcome.delivery);
         }
     }
-    take_notices();
 }
 
-void ChatApp::take_notices() {
-    auto& notices = app.net_node.notices;
-    while (!notices.empty()) {
-        say(notices.back());
-        notices.pop_back();
+void ChatApp::take_events() {
+    // Taken whole before any is followed: following one may start a new attempt, whose
+    // events come after these.
+    std::vector<SessionEvent> events;
+    events.swap(app.net_node.events);
+    for (const SessionEvent& event : events) {
+        show(event);
+        follow(event);
     }
 }
 
@@ -72,6 +71,8 @@ void ChatApp::follow(const SessionEvent& event) {
         session.phase = SessionPhase::in;
         session.retrying = false;
         send_unacknowledged_lines();
+    } else if (event.what == SessionEvent::What::lost && session.phase == SessionPhase::in) {
+        lose_server(app.now);
     }
 }
 
@@ -124,6 +125,18 @@ void ChatApp::show(const SessionEvent& event) {
         case SessionEvent::What::left:
             log.add_line(who + " Logged Out", LineStyle::notice);
             break;
+        case SessionEvent::What::timed_out:
+            log.add_line(who + " Timed Out", LineStyle::notice);
+            break;
+        case SessionEvent::What::lost:
+            // A goodbye was shown as the server's logout.
+            if (event.silent) {
+                log.add_line("Disconnected: Session Timed Out", LineStyle::notice);
+            }
+            break;
+        case SessionEvent::What::renamed:
+            log.add_line(event.earlier_name + " changed nick to " + event.name, LineStyle::notice);
+            break;
         case SessionEvent::What::heard:
             break;
     }
@@ -154,6 +167,10 @@ void ChatApp::show(const Delivery& delivery) {
             break;
         case KIND_PEER_TIMED_OUT:
             log.add_line(read_text(message) + " Timed Out", LineStyle::notice);
+            break;
+        // The server's own words for a change of name, shown as they come.
+        case KIND_NICK_NOTICE:
+            say(read_text(message));
             break;
         default:
             break;

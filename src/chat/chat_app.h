@@ -62,7 +62,7 @@ class ChatApp {
     void show(const SessionEvent& event);
     void follow(const SessionEvent& event);
     void send_unacknowledged_lines();
-    void take_notices();
+    void take_events();
     void say(const std::string& notice);
 
     // The way into a session and back (session_life.cpp). NEXT_FRAME for `now` when a

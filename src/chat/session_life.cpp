@@ -36,11 +36,6 @@ void ChatApp::watch_session(SessionTime now) {
             watch_lost(now);
             break;
         case SessionPhase::in:
-            // The server said goodbye or went silent: either way its peer is gone.
-            if (app.net_node.peers.empty()) {
-                lose_server(now);
-            }
-            break;
         case SessionPhase::none:
             break;
     }

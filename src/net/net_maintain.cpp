@@ -37,7 +37,12 @@ void NetNode::maintain(SessionTime reading) {
 bool NetNode::time_out(std::size_t position) {
     if (!is_server) {
         // A client has only its server: when that goes silent, the session is over.
-        notices.emplace_back("Disconnected: Session Timed Out");
+        events.push_back(SessionEvent{SessionEvent::What::lost,
+                                      peers[position].name,
+                                      peers[position].address_text,
+                                      false,
+                                      true,
+                                      {}});
         keep_unacknowledged_lines(peers[position]);
         clear_peers();
         endpoint.close_socket();
@@ -50,7 +55,12 @@ bool NetNode::time_out(std::size_t position) {
         return false;
     }
     announce_timeout(position);
-    notices.push_back(peers[position].name + " Timed Out");
+    events.push_back(SessionEvent{SessionEvent::What::timed_out,
+                                  peers[position].name,
+                                  peers[position].address_text,
+                                  false,
+                                  false,
+                                  {}});
     remove_peer(position);
     return false;
 }

@@ -38,26 +38,35 @@ struct Delivery {
     std::optional<std::size_t> peer;
 };
 
-// A change in who takes part, for the application to show. It is reported whether or not
-// the message behind it carries a text: a server without a name is still a server.
+// What the session layer tells the application besides the messages it delivers, in the
+// order it happened; the application makes every line the user sees from these. An event
+// is reported whether or not the message behind it carries a text: a server without a
+// name is still a server.
 struct SessionEvent {
     enum class What {
-        joined,    // a server's new client confirmed its login
-        accepted,  // a client's server answered its login
-        left,      // a peer that was shown as in has logged out
-        heard,     // a client's server acknowledged its login; the answer is on its way
+        joined,     // a server's new client confirmed its login
+        accepted,   // a client's server answered its login
+        left,       // a peer that was shown as in has logged out
+        heard,      // a client's server acknowledged its login; the answer is on its way
+        timed_out,  // a server's client fell silent or left too much unacknowledged
+        lost,       // a client's session with its server ended, by a goodbye or by silence
+        renamed,    // a peer took the name `name`; it had `earlier_name`
     };
     What what = What::joined;
     std::string name;
     std::string address_text;
     // A joined client's earlier session, its own on another port of the same host, ended.
     bool replaced_earlier = false;
+    // Lost: the server fell silent (and the socket is closed) rather than said goodbye.
+    bool silent = false;
+    std::string earlier_name = {};
+
+    bool operator==(const SessionEvent&) const = default;
 };
 
-// What one datagram did.
+// What one datagram did; what it changed in who takes part is in the node's events.
 struct Outcome {
     std::optional<Delivery> delivery;
-    std::optional<SessionEvent> event;
 };
 
 // What one receive call did: whether it took a datagram from the socket at all, and
@@ -110,7 +119,8 @@ class NetNode {
     bool is_server = false;
     std::string name;
     PeerTable peers;
-    std::vector<std::string> notices;
+    // Events not yet taken by the application, oldest first.
+    std::vector<SessionEvent> events;
     NetCounters counters;
     // The chat lines a client's server never acknowledged before the session ended, in
     // the order they were typed: the application may send them again in the next one.
@@ -185,8 +195,7 @@ class NetNode {
     bool transmit(const WireRecord& record);
     // Kept by the endpoint and sent, in order, with the end of the maintenance pass.
     void transmit_later(const WireRecord& record);
-    std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source,
-                                            Outcome& outcome);
+    std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
     bool acknowledge(Peer& peer, const NetMessage& message);
     void handle_kind(std::size_t sender, const NetMessage& message, Outcome& outcome);
     void handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome);

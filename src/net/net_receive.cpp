@@ -35,7 +35,7 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
     }
     const NetMessage& message = *decoded;
     Outcome outcome;
-    const auto sender = admit_sender(message, source, outcome);
+    const auto sender = admit_sender(message, source);
     if (!sender) {
         return outcome;
     }
@@ -73,7 +73,7 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
 }
 
 std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
-                                                 const SocketAddress& source, Outcome& outcome) {
+                                                 const SocketAddress& source) {
     if (const auto known = peers.find(source)) {
         return known;
     }
@@ -105,7 +105,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         // The login goes with id 0 and no session: its ack is all a client hears of a
         // server that got it, and all it needs to stop sending it again.
         if (message.kind == KIND_ACK && get_i32(message.text) == 0) {
-            outcome.event = SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)};
+            events.push_back(SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)});
         }
         return std::nullopt;
     }
@@ -116,8 +116,8 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         Peer& server = peers[position];
         server.name = read_text(message);
         server.pinged_at = now - (PING_INTERVAL - FIRST_PING);
-        outcome.event =
-            SessionEvent{SessionEvent::What::accepted, server.name, server.address_text};
+        events.push_back(
+            SessionEvent{SessionEvent::What::accepted, server.name, server.address_text});
     }
     return position;
 }
@@ -241,9 +241,6 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
         case KIND_NICK_CHANGE:
             handle_name_change(sender, message);
             break;
-        case KIND_NICK_NOTICE:
-            notices.push_back(read_text(message));
-            break;
         case KIND_LOGIN:
             if (is_server) {
                 handle_login(sender, message, outcome);
@@ -285,7 +282,7 @@ void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     remove_peer(sender);
     announce_departure(old_name, login->reserved, std::nullopt);
     confirm_login(admit_redeemed(address, *login, acked), outcome);
-    outcome.event->replaced_earlier = true;
+    events.back().replaced_earlier = true;
 }
 
 void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome) {
@@ -308,21 +305,28 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
     if (is_server) {
         announce_departure(departed, message.reserved, std::nullopt);
     }
-    outcome.event = std::move(left);
+    events.push_back(left);
+    if (!is_server) {
+        // A client's only peer is its server: its goodbye ends the session.
+        left.what = SessionEvent::What::lost;
+        events.push_back(std::move(left));
+    }
 }
 
 void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) {
     Peer& peer = peers[sender];
     std::string new_name = read_text(message);
-    const std::string notice = peer.name + " changed nick to " + new_name;
-    peer.name = std::move(new_name);
+    SessionEvent renamed{SessionEvent::What::renamed, new_name, peer.address_text};
+    renamed.earlier_name = std::exchange(peer.name, std::move(new_name));
     if (is_server) {
+        // The others are told in words of the server's own, as every client shows them.
+        const std::string notice = renamed.earlier_name + " changed nick to " + renamed.name;
         queue_to_each(true, sender, [&](NetMessage& relay) {
             relay.kind = KIND_NICK_NOTICE;
             set_text(relay, notice);
         });
     }
-    notices.push_back(notice);
+    events.push_back(std::move(renamed));
 }
 
 void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome) {
@@ -372,7 +376,7 @@ void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
         set_text(announce, joined.name);
     });
     outcome.delivery->peer = sender;
-    outcome.event = std::move(joined);
+    events.push_back(std::move(joined));
 }
 
 void NetNode::announce_departure(const std::string& departed, std::int32_t reserved,

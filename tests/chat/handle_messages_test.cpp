@@ -116,23 +116,21 @@ TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
     EXPECT_TRUE(me.saw("127.0.0.33 Logged Out"));
 }
 
-TEST_F(Reactions, NoticesOfOneFrameAppearNewestFirst) {
-    me.objects.net_node.notices = {"A", "B"};
+// The session layer's events of one frame are shown in the order they happened, each in
+// the application's own words; one without a name is named by its address.
+TEST_F(Reactions, EventsOfOneFrameAppearInTheOrderTheyHappened) {
+    using What = SessionEvent::What;
+    me.objects.net_node.events = {{What::timed_out, "A", "127.0.0.9"},
+                                  {What::renamed, "C", "127.0.0.8"},
+                                  {What::timed_out, "", "127.0.0.7"}};
+    me.objects.net_node.events[1].earlier_name = "B";
     me.step(0.0F);
-    ASSERT_GE(me.transcript().size(), 2U);
     const auto& log = me.transcript();
-    EXPECT_EQ(log[log.size() - 2].text, "B");
-    EXPECT_EQ(log[log.size() - 1].text, "A");
-    EXPECT_TRUE(me.objects.net_node.notices.empty());
-}
-
-TEST_F(Reactions, SixNoticesLeaveTheLastFiveInTheLog) {
-    me.objects.net_node.notices = {"1", "2", "3", "4", "5", "6"};
-    me.step(0.0F);
-    const ChatLog& log = me.objects.chat_log;
-    ASSERT_EQ(log.size(), 5U);
-    EXPECT_EQ(log.line(0).text, "5");
-    EXPECT_EQ(log.line(4).text, "1");
+    ASSERT_GE(log.size(), 3U);
+    EXPECT_EQ(log[log.size() - 3].text, "A Timed Out");
+    EXPECT_EQ(log[log.size() - 2].text, "B changed nick to C");
+    EXPECT_EQ(log[log.size() - 1].text, "127.0.0.7 Timed Out");
+    EXPECT_TRUE(me.objects.net_node.events.empty());
 }
 
 TEST_F(Reactions, DuplicateChatIsShownOnce) {

@@ -49,10 +49,12 @@ class LoopbackSession : public ::testing::Test {
         for (int frame = 0; frame < frames && !done(); ++frame) {
             for (auto* node : {&server, &ann, &bob}) {
                 for (auto got = node->receive(now); got.taken; got = node->receive(now)) {
-                    if (got.outcome.event &&
-                        got.outcome.event->what == SessionEvent::What::joined) {
-                        joined[node].push_back(got.outcome.event->name);
+                    for (const SessionEvent& event : node->events) {
+                        if (event.what == SessionEvent::What::joined) {
+                            joined[node].push_back(event.name);
+                        }
                     }
+                    node->events.clear();
                     if (got.outcome.delivery) {
                         delivered[node].push_back(got.outcome.delivery->message);
                     }

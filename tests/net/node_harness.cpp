@@ -16,8 +16,12 @@ NodeHarness::NodeHarness(bool server) {
 
 std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
     const WireRecord record = message.encode();
+    const std::size_t events_before = node.events.size();
     Outcome outcome = node.dispatch(record, from, now);
-    event = std::move(outcome.event);
+    event.reset();
+    if (node.events.size() > events_before) {
+        event = node.events.back();
+    }
     return outcome.delivery;
 }
 

@@ -34,7 +34,7 @@ class NodeHarness {
     NetNode node;
     // The reading of the node's clock that the harness gives it.
     SessionTime now{0};
-    // What the last delivered datagram changed in who takes part.
+    // What the last delivered datagram changed in who takes part (its last event).
     std::optional<SessionEvent> event;
 
   private:

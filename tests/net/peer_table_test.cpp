@@ -64,7 +64,7 @@ TEST(PeerTable, ClearEmptiesAndNewNodeStartsBlank) {
     EXPECT_FALSE(node.is_server);
     EXPECT_EQ(node.endpoint.use_destination, 0);
     EXPECT_TRUE(node.name.empty());
-    EXPECT_TRUE(node.notices.empty());
+    EXPECT_TRUE(node.events.empty());
     node.clear_peers();
     EXPECT_TRUE(node.peers.empty());
 }

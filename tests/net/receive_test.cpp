@@ -157,8 +157,9 @@ TEST_F(ClientDispatch, ChatIsDeliveredButNotRelayedByAClient) {
 
 TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
     harness.deliver(make_message(KIND_NICK_CHANGE, 23, true, "boss"), server);
-    ASSERT_EQ(harness.node.notices.size(), 1U);
-    EXPECT_EQ(harness.node.notices[0], "srv changed nick to boss");
+    ASSERT_TRUE(harness.event.has_value());
+    EXPECT_EQ(harness.event->what, SessionEvent::What::renamed);
+    EXPECT_EQ(harness.event->earlier_name + " to " + harness.event->name, "srv to boss");
     EXPECT_EQ(harness.node.peers[0].name, "boss");
     EXPECT_TRUE(harness.node.peers[0].channel.reliable_queue.empty());
     EXPECT_EQ(harness.flush().size(), 1U);
@@ -442,8 +443,8 @@ TEST_F(ServerDispatch, NameChangeIsAnnouncedToTheOthersAndNoticed) {
     }
     harness.deliver(make_message(KIND_NICK_CHANGE, 10, true, "annie"), a);
     EXPECT_EQ(harness.node.peers[0].name, "annie");
-    ASSERT_EQ(harness.node.notices.size(), 1U);
-    EXPECT_EQ(harness.node.notices[0], "ann changed nick to annie");
+    ASSERT_TRUE(harness.event.has_value());
+    EXPECT_EQ(harness.event->earlier_name + " to " + harness.event->name, "ann to annie");
     EXPECT_TRUE(reliable_to(0).empty());
     ASSERT_EQ(reliable_to(2).size(), 1U);
     EXPECT_EQ(reliable_to(2)[0].kind, KIND_NICK_NOTICE);
@@ -488,12 +489,12 @@ TEST_F(ServerDispatch, DuplicatesOfChatLoginAndNamesDoNothingBeyondTheirAck) {
     for (std::size_t i = 0; i < 3; ++i) {
         harness.node.peers[i].channel.reliable_queue.clear();
     }
-    harness.node.notices.clear();
+    harness.node.events.clear();
     EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "once"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_NOTICE, 11, true, "x"), a));
     EXPECT_EQ(harness.node.peers[0].name, "annie");
-    EXPECT_TRUE(harness.node.notices.empty());
+    EXPECT_TRUE(harness.node.events.empty());
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(reliable_to(i).empty());
     }
