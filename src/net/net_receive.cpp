@@ -405,7 +405,7 @@ void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
         relay.reserved = message.reserved;
         relay.text = payload;
         if (reliable && !peers[i].waiting()) {
-            peers[i].count_relay(relay.id, host);
+            peers[i].count_relay(host);
         }
     }
 }

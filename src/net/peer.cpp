@@ -39,21 +39,20 @@ bool Peer::acknowledged(std::int32_t id, SessionTime now) {
     // is counted from now: a peer that acknowledges is never cut short, and one that
     // acknowledges nothing is dropped 30 s after its first unanswered message.
     const bool oldest = found == queue.begin();
+    if (const auto host = found->author_host) {
+        for (HostRelays& of_host : relays_by_host) {
+            of_host.count -= of_host.host == *host ? 1U : 0U;
+        }
+    }
     queue.erase(found);
     if (oldest) {
         unacknowledged_since = queue.empty() ? std::nullopt : std::optional(now);
     }
-    if (const auto relay = relay_host_of.find(id); relay != relay_host_of.end()) {
-        for (HostRelays& of_host : relays_by_host) {
-            of_host.count -= of_host.host == relay->second ? 1U : 0U;
-        }
-        relay_host_of.erase(relay);
-    }
     return true;
 }
 
-void Peer::count_relay(std::int32_t id, std::uint32_t host) {
-    relay_host_of[id] = host;
+void Peer::count_relay(std::uint32_t host) {
+    channel.reliable_queue.back().author_host = host;
     for (HostRelays& of_host : relays_by_host) {
         if (of_host.host == host) {
             ++of_host.count;

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "net/received_ids.h"
@@ -84,7 +83,6 @@ struct Peer {
     std::vector<NetMessage> held;
     // The relays in the reliable queue, by the host of their author.
     std::vector<HostRelays> relays_by_host;
-    std::unordered_map<std::int32_t, std::uint32_t> relay_host_of;
 
     bool waiting() const { return state == PeerState::waiting; }
     // A message for this peer's session: queued, or held while its login waits.
@@ -94,8 +92,8 @@ struct Peer {
     // Removes the first queued message with this id, acknowledged at `now`; true when one
     // was there.
     bool acknowledged(std::int32_t id, SessionTime now);
-    // A relay with this id from an author on `host` went into the reliable queue.
-    void count_relay(std::int32_t id, std::uint32_t host);
+    // The relay just queued reliably came from an author on `host`.
+    void count_relay(std::uint32_t host);
     std::uint32_t relays_from(std::uint32_t host) const;
     // When the maintenance pass acts on this peer next, and for what, as a pass at `now`
     // would see it.
