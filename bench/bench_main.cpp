@@ -157,16 +157,18 @@ void flood_targets(const SummaryReporter& reporter) {
 
 void summarise(const SummaryReporter& reporter) {
     std::printf("\nTargets\n");
-    for (const char* clients : {"clients:10", "clients:100"}) {
+    // The session's own work on the relay path may cost a tenth of what the system calls
+    // of the batched loop cost, at every table size.
+    for (const char* clients : {"clients:2", "clients:10", "clients:100", "clients:256"}) {
         const std::string run = std::string("BM_RelayLoopback/") + clients;
         const auto naive = reporter.counter(run, "session/raw");
         const auto batched = reporter.counter(run, "session/batched");
         if (naive && batched) {
             verdict(
-                *naive >= 1.0 && *batched >= 0.8,
+                *batched >= 0.9,
                 std::string("relay throughput, ") + clients +
-                    format(": %.0f%% of the naive raw loop (at least 100%%), ", *naive * 100.0) +
-                    format("%.0f%% of the batched one (at least 80%%)", *batched * 100.0));
+                    format(": %.0f%% of the batched raw loop (at least 90%%), ", *batched * 100.0) +
+                    format("%.0f%% of the naive one", *naive * 100.0));
         }
     }
     for (const char* peers : {"peers:1", "peers:10", "peers:100", "peers:256"}) {
