@@ -14,7 +14,7 @@ void NetNode::maintain(SessionTime reading) {
     std::size_t position = 0;
     while (position < peers.size()) {
         Peer& peer = peers[position];
-        const PeerDue due = peer.due(now);
+        const PeerDue due = peer.deadlines(now);
         peer.note_waiting(now);
         if (now >= due.time_out) {
             if (time_out(position)) {

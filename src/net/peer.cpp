@@ -86,6 +86,14 @@ SessionTime PeerDue::nearest() const {
 }
 
 PeerDue Peer::due(SessionTime now) const {
+    PeerDue due = deadlines(now);
+    for (const QueuedMessage& message : channel.reliable_queue) {
+        due.resend = std::min(due.resend, message.due_at);
+    }
+    return due;
+}
+
+PeerDue Peer::deadlines(SessionTime now) const {
     PeerDue due;
     // Resend copies in the outbox are not counted: a long line sent in many pieces makes
     // as many copies at once, and they leave with the next pass.
@@ -101,9 +109,6 @@ PeerDue Peer::due(SessionTime now) const {
     if (!waiting()) {
         due.time_out = std::min(due.time_out, past(heard_at, TIMEOUT_SPAN));
         due.ping = past(pinged_at, PING_INTERVAL);
-    }
-    for (const QueuedMessage& message : channel.reliable_queue) {
-        due.resend = std::min(due.resend, message.due_at);
     }
     if (!channel.outbox.empty()) {
         due.flush = NEXT_PASS;

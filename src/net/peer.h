@@ -98,6 +98,9 @@ struct Peer {
     // When the maintenance pass acts on this peer next, and for what, as a pass at `now`
     // would see it.
     PeerDue due(SessionTime now) const;
+    // The same but for the resends, which takes a walk of the reliable queue: the pass
+    // finds each due copy as it walks the queue to make it.
+    PeerDue deadlines(SessionTime now) const;
     // Starts the wait of a reliable queue that has just come to hold something.
     void note_waiting(SessionTime now);
     // Copies every reliable message due at `now` into the outbox; each copy carries how
