@@ -24,7 +24,7 @@ void admit_peers(NetNode& server, std::size_t peers) {
         NetMessage ack;
         ack.kind = KIND_ACK;
         ack.length = 1;
-        put_i32(ack.text, server.peers.back().login_answer);
+        put_i32(ack.text, server.peers.back().pending->answer);
         server.dispatch(ack.encode(), simulated_host(i), SessionTime{0});
         // Each login announces itself to every earlier peer; dropping those at once keeps
         // the set-up linear in memory for a full table.

@@ -29,7 +29,7 @@ std::optional<std::size_t> NetNode::find_peer(const SocketAddress& address) cons
 std::size_t NetNode::reliable_room() const {
     std::size_t room = QUEUE_LIMIT;
     for (const Peer& peer : peers) {
-        const std::size_t used = peer.channel.reliable_queue.size() + peer.held.size();
+        const std::size_t used = peer.channel.reliable_queue.size() + peer.held_count();
         room = std::min(room, used < QUEUE_LIMIT ? QUEUE_LIMIT - used : 0);
     }
     return room;

@@ -156,8 +156,8 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
     const std::size_t position = peers.admit(address, PeerState::waiting, id_source(), now);
     Peer& peer = peers[position];
     peer.name = login.name;
-    peer.login_reserved = login.reserved;
-    peer.login_answer = answer;
+    peer.pending->reserved = login.reserved;
+    peer.pending->answer = answer;
     return position;
 }
 
@@ -261,7 +261,7 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
     const std::int32_t acked = get_i32(message.text);
     const bool queued = peer.acknowledged(acked, now);
     // The answer is in the queue, or was given without a session and is its cookie.
-    if (peer.waiting() && acked == peer.login_answer) {
+    if (peer.waiting() && acked == peer.pending->answer) {
         confirm_login(sender, outcome);
     } else if (!queued && is_server && !peer.waiting()) {
         restart_session(sender, outcome);
@@ -343,7 +343,7 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
         return;
     }
     peer.name = read_text(message);
-    peer.login_reserved = message.reserved;
+    peer.pending->reserved = message.reserved;
     if (!peer.channel.reliable_queue.empty()) {
         // The answer already waits for its ack: another copy would only pile up.
         return;
@@ -351,17 +351,16 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
     NetMessage& accepted = peer.channel.queue_message(true);
     accepted.kind = KIND_LOGIN_ACCEPTED;
     set_text(accepted, name);
-    peer.login_answer = accepted.id;
+    peer.pending->answer = accepted.id;
 }
 
 void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
-    peers[sender].confirm(now);
+    const std::int32_t reserved = peers[sender].confirm(now).reserved;
     // The ack's id comes from the client's one counter, wherever that starts: the window
     // starts just before it, so a forged id that arrives first cannot make the client's
     // own look old.
     static_cast<void>(peers[sender].received_ids.remember(outcome.delivery->message.id - 1));
     SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
-    const std::int32_t reserved = peers[sender].login_reserved;
     if (const auto earlier = peers.earlier_session(sender)) {
         // The same user back from a new port: everyone who saw the old session come sees
         // it go before the new one is announced.

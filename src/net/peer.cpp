@@ -1,6 +1,7 @@
 #include "net/peer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tw {
 
@@ -8,24 +9,25 @@ NetMessage& Peer::queue_for_session(bool reliable) {
     if (!waiting()) {
         return channel.queue_message(reliable);
     }
-    NetMessage& message = held.emplace_back();
+    NetMessage& message = pending->held.emplace_back();
     message.reliable = reliable ? 1 : 0;
     return message;
 }
 
-void Peer::confirm(SessionTime now) {
-    state = PeerState::confirmed;
+PendingLogin Peer::confirm(SessionTime now) {
+    PendingLogin login = std::move(pending).value_or(PendingLogin{});
+    pending.reset();
     // Its pings start now: the time it waited was never pinged.
     pinged_at = now;
-    for (const NetMessage& kept : held) {
+    for (const NetMessage& kept : login.held) {
         NetMessage& message = channel.queue_message(kept.reliable != 0);
         message.kind = kept.kind;
         message.length = kept.length;
         message.reserved = kept.reserved;
         message.text = kept.text;
     }
-    held.clear();
-    held.shrink_to_fit();
+    login.held = {};
+    return login;
 }
 
 bool Peer::acknowledged(std::int32_t id, SessionTime now) {
@@ -97,7 +99,7 @@ PeerDue Peer::deadlines(SessionTime now) const {
     PeerDue due;
     // Resend copies in the outbox are not counted: a long line sent in many pieces makes
     // as many copies at once, and they leave with the next pass.
-    const bool piled_up = channel.reliable_queue.size() + held.size() > QUEUE_LIMIT;
+    const bool piled_up = channel.reliable_queue.size() + held_count() > QUEUE_LIMIT;
     if (piled_up) {
         due.time_out = NEXT_PASS;
     } else if (!channel.reliable_queue.empty()) {

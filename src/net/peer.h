@@ -58,6 +58,18 @@ struct PeerDue {
     SessionTime nearest() const;
 };
 
+// A login the server has answered and waits to hear acknowledged: all that the session
+// keeps of it until then, in one record.
+struct PendingLogin {
+    // The id of the login answer, and the login's reserved field, which its announcement
+    // copies.
+    std::int32_t answer = 0;
+    std::int32_t reserved = 0;
+    // What the session queued for the peer meanwhile, sent in order once it confirms. Ids
+    // are given then, so the answer's id stays the only one a waiting peer has seen.
+    std::vector<NetMessage> held;
+};
+
 // The session with one remote node, identified by its IPv4 address and port.
 struct Peer {
     std::string address_text;
@@ -73,22 +85,19 @@ struct Peer {
     // Since when the oldest message of the reliable queue has waited for its ack; set by
     // the first pass that finds it waiting.
     std::optional<SessionTime> unacknowledged_since;
-    PeerState state = PeerState::confirmed;
-    // While waiting: the id of the login answer, and the login's reserved field, which its
-    // announcement copies.
-    std::int32_t login_answer = 0;
-    std::int32_t login_reserved = 0;
-    // What the session queued for a waiting peer, sent in order once it confirms. Ids are
-    // given then, so the answer's id stays the only one a waiting peer has seen.
-    std::vector<NetMessage> held;
+    // Its login, while that waits for the ack of its answer.
+    std::optional<PendingLogin> pending;
     // The relays in the reliable queue, by the host of their author.
     std::vector<HostRelays> relays_by_host;
 
-    bool waiting() const { return state == PeerState::waiting; }
+    bool waiting() const { return pending.has_value(); }
+    // Messages held for a waiting login.
+    std::size_t held_count() const { return pending ? pending->held.size() : 0; }
     // A message for this peer's session: queued, or held while its login waits.
     NetMessage& queue_for_session(bool reliable);
-    // Confirmed: what was held goes into the queues in the order it came.
-    void confirm(SessionTime now);
+    // Confirmed: what was held goes into the queues in the order it came. The login as it
+    // waited, for its announcement.
+    PendingLogin confirm(SessionTime now);
     // Removes the first queued message with this id, acknowledged at `now`; true when one
     // was there.
     bool acknowledged(std::int32_t id, SessionTime now);

@@ -40,7 +40,9 @@ std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std:
     Peer& peer = peers.emplace_back();
     peer.address_text = address_text(address.ip);
     peer.address = address;
-    peer.state = state;
+    if (state == PeerState::waiting) {
+        peer.pending.emplace();
+    }
     peer.channel.next_id = first_id;
     peer.heard_at = now;
     peer.pinged_at = now;

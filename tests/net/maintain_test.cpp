@@ -274,7 +274,9 @@ class DueTime : public ::testing::TestWithParam<bool> {
             peer.address = host(static_cast<std::uint8_t>(10 + i));
             peer.address_text = address_text(peer.address.ip);
             const bool waiting = server && random() % 2 == 0;
-            peer.state = waiting ? PeerState::waiting : PeerState::confirmed;
+            if (waiting) {
+                peer.pending.emplace();
+            }
             peer.heard_at = ago(0.0F, waiting ? 40.0F : 10.5F);
             peer.pinged_at = ago(0.0F, waiting ? 40.0F : 5.5F);
             const int queued = static_cast<int>(random() % 3) + (waiting ? 1 : 0);

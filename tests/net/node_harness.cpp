@@ -76,7 +76,7 @@ std::optional<SessionEvent> confirm(NodeHarness& server, const SocketAddress& fr
     const bool waits = position && server.node.peers[*position].waiting();
     // A login answered without a session is acknowledged by the id it was sent.
     const auto answer =
-        waits ? server.node.peers[*position].login_answer : server.answer_sent_to(from);
+        waits ? server.node.peers[*position].pending->answer : server.answer_sent_to(from);
     if (!answer) {
         return std::nullopt;
     }
