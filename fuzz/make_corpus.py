@@ -49,6 +49,13 @@ def relay_payload(name, line):
 
 
 SEEDS = {
+    # Found by fuzzing: a login confirmed by an acknowledgement whose id is the smallest
+    # there is, so the id before it wraps round.
+    "login-acked-at-smallest-id": bytes.fromhex(
+        "000000000000000000000001020000000000006700000000000000000000000000000036"
+        "00000000000000680000006b000000040000000b00000080000000000000000068000000"
+        "6b00000004000000000289000000020089606000000a0000008000000000000000006800"
+        "00006b000000040000000b"),
     "kind-101-chat": seed(raw(HOST1, record(101, b"hello all", msg_id=11)),
                           raw(HOST2, record(101, b"hi ann", msg_id=11))),
     "kind-102-relay": seed(raw(HOST2, record(102, relay_payload(b"bob", b"hello"), msg_id=12))),

@@ -37,6 +37,13 @@ inline constexpr std::size_t RELAY_LINE_OFFSET = 14;
 inline constexpr std::size_t RELAY_NAME_MAX = RELAY_LINE_OFFSET - 1;
 inline constexpr std::size_t RELAY_LINE_MAX = TEXT_SIZE - RELAY_LINE_OFFSET - 1;
 
+// Message ids are serial numbers that wrap from the largest to the smallest, so stepping
+// one is never signed overflow.
+constexpr std::int32_t id_step(std::int32_t id, std::int32_t by) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(id) +
+                                     static_cast<std::uint32_t>(by));
+}
+
 struct NetMessage {
     std::int32_t id = 0;
     float resend_timer = 0.0F;

@@ -359,7 +359,8 @@ void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
     // The ack's id comes from the client's one counter, wherever that starts: the window
     // starts just before it, so a forged id that arrives first cannot make the client's
     // own look old.
-    static_cast<void>(peers[sender].received_ids.remember(outcome.delivery->message.id - 1));
+    static_cast<void>(
+        peers[sender].received_ids.remember(id_step(outcome.delivery->message.id, -1)));
     SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
     if (const auto earlier = peers.earlier_session(sender)) {
         // The same user back from a new port: everyone who saw the old session come sees

@@ -8,9 +8,8 @@ NetMessage& SendChannel::queue_message(bool reliable) {
     NetMessage& message =
         reliable ? static_cast<NetMessage&>(reliable_queue.emplace_back()) : outbox.emplace_back();
     message.id = next_id;
-    // Ids only identify duplicates; wrapping after two billion messages is harmless
-    // but must not be signed overflow.
-    next_id = static_cast<std::int32_t>(static_cast<std::uint32_t>(next_id) + 1U);
+    // Ids only identify duplicates; wrapping after four billion messages is harmless.
+    next_id = id_step(next_id, 1);
     message.reliable = reliable ? 1 : 0;
     return message;
 }
