@@ -109,7 +109,7 @@ void AppShell::show_title() {
 void AppShell::draw_picture() {
     const ChatLog& log = objects.chat_log;
     const ConsoleRows rows =
-        console_rows(objects.input_line, log, scroll_back.page(log, window.log_rows()),
+        console_rows(objects.input_line, log, scroll_back.page(log, history_layout()),
                      editor.cursor(objects.input_line));
     TextSurface& surface = window.begin_frame();
     const int width = window.client_width();
@@ -147,8 +147,8 @@ bool AppShell::handle_event(const WindowEvent& event) {
         return true;
     }
     if (const auto* wheel = std::get_if<WheelEvent>(&event)) {
-        scroll_back.scroll(static_cast<std::int64_t>(wheel->notches) * WHEEL_LINES,
-                           objects.chat_log, window.log_rows());
+        scroll_back.scroll(static_cast<std::int64_t>(wheel->notches) * WHEEL_ROWS, objects.chat_log,
+                           history_layout());
         return true;
     }
     return false;
@@ -280,12 +280,16 @@ bool AppShell::page(const KeyEvent& key) {
         return false;
     }
     if (key.down) {
-        // A page keeps its last line on the screen, so the reader does not lose the thread.
-        const std::size_t rows = window.log_rows();
-        const auto lines = static_cast<std::int64_t>(std::max<std::size_t>(rows, 2) - 1);
-        scroll_back.scroll(key.vk == vk::page_up ? lines : -lines, objects.chat_log, rows);
+        // A page keeps its last row on the screen, so the reader does not lose the thread.
+        const LogLayout layout = history_layout();
+        const auto rows = static_cast<std::int64_t>(std::max<std::size_t>(layout.rows, 2) - 1);
+        scroll_back.scroll(key.vk == vk::page_up ? rows : -rows, objects.chat_log, layout);
     }
     return true;
+}
+
+LogLayout AppShell::history_layout() {
+    return log_layout(window.row_measure(), window.row_room(), window.log_rows());
 }
 
 bool AppShell::handle_click(const ClickEvent& click) {

@@ -24,8 +24,8 @@ inline constexpr std::string_view PASTE_BUSY_NOTICE =
     "A paste waits: Enter sends it, Escape drops it";
 // Said once a line when it is as long as a chat line may be and more was typed.
 std::string line_full_notice();
-// Lines one notch of the mouse wheel scrolls, as most desktops do.
-inline constexpr int WHEEL_LINES = 3;
+// Rows one notch of the mouse wheel scrolls, as most desktops do.
+inline constexpr int WHEEL_ROWS = 3;
 
 // How long to wait for input before the next frame: until the next deadline, never
 // shorter (a frame before it would find nothing to do and the loop would spin), and
@@ -58,6 +58,8 @@ class AppShell {
     bool handle_click(const ClickEvent& click);
     // PageUp and PageDown move through the history; true when the key was one of them.
     bool page(const KeyEvent& key);
+    // The history as the window lays it out now, for scrolling by its rows.
+    LogLayout history_layout();
     bool run_command(int command);
     void draw_picture();
     // Lines from others since the last frame ask for the user's attention.

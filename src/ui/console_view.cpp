@@ -28,11 +28,21 @@ std::string line_text(const LogLine& line) {
     return line.text;
 }
 
+namespace {
+
+ConsoleRow log_row(const LogLine& line) {
+    const std::string_view mark = line.style == LineStyle::notice ? NOTICE_PREFIX : "";
+    return {line_colour(line.style), mark, line.text};
+}
+
+}  // namespace
+
 ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, const LogPage& page,
                          std::size_t cursor) {
     ConsoleRows shown;
     shown.rows.reserve(1 + page.rows);
     shown.log_room = page.rows;
+    shown.rows_hidden = page.rows_hidden;
     // The prompt is cut before anything else looks at it: the typed line may be long, and a
     // key must cost the same whether it is the 20th or the 20,000th. The part kept is the
     // one around the caret, its end while the caret is there.
@@ -48,12 +58,10 @@ ConsoleRows console_rows(const std::string& input_line, const ChatLog& log, cons
     const std::size_t last = history.size() - std::min(history.size(), page.lines_below);
     const std::size_t first = last - std::min(last, page.rows);
     for (std::size_t position = first; position < last; ++position) {
-        const LogLine& line = history.line(position);
-        const std::string_view mark = line.style == LineStyle::notice ? NOTICE_PREFIX : "";
-        shown.rows.push_back({line_colour(line.style), mark, line.text});
+        shown.rows.push_back(log_row(history.line(position)));
     }
-    if (page.lines_below > 0) {
-        shown.scrolled = ScrollMark{page.lines_below, page.new_lines};
+    if (page.rows_below > 0) {
+        shown.scrolled = ScrollMark{page.rows_below, page.new_lines};
     }
     return shown;
 }
@@ -90,36 +98,66 @@ std::size_t fitting_tail(TextSurface& measure, std::string_view text, int room) 
     return fits;
 }
 
-}  // namespace
-
-std::vector<ConsoleRow> wrapped_log_rows(TextSurface& measure, int room, const ConsoleRows& rows) {
-    std::vector<ConsoleRow> pieces;
-    for (const ConsoleRow& row : rows) {
-        if (row.typed) {
-            continue;
-        }
-        std::string_view rest = row.text;
-        std::string_view mark = row.mark;
-        do {
-            const std::string_view candidate = rest.substr(0, MAX_ROW_BYTES);
+// Hands `piece` each row that `row` takes `room` wide, its mark on the first.
+template <typename Piece>
+void for_each_piece(TextSurface& measure, int room, const ConsoleRow& row, Piece&& piece) {
+    std::string_view rest = row.text;
+    std::string_view mark = row.mark;
+    do {
+        const int text_room = room - measure.text_width(mark);
+        // A row that fits is measured once: the history's rows are counted for every picture.
+        std::size_t length = rest.size();
+        if (rest.size() > MAX_ROW_BYTES || measure.text_width(rest) > text_room) {
             // A row takes at least one byte, so that the pieces always end.
-            std::size_t length = std::max<std::size_t>(
-                fitting_head(measure, candidate, room - measure.text_width(mark)), 1);
+            length = std::max<std::size_t>(
+                fitting_head(measure, rest.substr(0, MAX_ROW_BYTES), text_room), 1);
             length = std::min(length, rest.size());
             const std::size_t blank = rest.substr(0, length).rfind(' ');
             if (length < rest.size() && blank != std::string_view::npos && blank > 0) {
                 length = blank + 1;
             }
-            pieces.push_back({row.colour, mark, rest.substr(0, length)});
-            rest.remove_prefix(length);
-            mark = {};
-        } while (!rest.empty());
+        }
+        piece(ConsoleRow{row.colour, mark, rest.substr(0, length)});
+        rest.remove_prefix(length);
+        mark = {};
+    } while (!rest.empty());
+}
+
+}  // namespace
+
+std::vector<ConsoleRow> wrapped_log_rows(TextSurface& measure, int room, const ConsoleRows& rows) {
+    std::vector<ConsoleRow> pieces;
+    std::size_t lowest_line_pieces = 0;
+    for (const ConsoleRow& row : rows) {
+        if (!row.typed) {
+            const std::size_t before = pieces.size();
+            for_each_piece(measure, room, row,
+                           [&pieces](const ConsoleRow& piece) { pieces.push_back(piece); });
+            lowest_line_pieces = pieces.size() - before;
+        }
     }
+    // Scrolled back, the view may end inside a line; at least its first row stays.
+    const std::size_t hidden =
+        std::min(rows.rows_hidden, std::max<std::size_t>(lowest_line_pieces, 1) - 1);
+    pieces.erase(pieces.end() - static_cast<std::ptrdiff_t>(hidden), pieces.end());
     const std::size_t room_rows = rows.log_room;
     if (pieces.size() > room_rows) {
         pieces.erase(pieces.begin(), pieces.end() - static_cast<std::ptrdiff_t>(room_rows));
     }
     return pieces;
+}
+
+int log_row_room(int width) {
+    return std::min(width, MAX_ROW_RIGHT) - CONSOLE_LEFT;
+}
+
+LogLayout log_layout(TextSurface& measure, int room, std::size_t rows) {
+    return {rows, [&measure, room](const LogLine& line) {
+                std::size_t count = 0;
+                for_each_piece(measure, room, log_row(line),
+                               [&count](const ConsoleRow&) { ++count; });
+                return count;
+            }};
 }
 
 TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room) {
@@ -148,8 +186,8 @@ TypedSpan typed_span(TextSurface& measure, const ConsoleRow& typed, int room) {
 }
 
 std::string scroll_mark_text(const ScrollMark& mark) {
-    std::string text = "-- " + std::to_string(mark.lines_below) +
-                       (mark.lines_below == 1 ? " line below" : " lines below");
+    std::string text = "-- " + std::to_string(mark.rows_below) +
+                       (mark.rows_below == 1 ? " row below" : " rows below");
     if (mark.new_lines > 0) {
         text += ", " + std::to_string(mark.new_lines) + " new";
     }
@@ -191,8 +229,7 @@ void draw_console(TextSurface& surface, int width, const ConsoleRows& rows) {
             y += LINE_PITCH;
         }
     }
-    const int room = std::min(width, MAX_ROW_RIGHT) - CONSOLE_LEFT;
-    for (const ConsoleRow& row : wrapped_log_rows(surface, room, rows)) {
+    for (const ConsoleRow& row : wrapped_log_rows(surface, log_row_room(width), rows)) {
         std::string text{row.mark};
         text += row.text;
         surface.draw_text(CONSOLE_LEFT, y, row.colour, text);

@@ -62,10 +62,10 @@ struct ConsoleRow {
     std::size_t caret = 0;
 };
 
-// The view is not at the newest line: how many lie below it, and how many of all arrived
-// since the user scrolled away.
+// The view is not at the newest row: how many rows lie below it, and how many lines of all
+// arrived since the user scrolled away.
 struct ScrollMark {
-    std::size_t lines_below = 0;
+    std::size_t rows_below = 0;
     std::uint64_t new_lines = 0;
 };
 
@@ -77,6 +77,8 @@ struct ConsoleRows {
     // Rows the log may take: lines wider than the console take a row for each piece, and
     // the oldest pieces give way.
     std::size_t log_room = ChatLog::CAPACITY;
+    // Pieces of the lowest line that lie under a view scrolled back.
+    std::size_t rows_hidden = 0;
 
     auto begin() const { return rows.begin(); }
     auto end() const { return rows.end(); }
@@ -89,8 +91,13 @@ ConsoleRows console_rows(const std::string& input_line, const ChatLog& log,
 
 // The log's rows as shown `room` wide: a row too wide goes on in the rows under it, broken
 // after its last blank that fits, or inside a word wider than the row; at most
-// `rows.log_room` of them, the newest.
+// `rows.log_room` of them, the lowest that the page shows.
 std::vector<ConsoleRow> wrapped_log_rows(TextSurface& measure, int room, const ConsoleRows& rows);
+// How wide the log's rows may be in a window `width` pixels wide.
+int log_row_room(int width);
+// The history laid out as the console shows it, `room` wide by `measure` in `rows` rows, so
+// that scrolling and its mark count the rows a wrapped line takes.
+LogLayout log_layout(TextSurface& measure, int room, std::size_t rows);
 
 // The part of a typed row shown in `room`: from `from` to `to` of its text, behind the
 // left mark when the line's start is not in it. The caret is always in it, and the line's

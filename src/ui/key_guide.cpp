@@ -107,11 +107,11 @@ std::vector<KeyHelp> key_guide(FrontEnd front_end) {
     add_editing_keys(guide);
     guide.push_back({"PageUp, PageDown",
                      "page through the session's last " + grouped_number(ChatHistory::CAPACITY) +
-                         " lines; a mark under them says how many lie below; typing returns "
-                         "to the newest"});
+                         " lines; a mark under them says how many rows lie below; typing "
+                         "returns to the newest"});
     if (window) {
         guide.push_back(
-            {"the mouse wheel", "scrolls " + std::to_string(WHEEL_LINES) + " lines a notch"});
+            {"the mouse wheel", "scrolls " + std::to_string(WHEEL_ROWS) + " rows a notch"});
         guide.push_back({"Ctrl+V, Shift+Insert, a middle click",
                          "paste the clipboard, or the primary selection with the middle "
                          "button, at the cursor; at most " +

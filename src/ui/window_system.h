@@ -84,6 +84,10 @@ class WindowSystem {
     // Rows of the log the console has room for: the five at the window's first size, and
     // as many more as a taller window adds.
     virtual std::size_t log_rows() const { return ChatLog::CAPACITY; }
+    // What the log's rows are measured with, between frames as well, and how wide they may
+    // be in its units: scrolling counts the rows that a line wider than the console takes.
+    virtual TextSurface& row_measure() = 0;
+    virtual int row_room() const { return log_row_room(client_width()); }
     // A window of character cells puts the console's rows on rows of its own and says so;
     // a window of pixels leaves them to the frame loop, which lays them out at its pitch.
     virtual bool puts_rows(const ConsoleRows&) { return false; }

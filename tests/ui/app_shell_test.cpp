@@ -48,6 +48,7 @@ class ScriptedWindow final : public WindowSystem {
         return surface;
     }
     int client_width() const override { return 250; }
+    TextSurface& row_measure() override { return surface; }
     void end_frame() override { ++frames_ended; }
     bool needs_redraw() override { return std::exchange(exposed, false); }
     std::optional<WindowEvent> next_event() override {
@@ -307,7 +308,7 @@ TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping)
     EXPECT_EQ(window.attention_asked, 1) << "once for the frame that brought lines";
     EXPECT_TRUE(shell.handle_event(key_down(vk::page_up)));
     shell.run_frame();
-    // A page of five keeps one line: the view's lowest row was fifth from the top.
+    // A page of five keeps one row: the view's lowest row was fifth from the top.
     EXPECT_EQ(window.surface.texts[5].text, "<you> 4");
     EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
     shell.run_frame();

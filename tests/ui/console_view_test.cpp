@@ -166,19 +166,43 @@ TEST_F(ConsoleViewTest, ATallerViewShowsMoreHistoryAndAScrolledOneItsMark) {
         log.add_line(std::to_string(line), LineStyle::peer_chat);
     }
     ScrollBack back;
-    EXPECT_EQ(console_rows("", log, back.page(log, 8)).rows.size(), 9U);
-    back.scroll(2000, log, 8);
+    const LogLayout eight = log_layout(surface, log_row_room(WIDTH), 8);
+    EXPECT_EQ(console_rows("", log, back.page(log, eight)).rows.size(), 9U);
+    back.scroll(2000, log, eight);
     log.add_line("new", LineStyle::notice);
-    draw_console(surface, WIDTH, console_rows("", log, back.page(log, 8)));
+    draw_console(surface, WIDTH, console_rows("", log, back.page(log, eight)));
     // The oldest page of the 1,000 kept lines, even after the arrival pushed one out.
     EXPECT_EQ(surface.texts[1].text, "201");
     EXPECT_EQ(surface.texts[8].text, "208");
-    EXPECT_EQ(surface.texts[9], (DrawnText{15, 150, GREY, "-- 992 lines below, 1 new --"}));
-    back.scroll(-990, log, 8);
-    EXPECT_EQ(console_rows("", log, back.page(log, 8)).rows[8].text, "1198");
-    back.scroll(-10, log, 8);
+    EXPECT_EQ(surface.texts[9], (DrawnText{15, 150, GREY, "-- 992 rows below, 1 new --"}));
+    back.scroll(-990, log, eight);
+    EXPECT_EQ(console_rows("", log, back.page(log, eight)).rows[8].text, "1198");
+    back.scroll(-10, log, eight);
     EXPECT_TRUE(back.at_newest());
-    EXPECT_FALSE(console_rows("", log, back.page(log, 8)).scrolled);
+    EXPECT_FALSE(console_rows("", log, back.page(log, eight)).scrolled);
+}
+
+TEST_F(ConsoleViewTest, ScrollingAndItsMarkCountTheRowsAWrappedLineTakes) {
+    // Rows: three of a's, 1, 2, 3, three of b's; the newest five are 2, 3 and the b's.
+    log.add_line(std::string(100, 'a'), LineStyle::peer_chat);
+    for (const char* text : {"1", "2", "3"}) {
+        log.add_line(text, LineStyle::peer_chat);
+    }
+    log.add_line(std::string(100, 'b'), LineStyle::peer_chat);
+    const LogLayout five = log_layout(surface, log_row_room(WIDTH), 5);
+    ScrollBack back;
+    const auto shown = [&] {
+        surface.clear();
+        draw_console(surface, WIDTH, console_rows("", log, back.page(log, five)));
+        return std::vector<std::string>{surface.texts[1].text, surface.texts.back().text};
+    };
+    back.scroll(1, log, five);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"1", "-- 1 row below --"}));
+    // A page up from there reaches the oldest page: the wrapped oldest line from its start.
+    back.scroll(4, log, five);
+    EXPECT_EQ(shown(), (std::vector<std::string>{std::string(39, 'a'), "-- 4 rows below --"}));
+    back.scroll(-5, log, five);
+    EXPECT_TRUE(back.at_newest());
 }
 
 TEST_F(ConsoleViewTest, BytesOutsideAsciiReachTheSurfaceUnconverted) {

@@ -264,14 +264,14 @@ class TtyScreen(unittest.TestCase):
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "24")
         wrapped = [text for text, _ in expected[:9]] + [" <alice> Hello, Bob! 1+1=2", "~`{}|\"'"]
         wait_until("the rows wrapped at 30 columns", lambda: rows_equal(self.texts()[:11], wrapped))
-        # A short terminal pages through the history, its mark on the last row; typing
+        # A short terminal pages through the history by rows, its mark on the last row; typing
         # returns to the newest, and a prompt wider than the terminal shows its end.
         self.tmux.run("resize-window", "-t", "0", "-x", "30", "-y", "5")
         newest = ["> daZbc"] + wrapped[-3:] + [""]
         wait_until("the newest rows that fit", lambda: rows_equal(self.texts()[:5], newest))
         self.tmux.keys("PPage")
         wait_until("the page above", lambda: rows_equal(self.texts()[:5], [
-            "> daZbc", wrapped[5], wrapped[6], wrapped[7], "-- 2 lines below --"]))
+            "> daZbc", wrapped[6], wrapped[7], wrapped[8], "-- 2 rows below --"]))
         self.tmux.literal("0123456789" * 3 + "END")
         wait_until("the newest rows and the prompt's end", lambda: rows_equal(
             self.texts()[:5], ["> \u00ab" + ("daZbc" + "0123456789" * 3 + "END")[-26:]] +

@@ -208,13 +208,15 @@ TEST_F(ScreenGridTest, ALongPromptShowsItsEndAndAScrolledViewItsMark) {
     }
     grid.resize(4, 10);
     grid.clear();
-    grid.put_rows(console_rows("0123456789abc", log, LogPage{2, 5, 1}));
+    grid.put_rows(
+        console_rows("0123456789abc", log,
+                     LogPage{.rows = 2, .lines_below = 5, .rows_below = 5, .new_lines = 1}));
     const std::string out = grid.render();
     // "> ", the mark, the end that leaves the last column to the cursor.
     EXPECT_NE(out.find("> \x1b[38;5;246m\xc2\xab\x1b[38;5;196m789abc"), std::string::npos) << out;
     EXPECT_NE(out.find("line 23"), std::string::npos);
     EXPECT_NE(out.find("line 24"), std::string::npos);
-    EXPECT_NE(out.find("-- 5 lines"), std::string::npos);
+    EXPECT_NE(out.find("-- 5 rows"), std::string::npos);
     EXPECT_TRUE(out.ends_with("\x1b[1;10H\x1b[?25h")) << out;
 }
 

@@ -32,6 +32,7 @@ class LineWindowSystem final : public TerminalPlatform {
 
     TextSurface& begin_frame() override { return nothing; }
     int client_width() const override { return 0; }
+    TextSurface& row_measure() override { return nothing; }
     // Nothing is put anywhere: the log reaches stdout line by line as it is added.
     bool puts_rows(const ConsoleRows&) override { return true; }
     // Nothing is drawn: the log reaches stdout line by line as it is added.

@@ -13,15 +13,6 @@ constexpr std::string_view ERASE_TO_LINE_END = "\x1b[K";
 constexpr std::string_view HIDE_CURSOR = "\x1b[?25l";
 constexpr std::string_view SHOW_CURSOR = "\x1b[?25h";
 
-// Every byte takes one cell.
-class CellMeasure final : public TextSurface {
-  public:
-    void draw_text(int, int, Rgb, std::string_view) override {}
-    void fill_rect(int, int, int, int, Rgb) override {}
-    int advance(unsigned char) override { return 1; }
-    int text_width(std::string_view text) override { return static_cast<int>(text.size()); }
-};
-
 }  // namespace
 
 void ScreenGrid::resize(int row_count, int column_count) {
@@ -55,7 +46,6 @@ void ScreenGrid::put(int row, int column, Rgb colour, std::string_view text) {
 }
 
 void ScreenGrid::put_rows(const ConsoleRows& rows) {
-    CellMeasure cells;
     int row = 0;
     for (const ConsoleRow& console_row : rows) {
         if (console_row.typed) {
@@ -63,7 +53,7 @@ void ScreenGrid::put_rows(const ConsoleRows& rows) {
             ++row;
         }
     }
-    for (const ConsoleRow& piece : wrapped_log_rows(cells, width, rows)) {
+    for (const ConsoleRow& piece : wrapped_log_rows(cell_measure, width, rows)) {
         put(row, 0, piece.colour, piece.mark);
         put(row, static_cast<int>(piece.mark.size()), piece.colour, piece.text);
         ++row;
@@ -74,11 +64,10 @@ void ScreenGrid::put_rows(const ConsoleRows& rows) {
 }
 
 void ScreenGrid::put_typed(int row, const ConsoleRow& typed) {
-    CellMeasure cells;
     const auto start = static_cast<int>(typed.mark.size());
     put(row, 0, typed.colour, typed.mark);
     // One cell stays free for the cursor after the text.
-    const TypedSpan span = typed_span(cells, typed, std::max(width - start - 1, 0));
+    const TypedSpan span = typed_span(cell_measure, typed, std::max(width - start - 1, 0));
     int column = start;
     if (span.marked) {
         put(row, column, MARK_COLOUR, MORE_LEFT_MARK);

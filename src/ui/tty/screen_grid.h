@@ -11,6 +11,15 @@
 
 namespace tw {
 
+// Every byte takes one cell.
+class CellMeasure final : public TextSurface {
+  public:
+    void draw_text(int, int, Rgb, std::string_view) override {}
+    void fill_rect(int, int, int, int, Rgb) override {}
+    int advance(unsigned char) override { return 1; }
+    int text_width(std::string_view text) override { return static_cast<int>(text.size()); }
+};
+
 // The terminal's character cells: the frame being composed, and what the terminal shows
 // now. Rendering writes only the rows that differ, so a frame that changes nothing
 // writes nothing at all.
@@ -25,6 +34,8 @@ class ScreenGrid {
     void invalidate() { full_redraw = true; }
     int rows() const { return static_cast<int>(frame.size()); }
     int columns() const { return width; }
+    // What rows are measured with: cells.
+    TextSurface& measure() { return cell_measure; }
 
     // A blank frame.
     void clear();
@@ -57,6 +68,7 @@ class ScreenGrid {
     void render_row(std::size_t row, std::string& out) const;
     void put_typed(int row, const ConsoleRow& typed);
 
+    CellMeasure cell_measure;
     ColourMode mode;
     TextEncoding text_encoding;
     int width = 0;

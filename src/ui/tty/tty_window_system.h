@@ -26,6 +26,8 @@ class TtyWindowSystem final : public TerminalPlatform {
     int client_width() const override { return grid.columns(); }
     // Every row of the terminal under the prompt, but the last, which holds the scroll mark.
     std::size_t log_rows() const override;
+    TextSurface& row_measure() override { return grid.measure(); }
+    int row_room() const override { return grid.columns(); }
     bool puts_rows(const ConsoleRows& rows) override;
     // Rings the bell, where the terminal reports that it is not focused, once until it is
     // focused again.

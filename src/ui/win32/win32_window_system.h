@@ -30,6 +30,7 @@ class Win32WindowSystem final : public WindowSystem, public TextSurface {
     TextSurface& begin_frame() override;
     int client_width() const override { return client_w; }
     std::size_t log_rows() const override;
+    TextSurface& row_measure() override { return *this; }
     // Flashes the task bar button until the window comes to the front.
     void ask_attention() override;
     void set_title(const std::string& utf8) override;

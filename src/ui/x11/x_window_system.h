@@ -41,6 +41,7 @@ class XWindowSystem final : public WindowSystem {
     // In the layout's pixels, which the desktop's scale makes bigger on the screen.
     int client_width() const override { return drawing.to_layout(client_w); }
     std::size_t log_rows() const override;
+    TextSurface& row_measure() override { return drawing; }
     void ask_attention() override;
     void set_title(const std::string& utf8) override;
     void end_frame() override;
