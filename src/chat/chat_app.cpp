@@ -11,18 +11,10 @@ void ChatApp::frame_step(SessionTime now) {
     app.net_node.maintain(now);
     // A time-out found by this pass is shown now: the next frame may be a long sleep away.
     take_events();
-    watch_session(now);
 }
 
 std::optional<float> ChatApp::seconds_until_due() const {
-    const SessionTime session_due = app.session.due_at();
-    std::optional<SessionTime> wait;
-    if (session_due != SessionTime::max()) {
-        wait = session_due <= app.now ? SessionTime{0} : session_due - app.now;
-    }
-    if (const auto node = app.net_node.time_until_due(app.now)) {
-        wait = wait ? std::min(*wait, *node) : *node;
-    }
+    const std::optional<SessionTime> wait = app.net_node.time_until_due(app.now);
     if (!wait) {
         return std::nullopt;
     }
@@ -48,13 +40,10 @@ void ChatApp::handle_messages() {
 }
 
 void ChatApp::take_events() {
-    // Taken whole before any is followed: following one may start a new attempt, whose
-    // events come after these.
     std::vector<SessionEvent> events;
     events.swap(app.net_node.events);
     for (const SessionEvent& event : events) {
         show(event);
-        follow(event);
     }
 }
 
@@ -62,35 +51,20 @@ void ChatApp::say(const std::string& notice) {
     app.chat_log.add_line(notice, LineStyle::notice);
 }
 
-void ChatApp::follow(const SessionEvent& event) {
-    ClientSession& session = app.session;
-    if (event.what == SessionEvent::What::heard) {
-        session.heard = true;
-    } else if (event.what == SessionEvent::What::accepted) {
-        // Also an answer that came after "No answer": the socket still leads to it.
-        session.phase = SessionPhase::in;
-        session.retrying = false;
-        send_unacknowledged_lines();
-    } else if (event.what == SessionEvent::What::lost && session.phase == SessionPhase::in) {
-        lose_server(app.now);
-    }
+bool in_room(const AppObjects& objects) {
+    // A server is always in its own room, with or without clients.
+    return objects.net_node.is_server ||
+           objects.net_node.client_session().phase == SessionPhase::in;
 }
 
-void ChatApp::send_unacknowledged_lines() {
-    // Lines the lost server never acknowledged go to the room it came back with, once
-    // the client is in it: queued before, they would go to no peer and be lost. One that
-    // reached the old server without its ack coming back may be shown twice, but none is
-    // lost.
-    std::vector<std::string>& lines = app.net_node.unacknowledged_lines;
-    if (lines.empty()) {
-        return;
-    }
-    say("Sent again: " + std::to_string(lines.size()) + " unacknowledged" +
-        (lines.size() == 1 ? " line" : " lines"));
-    for (const std::string& line : lines) {
-        app.net_node.broadcast_chat(line, true);
-    }
-    lines.clear();
+bool on_the_way_in(const AppObjects& objects) {
+    return objects.net_node.client_session().on_the_way_in();
+}
+
+const std::string& session_host(const AppObjects& objects) {
+    static const std::string none;
+    const ClientSession& session = objects.net_node.client_session();
+    return session.phase == SessionPhase::none ? none : session.host;
 }
 
 namespace {
@@ -133,6 +107,24 @@ void ChatApp::show(const SessionEvent& event) {
             if (event.silent) {
                 log.add_line("Disconnected: Session Timed Out", LineStyle::notice);
             }
+            log.add_line("Not connected: logging in again", LineStyle::notice);
+            break;
+        case SessionEvent::What::connected:
+            log.add_line("Connected.", LineStyle::notice);
+            log.add_line("Logging in.", LineStyle::notice);
+            break;
+        case SessionEvent::What::connect_failed:
+            log.add_line("Could not Connect", LineStyle::notice);
+            break;
+        case SessionEvent::What::no_answer:
+            log.add_line("No answer from " + event.address_text + ": is UDP port " +
+                             std::to_string(app.port) + " open?",
+                         LineStyle::notice);
+            break;
+        case SessionEvent::What::resent:
+            log.add_line("Sent again: " + std::to_string(event.count) + " unacknowledged" +
+                             (event.count == 1 ? " line" : " lines"),
+                         LineStyle::notice);
             break;
         case SessionEvent::What::renamed:
             log.add_line(event.earlier_name + " changed nick to " + event.name, LineStyle::notice);

@@ -1,18 +1,15 @@
 #pragma once
 
 #include <optional>
-#include <random>
 #include <string>
 
 #include "chat/chat_log.h"
-#include "chat/client_session.h"
 #include "net/net_node.h"
 #include "transport/frame_timer.h"
 
 namespace tw {
 
 inline constexpr int CHAT_PORT = 1210;
-inline constexpr int CONNECT_TIMEOUT_MS = 30000;
 // Datagrams one frame takes from the socket at most.
 inline constexpr std::size_t RECEIVE_BUDGET = 256;
 // The longest chat line sent: in pieces of a relay's room, even a line of short and long
@@ -28,14 +25,18 @@ struct AppObjects {
     std::string nick;
     // The port that "serve" binds and "connect" reaches; only tests choose another.
     int port = CHAT_PORT;
-    ClientSession session;
     // The reading of the frame under way, or of the last one.
     SessionTime now{0};
     // The last "serve" could not bind its port.
     bool serve_failed = false;
-    // Draws that spread the attempts after a loss; tests may seed it.
-    std::minstd_rand reconnect_draws{std::random_device{}()};
 };
+
+// What the window shows of the session: lines typed now reach a room (the node serves, or
+// its client is in), the client is on its way in, and the host it is in or on its way to
+// (empty when none).
+bool in_room(const AppObjects& objects);
+bool on_the_way_in(const AppObjects& objects);
+const std::string& session_host(const AppObjects& objects);
 
 // The chat application: typed lines, and what every frame makes of the network.
 // It keeps no state of its own.
@@ -60,21 +61,8 @@ class ChatApp {
     std::optional<std::string> why_not_sent() const;
     void show(const Delivery& delivery);
     void show(const SessionEvent& event);
-    void follow(const SessionEvent& event);
-    void send_unacknowledged_lines();
     void take_events();
     void say(const std::string& notice);
-
-    // The way into a session and back (session_life.cpp). NEXT_FRAME for `now` when a
-    // typed command starts it between frames.
-    void start_attempt(SessionTime now);
-    void watch_session(SessionTime now);
-    void watch_connect(SessionTime now);
-    void watch_login(SessionTime now);
-    void watch_lost(SessionTime now);
-    void log_in(SessionTime now);
-    void attempt_failed(const std::string& notice, SessionTime now);
-    void lose_server(SessionTime now);
 
     AppObjects& app;
 };

@@ -79,13 +79,11 @@ void ChatApp::connect(const std::string& line) {
         say("choose name first: 'nick myname'");
         return;
     }
-    // Whatever was under way, typed or the client's own, gives way to this host; lines
-    // meant for another room are not sent to this one.
-    app.session = ClientSession{};
-    app.net_node.unacknowledged_lines.clear();
-    app.session.host = after_last_blank(line);
-    say("Connecting to: " + app.session.host);
-    start_attempt(NEXT_FRAME);
+    const std::string host = after_last_blank(line);
+    say("Connecting to: " + host);
+    app.net_node.connect_to(host, app.port);
+    // A host that cannot even be looked up is said at once.
+    take_events();
 }
 
 void ChatApp::nick(const std::string& line) {
@@ -117,22 +115,18 @@ void ChatApp::serve() {
         say("Could not serve: " + bind_failure_text(*failure, app.port));
         return;
     }
-    // A server has no server of its own to reach.
-    app.session = ClientSession{};
     say("Server Started");
 }
 
 std::optional<std::string> ChatApp::why_not_sent() const {
-    // A server is always in its own room, with or without clients.
-    const ClientSession& session = app.session;
-    if (app.net_node.is_server || session.phase == SessionPhase::in) {
+    if (in_room(app)) {
         return std::nullopt;
     }
     // Short enough for the window's width: the line itself is still in view above.
-    if (session.retrying) {
+    if (app.net_node.client_session().retrying) {
         return std::string("Not sent: logging in again");
     }
-    if (session.on_the_way_in()) {
+    if (on_the_way_in(app)) {
         return std::string("Not sent: still logging in");
     }
     return std::string("Not sent: not connected");

@@ -9,6 +9,13 @@ void NetNode::maintain(SessionTime reading) {
     refill_reply_budget();
     flush_unattached();
     cookies.forget_stale(now);
+    walk_peers();
+    // After the walk, so that a session it found lost begins its wait for the next
+    // attempt at this reading.
+    watch_session();
+}
+
+void NetNode::walk_peers() {
     // The table may shrink while it is walked: a removed peer's place is examined again,
     // since it now holds the next peer.
     std::size_t position = 0;
@@ -37,12 +44,12 @@ void NetNode::maintain(SessionTime reading) {
 bool NetNode::time_out(std::size_t position) {
     if (!is_server) {
         // A client has only its server: when that goes silent, the session is over.
-        events.push_back(SessionEvent{SessionEvent::What::lost,
-                                      peers[position].name,
-                                      peers[position].address_text,
-                                      false,
-                                      true,
-                                      {}});
+        report(SessionEvent{SessionEvent::What::lost,
+                            peers[position].name,
+                            peers[position].address_text,
+                            false,
+                            true,
+                            {}});
         keep_unacknowledged_lines(peers[position]);
         clear_peers();
         endpoint.close_socket();

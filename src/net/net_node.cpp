@@ -140,12 +140,13 @@ std::optional<SessionTime> NetNode::time_until_due(SessionTime reading) const {
     if (!unattached.empty()) {
         return SessionTime{0};
     }
-    if (peers.empty()) {
-        return std::nullopt;
-    }
-    SessionTime soonest = NEVER;
+    // A step begun between passes (NEXT_FRAME) is due at once.
+    SessionTime soonest = session.due_at();
     for (const Peer& peer : peers) {
         soonest = std::min(soonest, peer.due(reading).nearest());
+    }
+    if (peers.empty() && soonest == NEVER) {
+        return std::nullopt;
     }
     return soonest <= reading ? SessionTime{0} : soonest - reading;
 }
@@ -162,6 +163,8 @@ std::optional<BindFailure> NetNode::serve(int port) {
     endpoint.switch_to_standby();
     clear_peers();
     unacknowledged_lines.clear();
+    // A server has no server of its own to reach.
+    session = ClientSession{};
     is_server = true;
     return std::nullopt;
 }

@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "net/client_session.h"
 #include "net/login_cookies.h"
 #include "net/net_message.h"
 #include "net/peer_table.h"
@@ -51,6 +53,12 @@ struct SessionEvent {
         timed_out,  // a server's client fell silent or left too much unacknowledged
         lost,       // a client's session with its server ended, by a goodbye or by silence
         renamed,    // a peer took the name `name`; it had `earlier_name`
+        // The way into a server's room, asked for by connect_to; `address_text` is the
+        // host as it was asked for. The client's own attempts after a loss report none.
+        connected,       // the host was reached; the login is out
+        connect_failed,  // the host could not be reached
+        no_answer,       // the login had no answer in time
+        resent,          // `count` lines the last server never acknowledged went again
     };
     What what = What::joined;
     std::string name;
@@ -60,6 +68,7 @@ struct SessionEvent {
     // Lost: the server fell silent (and the socket is closed) rather than said goodbye.
     bool silent = false;
     std::string earlier_name = {};
+    std::size_t count = 0;
 
     bool operator==(const SessionEvent&) const = default;
 };
@@ -143,6 +152,15 @@ class NetNode {
     // included. Nothing when that is done; when the port cannot be bound, why, and the
     // node is exactly as it was, a client's session included.
     std::optional<BindFailure> serve(int port);
+    // Ends a client's session, lines not yet acknowledged included, and takes the way
+    // into the room of `host` on `port`: the connect, the login and its answer, and after
+    // a loss the attempts of its own until it is back in. The passes drive it; what it
+    // comes to is told as events.
+    void connect_to(std::string host, int port);
+    // Where the client stands with its server.
+    const ClientSession& client_session() const { return session; }
+    // The draws that spread the attempts after a loss; seeded, they repeat.
+    void seed_reconnects(std::uint32_t seed) { reconnect_draws.seed(seed); }
 
     // Sending.
     void maintain(SessionTime now);
@@ -158,8 +176,8 @@ class NetNode {
     std::size_t reliable_room() const;
 
     // How long after `now` the maintenance pass has something to do (a resend copy, a
-    // ping, a time-out, an outbox to send), from the times the pass itself acts on;
-    // nothing when there is no peer.
+    // ping, a time-out, an outbox to send, a step on the way into a session), from the
+    // times the pass itself acts on; nothing when only a datagram can bring work.
     std::optional<SessionTime> time_until_due(SessionTime now) const;
     // The clock a ping sent now carries.
     float ping_clock() const;
@@ -211,6 +229,20 @@ class NetNode {
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
     void keep_unacknowledged_lines(const Peer& server);
+    void walk_peers();
+    Outcome handle_datagram(std::span<const std::uint8_t> datagram, const SocketAddress& source);
+    // Tells the application, and follows what the event means for the client's session.
+    void report(SessionEvent event);
+
+    // The way into a session and back (net_connect.cpp). NEXT_FRAME for `at` when asked
+    // between passes.
+    void start_attempt(SessionTime at);
+    void watch_session();
+    void watch_connect();
+    void log_in();
+    void watch_login();
+    void attempt_failed(SessionEvent::What why, SessionTime at);
+    void send_unacknowledged_lines();
 
     template <typename Fill>
     void queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill);
@@ -225,6 +257,8 @@ class NetNode {
     SessionTime now{0};
     std::optional<SessionTime> first_reading;
     SessionTime refilled_at{0};
+    ClientSession session;
+    std::minstd_rand reconnect_draws{std::random_device{}()};
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};
 };
 

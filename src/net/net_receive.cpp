@@ -28,6 +28,17 @@ Reception NetNode::receive(SessionTime reading) {
 Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
                           SessionTime reading) {
     set_now(reading);
+    Outcome outcome = handle_datagram(datagram, source);
+    // After the answer that let the client back in has been acknowledged: a line that
+    // reached the server before that ack would be dropped as from a login not confirmed.
+    if (!unacknowledged_lines.empty() && session.phase == SessionPhase::in) {
+        send_unacknowledged_lines();
+    }
+    return outcome;
+}
+
+Outcome NetNode::handle_datagram(std::span<const std::uint8_t> datagram,
+                                 const SocketAddress& source) {
     const auto decoded = NetMessage::decode(datagram);
     if (!decoded) {
         ++counters.dropped_short;
@@ -105,7 +116,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         // The login goes with id 0 and no session: its ack is all a client hears of a
         // server that got it, and all it needs to stop sending it again.
         if (message.kind == KIND_ACK && get_i32(message.text) == 0) {
-            events.push_back(SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)});
+            report(SessionEvent{SessionEvent::What::heard, {}, address_text(source.ip)});
         }
         return std::nullopt;
     }
@@ -116,8 +127,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         Peer& server = peers[position];
         server.name = read_text(message);
         server.pinged_at = now - (PING_INTERVAL - FIRST_PING);
-        events.push_back(
-            SessionEvent{SessionEvent::What::accepted, server.name, server.address_text});
+        report(SessionEvent{SessionEvent::What::accepted, server.name, server.address_text});
     }
     return position;
 }
@@ -309,7 +319,7 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
     if (!is_server) {
         // A client's only peer is its server: its goodbye ends the session.
         left.what = SessionEvent::What::lost;
-        events.push_back(std::move(left));
+        report(std::move(left));
     }
 }
 

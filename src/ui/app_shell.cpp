@@ -206,8 +206,7 @@ PastedLines::Outcome AppShell::send_pasted_line(const std::string& line) {
     // relay's room unless it ends the line, and the first may be one blank. Outside a
     // session the interpreter refuses the line instead, and the lines are asked about again.
     const std::size_t most_pieces = 2 * (line.size() / RELAY_LINE_MAX + 1);
-    const bool in_room = objects.net_node.is_server || objects.session.phase == SessionPhase::in;
-    if (in_room && objects.net_node.reliable_room() < most_pieces) {
+    if (in_room(objects) && objects.net_node.reliable_room() < most_pieces) {
         return PastedLines::Outcome::no_room;
     }
     // The interpreter reads and empties the prompt: what the user is typing waits aside.

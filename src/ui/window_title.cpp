@@ -14,11 +14,11 @@ std::string window_title(const AppObjects& objects) {
     std::string title = utf8_from_latin1(objects.nick);
     if (objects.net_node.is_server) {
         title += title.empty() ? "serving" : " (serving)";
-    } else if (objects.session.phase != SessionPhase::none && !objects.session.host.empty()) {
+    } else if (const std::string& host = session_host(objects); !host.empty()) {
         if (!title.empty()) {
             title += SEPARATOR;
         }
-        title += utf8_from_latin1(objects.session.host);
+        title += utf8_from_latin1(host);
     }
     if (!title.empty()) {
         title += SEPARATOR;

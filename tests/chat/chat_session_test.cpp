@@ -178,7 +178,7 @@ TEST_F(ChatSession, ClientsOfALostServerSpreadTheirAttempts) {
     for (int second = 0; second < 90; ++second) {
         run_frames({ann.get(), bob.get()}, 1.0F, 1, [] { return false; });
         for (Participant* client : {ann.get(), bob.get()}) {
-            const ClientSession& session = client->objects.session;
+            const ClientSession& session = client->objects.net_node.client_session();
             if (session.phase == SessionPhase::lost) {
                 waits.insert(session.phase_span.count());
             }

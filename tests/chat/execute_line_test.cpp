@@ -204,10 +204,13 @@ TEST_F(Interpreter, AChatLineIsEchoedOnlyWhereItIsSent) {
 TEST_F(Interpreter, LongChatLineIsSentInPiecesThatFitARelay) {
     me.type("nick bob");
     me.type("connect 127.0.0.30");
-    Peer server_peer;
-    server_peer.address_text = "127.0.0.30";
-    me.objects.net_node.add_peer(server_peer);
-    me.objects.session.phase = SessionPhase::in;
+    NetMessage accepted;
+    accepted.id = 10;
+    accepted.reliable = 1;
+    accepted.kind = KIND_LOGIN_ACCEPTED;
+    set_text(accepted, "srv");
+    me.objects.net_node.dispatch(accepted.encode(),
+                                 server.local_address().value_or(SocketAddress{}), me.now);
     const std::string words = "the quick brown fox jumps over the lazy dog and keeps on running ";
     me.type(words + std::string(60, 'z'));
     const auto& queue = me.objects.net_node.peers[0].channel.reliable_queue;

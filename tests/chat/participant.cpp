@@ -9,7 +9,7 @@ namespace tw::test {
 Participant::Participant(std::uint32_t local_ip, int port) {
     objects.port = port;
     // The same spread of reconnects every run, so that seeded runs repeat.
-    objects.reconnect_draws.seed(local_ip);
+    objects.net_node.seed_reconnects(local_ip);
     objects.net_node.endpoint.set_local_ip(local_ip);
     net_startup(objects.net_node);
 }
@@ -31,7 +31,9 @@ void Participant::step(float elapsed) {
 void Participant::settle_connect() {
     // The connect runs on its thread, in real time; frames that move no clock take its
     // outcome, so that a test's chosen times never outrun a lookup.
-    for (int look = 0; look < 5000 && objects.session.phase == SessionPhase::connecting; ++look) {
+    for (int look = 0;
+         look < 5000 && objects.net_node.client_session().phase == SessionPhase::connecting;
+         ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         app.frame_step(now);
     }

@@ -287,8 +287,7 @@ TEST_P(LossyLogins, EveryClientKnowsWhetherItIsIn) {
                     !session->waiting()) {
                     state[i] = 1;
                     took.push_back(chat.now() - start);
-                } else if (state[i] == 0 && !holds_server &&
-                           !client.objects.session.on_the_way_in()) {
+                } else if (state[i] == 0 && !holds_server && !on_the_way_in(client.objects)) {
                     state[i] = 2;
                 }
             }

@@ -284,15 +284,14 @@ TEST_F(AppShellTest, TheTitleSaysWhoAndWhereAndFollowsThem) {
     shell.run_frame();
     shell.run_frame();
     objects.net_node.is_server = false;
-    objects.session.phase = SessionPhase::in;
-    objects.session.host = "10.0.0.5";
+    objects.net_node.connect_to("127.0.0.5", objects.port);
     shell.run_frame();
     EXPECT_EQ(window.titles,
               (std::vector<std::string>{"Tamblewick",
                                         "b\xc3\xb6"
                                         "b (serving) \xe2\x80\x94 Tamblewick",
                                         "b\xc3\xb6"
-                                        "b \xe2\x80\x94 10.0.0.5 \xe2\x80\x94 Tamblewick"}));
+                                        "b \xe2\x80\x94 127.0.0.5 \xe2\x80\x94 Tamblewick"}));
 }
 
 TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping) {

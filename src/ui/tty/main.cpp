@@ -60,9 +60,9 @@ int main(int argc, char** argv) {
         tw::AppShell shell{screen, objects};
         return shell.run();
     }
-    tw::LineWindowSystem lines{
-        objects.chat_log, [&objects] { return objects.session.on_the_way_in(); },
-        output_is_terminal ? colours : tw::ColourMode::none, encoding, input_is_terminal};
+    tw::LineWindowSystem lines{objects.chat_log, [&objects] { return tw::on_the_way_in(objects); },
+                               output_is_terminal ? colours : tw::ColourMode::none, encoding,
+                               input_is_terminal};
     tw::AppShell shell{lines, objects};
     return shell.run();
 }

@@ -6,6 +6,8 @@
 
 namespace tw {
 
+// A connect that has not reached its host in this long has failed.
+inline constexpr SessionTime CONNECT_TIMEOUT = std::chrono::milliseconds(30000);
 // A login with no word from the server is sent again this often: one lost datagram must
 // not cost the whole login.
 inline constexpr SessionTime LOGIN_RESEND = std::chrono::seconds(2);
@@ -42,6 +44,7 @@ enum class SessionPhase {
 struct ClientSession {
     SessionPhase phase = SessionPhase::none;
     std::string host;
+    int port = 0;
     // Attempts made by the client itself after a loss, without the notices of a typed
     // connect; one notice said that it is trying.
     bool retrying = false;

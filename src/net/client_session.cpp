@@ -1,4 +1,4 @@
-#include "chat/client_session.h"
+#include "net/client_session.h"
 
 #include <algorithm>
 
