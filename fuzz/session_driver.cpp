@@ -215,7 +215,7 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
 void check_delivery(const NetNode& node, const Delivery& delivery) {
     const NetMessage& message = delivery.message;
     require(message.length > 0, "only positive lengths are delivered");
-    require(!delivery.peer || *delivery.peer < node.peers.size(),
+    require(!delivery.peer || node.peer(*delivery.peer) != nullptr,
             "a delivered sender is in the table");
     require(read_text(message).size() <= TEXT_SIZE, "a delivered text fits the area");
     require(read_text_at(message.text, RELAY_LINE_OFFSET).size() <= RELAY_LINE_MAX + 1,

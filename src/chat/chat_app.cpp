@@ -136,7 +136,7 @@ void ChatApp::show(const SessionEvent& event) {
 
 void ChatApp::show(const Delivery& delivery) {
     const NetMessage& message = delivery.message;
-    const Peer* sender = delivery.peer ? &app.net_node.peers[*delivery.peer] : nullptr;
+    const Peer* sender = delivery.peer ? app.net_node.peer(*delivery.peer) : nullptr;
     ChatLog& log = app.chat_log;
     switch (message.kind) {
         case KIND_CHAT:

@@ -26,6 +26,11 @@ std::optional<std::size_t> NetNode::find_peer(const SocketAddress& address) cons
     return peers.find(address);
 }
 
+const Peer* NetNode::peer(PeerHandle handle) const {
+    const auto position = peers.position_of(handle);
+    return position ? &peers[*position] : nullptr;
+}
+
 std::size_t NetNode::reliable_room() const {
     std::size_t room = QUEUE_LIMIT;
     for (const Peer& peer : peers) {

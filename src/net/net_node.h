@@ -33,11 +33,11 @@ inline constexpr SessionTime PING_CLOCK_WRAP = std::chrono::seconds(4096);
 // second, in bursts of as many: the server is no one's reflector.
 inline constexpr float UNATTACHED_REPLIES_PER_SECOND = 512.0F;
 
-// What receive hands to the application: the message and the position of its sender in
-// the peer table (nothing when the sender has just left it, as after a logout).
+// What receive hands to the application: the message and its sender (nothing when the
+// sender has just left the table, as after a logout).
 struct Delivery {
     NetMessage message;
-    std::optional<std::size_t> peer;
+    std::optional<PeerHandle> peer;
 };
 
 // What the session layer tells the application besides the messages it delivers, in the
@@ -140,6 +140,8 @@ class NetNode {
     void remove_peer(std::size_t position);
     void clear_peers();
     std::optional<std::size_t> find_peer(const SocketAddress& address) const;
+    // The peer of `handle`, or nothing once it has left.
+    const Peer* peer(PeerHandle handle) const;
 
     // Takes at most one datagram from the socket and dispatches it at `now`.
     Reception receive(SessionTime now);

@@ -75,7 +75,7 @@ Outcome NetNode::handle_datagram(std::span<const std::uint8_t> datagram,
         ++counters.duplicates;
         return outcome;
     }
-    outcome.delivery = Delivery{message, sender};
+    outcome.delivery = Delivery{message, peer.handle};
     handle_kind(*sender, message, outcome);
     if (outcome.delivery && outcome.delivery->message.length <= 0) {
         outcome.delivery.reset();
@@ -385,7 +385,6 @@ void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
         announce.reserved = reserved;
         set_text(announce, joined.name);
     });
-    outcome.delivery->peer = sender;
     events.push_back(std::move(joined));
 }
 

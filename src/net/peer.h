@@ -70,8 +70,13 @@ struct PendingLogin {
     std::vector<NetMessage> held;
 };
 
+// Names a peer for as long as it is in the table, however the table shifts around it;
+// never given to another peer of the same node.
+using PeerHandle = std::uint32_t;
+
 // The session with one remote node, identified by its IPv4 address and port.
 struct Peer {
+    PeerHandle handle = 0;
     std::string address_text;
     SocketAddress address;
     SendChannel channel;

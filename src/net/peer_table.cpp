@@ -38,6 +38,7 @@ std::optional<Refusal> PeerTable::refusal(const SocketAddress& address, PeerStat
 std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
                              SessionTime now) {
     Peer& peer = peers.emplace_back();
+    peer.handle = next_handle++;
     peer.address_text = address_text(address.ip);
     peer.address = address;
     if (state == PeerState::waiting) {
@@ -63,6 +64,16 @@ std::optional<std::size_t> PeerTable::earlier_session(std::size_t confirmed) con
 
 void PeerTable::add(const Peer& peer) {
     peers.push_back(peer);
+    peers.back().handle = next_handle++;
+}
+
+std::optional<std::size_t> PeerTable::position_of(PeerHandle handle) const {
+    const auto found = std::find_if(peers.begin(), peers.end(),
+                                    [handle](const Peer& peer) { return peer.handle == handle; });
+    if (found == peers.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(found - peers.begin());
 }
 
 void PeerTable::remove(std::size_t position) {

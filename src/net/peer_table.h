@@ -48,6 +48,7 @@ class PeerTable {
     auto end() const { return peers.end(); }
 
     std::optional<std::size_t> find(const SocketAddress& address) const;
+    std::optional<std::size_t> position_of(PeerHandle handle) const;
     // Whether a new session of `address` for `name` may be had, and if not, why. A user
     // whose host is at its bound still gets in when the session would replace one of
     // that user's own (same host and name).
@@ -69,6 +70,7 @@ class PeerTable {
     std::size_t waiting_count() const;
 
     std::vector<Peer> peers;
+    PeerHandle next_handle = 1;
 };
 
 }  // namespace tw

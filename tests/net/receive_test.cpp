@@ -81,7 +81,7 @@ TEST_F(ClientDispatch, AcceptanceAdmitsTheServerWithItsPortAndAcknowledges) {
     const auto delivered =
         fresh.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
     ASSERT_TRUE(delivered.has_value());
-    EXPECT_EQ(delivered->peer, 0U);
+    EXPECT_EQ(delivered->peer, fresh.node.peers[0].handle);
     // The ack that confirms the login goes more than once: its loss would cost the session.
     const auto sent = fresh.flush();
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(LOGIN_ACK_COPIES));
