@@ -10,8 +10,7 @@ SocketAddress simulated_host(std::size_t index) {
 }
 
 void admit_peers(NetNode& server, std::size_t peers) {
-    server.is_server = true;
-    server.name = "server";
+    server.change_name("server");
     server.set_transmitter(
         [](std::span<const std::uint8_t>, std::optional<SocketAddress>) { return true; });
     for (std::size_t i = 0; i < peers; ++i) {

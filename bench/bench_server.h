@@ -16,8 +16,9 @@ inline constexpr const char* CHAT_LINE = "did anyone see the build go green";
 // server would see its clients; no socket is involved.
 SocketAddress simulated_host(std::size_t index);
 
-// A server node with `peers` logged-in peers named "user0", "user1"... and every queue
-// empty, whose datagrams go nowhere: the session layer's own cost, without a socket.
+// Gives a server node (made with NodeRole::server) `peers` logged-in peers named "user0",
+// "user1"... and every queue empty, whose datagrams go nowhere: the session layer's own cost,
+// without a socket.
 void admit_peers(NetNode& server, std::size_t peers);
 
 // Empties every queue without giving up its storage, as acknowledgements and passes

@@ -43,8 +43,7 @@ struct RealClient {
 class HostileLan {
   public:
     HostileLan() {
-        server.is_server = true;
-        server.name = "boss";
+        server.change_name("boss");
         server.set_transmitter(
             [this](std::span<const std::uint8_t> datagram, std::optional<SocketAddress> to) {
                 for (RealClient& client : clients) {
@@ -62,7 +61,7 @@ class HostileLan {
             clients[k].address =
                 SocketAddress{ipv4(127, 5, 0, static_cast<std::uint8_t>(k + 1)), 40000};
             RealClient& client = clients[k];
-            client.node.name = std::array{"ann", "bob", "cat"}[k];
+            client.node.change_name(std::array{"ann", "bob", "cat"}[k]);
             client.node.set_transmitter([this, &client](std::span<const std::uint8_t> datagram,
                                                         std::optional<SocketAddress>) {
                 InFlight flight{client.address, {}};
@@ -76,7 +75,7 @@ class HostileLan {
     // Ann and bob; cat stays out until a benchmark logs it in.
     void log_in_clients() {
         for (std::size_t k = 0; k < 2; ++k) {
-            clients[k].node.send_login(clients[k].node.name);
+            clients[k].node.send_login(clients[k].node.name());
         }
         for (int frame = 0; frame < 100; ++frame) {
             step({});
@@ -108,7 +107,7 @@ class HostileLan {
     }
 
     SocketAddress server_address{ipv4(127, 5, 0, 100), 1210};
-    NetNode server;
+    NetNode server{NodeRole::server};
     static constexpr std::uint8_t REAL_CLIENTS = 3;
     std::array<RealClient, REAL_CLIENTS> clients;
     std::deque<InFlight> inbox;
@@ -168,7 +167,7 @@ void BM_LoginFlood(benchmark::State& state) {
             }
             if (frame % line_period == 0 && frame < frames_attack) {
                 RealClient& author = lan.clients[static_cast<std::size_t>(frame / line_period) % 2];
-                const std::string text = author.node.name + " " + std::to_string(frame);
+                const std::string text = author.node.name() + " " + std::to_string(frame);
                 lines[text] = {lan.clock, 0};
                 author.node.broadcast_chat(text, true);
             }
@@ -246,7 +245,7 @@ void BM_BlindConfirmationFlood(benchmark::State& state) {
                 }
             }
             if (frame == ATTACK_FRAMES / 2) {
-                cat.node.send_login(cat.node.name);
+                cat.node.send_login(cat.node.name());
                 cat_sent_at = lan.clock;
             }
             const auto cat_at = lan.server.find_peer(cat.address);
@@ -274,8 +273,7 @@ void BM_ReloginFlood(benchmark::State& state) {
     constexpr std::int32_t LOGINS = 100000;
     for (auto _ : state) {
         const std::uint64_t heap_start = heap_bytes();
-        NetNode server;
-        server.is_server = true;
+        NetNode server{NodeRole::server};
         server.set_transmitter(
             [](std::span<const std::uint8_t>, std::optional<SocketAddress>) { return true; });
         std::uint64_t peak = 0;

@@ -21,7 +21,7 @@ void BM_PeerMemory(benchmark::State& state) {
     constexpr std::size_t PEERS = MAX_PEERS;
     for (auto _ : state) {
         const std::uint64_t before = heap_footprint(heap_tally());
-        NetNode server;
+        NetNode server{NodeRole::server};
         admit_peers(server, PEERS);
         const std::uint64_t after = heap_footprint(heap_tally());
         const auto table = static_cast<double>(server.peers.capacity() * sizeof(Peer));
@@ -46,7 +46,7 @@ void BM_RememberedIdMemory(benchmark::State& state) {
     const auto pattern = static_cast<IdPattern>(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
-        NetNode server;
+        NetNode server{NodeRole::server};
         admit_peers(server, 1);
         const SocketAddress client = simulated_host(0);
         NetMessage chat = *NetMessage::decode(chat_record(0));

@@ -322,9 +322,8 @@ bool queues_empty(const NetNode& node) {
 
 void BM_RelayLoopback(benchmark::State& state) {
     const auto client_count = static_cast<std::size_t>(state.range(0));
-    NetNode server;
-    server.is_server = true;
-    server.name = "server";
+    NetNode server{NodeRole::server};
+    server.change_name("server");
     server.endpoint.set_local_ip(ipv4(127, 77, 0, 1));
     server.endpoint.open_socket(false);
     RawRelay raw(ipv4(127, 77, 0, 2));

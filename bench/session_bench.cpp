@@ -61,7 +61,7 @@ void count_allocations(benchmark::State& state, std::uint64_t before) {
 // sender has not used before, as a real client's lines do.
 void BM_DispatchChat(benchmark::State& state) {
     const auto peer_count = static_cast<std::size_t>(state.range(0));
-    NetNode server;
+    NetNode server{NodeRole::server};
     admit_peers(server, peer_count);
     std::vector<SocketAddress> senders;
     for (std::size_t i = 0; i < peer_count; ++i) {
@@ -107,7 +107,7 @@ BENCHMARK(BM_DispatchChat)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(256
 // matches nothing queued, so every iteration finds the same state.
 void BM_DispatchAck(benchmark::State& state) {
     const auto peer_count = static_cast<std::size_t>(state.range(0));
-    NetNode server;
+    NetNode server{NodeRole::server};
     admit_peers(server, peer_count);
     std::vector<SocketAddress> senders;
     for (std::size_t i = 0; i < peer_count; ++i) {
@@ -140,7 +140,7 @@ BENCHMARK(BM_DispatchAck)->ArgName("peers")->Arg(1)->Arg(10)->Arg(100)->Arg(256)
 void BM_Maintain(benchmark::State& state) {
     const auto peer_count = static_cast<std::size_t>(state.range(0));
     const auto pending = static_cast<std::size_t>(state.range(1));
-    NetNode server;
+    NetNode server{NodeRole::server};
     admit_peers(server, peer_count);
     constexpr std::size_t SPREAD = 120;
     std::size_t slot = 0;
@@ -182,7 +182,7 @@ BENCHMARK(BM_Maintain)
 // memory, so the pass must not allocate.
 void BM_MaintainIdle(benchmark::State& state) {
     const auto peer_count = static_cast<std::size_t>(state.range(0));
-    NetNode server;
+    NetNode server{NodeRole::server};
     admit_peers(server, peer_count);
     KeepAlive keep_alive;
     SessionTime now{0};

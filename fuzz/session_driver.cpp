@@ -231,12 +231,12 @@ void check_node(NetNode& node) {
         require(peer.address_text == address_text(peer.address.ip), "a peer's text is its address");
         require(peer.name.size() <= TEXT_SIZE, "a peer's name fits the area");
     }
-    for (const SessionEvent& event : node.events) {
+    for (const SessionEvent& event : node.events()) {
         require(event.name.size() <= TEXT_SIZE && event.earlier_name.size() <= TEXT_SIZE,
                 "an event's names fit the area");
     }
     // The application takes the events every frame; so does this driver.
-    node.events.clear();
+    static_cast<void>(node.take_events());
     const auto due = node.time_until_due(node.last_reading());
     require(!due || *due >= SessionTime{0}, "the next due time is not behind");
     require(std::isfinite(node.ping_clock()), "the ping's clock stays finite");
@@ -252,8 +252,7 @@ void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const Socke
 }  // namespace
 
 void run_session(std::span<const std::uint8_t> input, bool server) {
-    NetNode node;
-    node.is_server = server;
+    NetNode node(server ? NodeRole::server : NodeRole::client);
     // Fixed first ids, so that a run repeats exactly and the small ids of the input can
     // acknowledge login answers.
     node.set_id_source([] { return FIRST_MESSAGE_ID; });

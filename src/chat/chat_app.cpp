@@ -40,9 +40,7 @@ void ChatApp::handle_messages() {
 }
 
 void ChatApp::take_events() {
-    std::vector<SessionEvent> events;
-    events.swap(app.net_node.events);
-    for (const SessionEvent& event : events) {
+    for (const SessionEvent& event : app.net_node.take_events()) {
         show(event);
     }
 }
@@ -53,7 +51,7 @@ void ChatApp::say(const std::string& notice) {
 
 bool in_room(const AppObjects& objects) {
     // A server is always in its own room, with or without clients.
-    return objects.net_node.is_server ||
+    return objects.net_node.is_server() ||
            objects.net_node.client_session().phase == SessionPhase::in;
 }
 

@@ -103,7 +103,7 @@ void ChatApp::nick(const std::string& line) {
 }
 
 void ChatApp::serve() {
-    if (app.net_node.is_server) {
+    if (app.net_node.is_server()) {
         say("Server Already Started");
         return;
     }
@@ -152,7 +152,7 @@ bool ChatApp::chat(const std::string& line) {
         return true;
     }
     for (const std::string& piece : pieces) {
-        app.chat_log.add_line(" <" + app.net_node.name + "> " + piece, LineStyle::own_chat);
+        app.chat_log.add_line(" <" + app.net_node.name() + "> " + piece, LineStyle::own_chat);
         app.net_node.broadcast_chat(piece, true);
     }
     return true;

@@ -14,7 +14,7 @@ void NetNode::connect_to(std::string host, int port) {
     session = ClientSession{};
     session.host = std::move(host);
     session.port = port;
-    unacknowledged_lines.clear();
+    kept_lines.clear();
     start_attempt(NEXT_FRAME);
 }
 
@@ -76,9 +76,9 @@ void NetNode::watch_connect() {
 
 void NetNode::log_in() {
     if (!session.retrying) {
-        report(SessionEvent{SessionEvent::What::connected, name, session.host});
+        report(SessionEvent{SessionEvent::What::connected, own_name, session.host});
     }
-    send_login(name);
+    send_login(own_name);
     session.begin(SessionPhase::logging_in, now, LOGIN_ANSWER_WAIT, LOGIN_RESEND);
     session.heard = false;
 }
@@ -95,7 +95,7 @@ void NetNode::watch_login() {
     }
     if (now >= session.next_step_at) {
         // A server that got the first login acknowledged it and never sees this one.
-        send_login(name);
+        send_login(own_name);
         session.next_step_at = now + LOGIN_RESEND;
     }
 }
@@ -116,7 +116,7 @@ void NetNode::attempt_failed(SessionEvent::What why, SessionTime at) {
 
 void NetNode::report(SessionEvent event) {
     const SessionEvent::What what = event.what;
-    events.push_back(std::move(event));
+    pending_events.push_back(std::move(event));
     if (what == SessionEvent::What::heard) {
         session.heard = true;
     } else if (what == SessionEvent::What::accepted) {
@@ -135,16 +135,16 @@ void NetNode::send_unacknowledged_lines() {
     // the client is in it: queued before, they would go to no peer and be lost. One that
     // reached the old server without its ack coming back may be shown twice, but none is
     // lost.
-    if (unacknowledged_lines.empty()) {
+    if (kept_lines.empty()) {
         return;
     }
     SessionEvent resent{SessionEvent::What::resent, {}, session.host};
-    resent.count = unacknowledged_lines.size();
-    events.push_back(std::move(resent));
-    for (const std::string& line : unacknowledged_lines) {
+    resent.count = kept_lines.size();
+    pending_events.push_back(std::move(resent));
+    for (const std::string& line : kept_lines) {
         broadcast_chat(line, true);
     }
-    unacknowledged_lines.clear();
+    kept_lines.clear();
 }
 
 }  // namespace tw

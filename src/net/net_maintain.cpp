@@ -42,7 +42,7 @@ void NetNode::walk_peers() {
 }
 
 bool NetNode::time_out(std::size_t position) {
-    if (!is_server) {
+    if (!serving) {
         // A client has only its server: when that goes silent, the session is over.
         report(SessionEvent{SessionEvent::What::lost,
                             peers[position].name,
@@ -62,12 +62,12 @@ bool NetNode::time_out(std::size_t position) {
         return false;
     }
     announce_timeout(position);
-    events.push_back(SessionEvent{SessionEvent::What::timed_out,
-                                  peers[position].name,
-                                  peers[position].address_text,
-                                  false,
-                                  false,
-                                  {}});
+    pending_events.push_back(SessionEvent{SessionEvent::What::timed_out,
+                                          peers[position].name,
+                                          peers[position].address_text,
+                                          false,
+                                          false,
+                                          {}});
     remove_peer(position);
     return false;
 }
@@ -89,7 +89,7 @@ void NetNode::flush_unattached() {
 void NetNode::keep_unacknowledged_lines(const Peer& server) {
     for (const NetMessage& message : server.channel.reliable_queue) {
         if (message.kind == KIND_CHAT) {
-            unacknowledged_lines.push_back(read_text(message));
+            kept_lines.push_back(read_text(message));
         }
     }
 }

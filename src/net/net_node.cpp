@@ -58,7 +58,7 @@ void NetNode::change_name(std::string_view new_name) {
         message.kind = KIND_NICK_CHANGE;
         set_text(message, new_name);
     });
-    name = std::string(new_name);
+    own_name = std::string(new_name);
 }
 
 void NetNode::broadcast_logout() {
@@ -67,7 +67,7 @@ void NetNode::broadcast_logout() {
     for (Peer& peer : peers) {
         NetMessage& message = peer.channel.queue_message(false);
         message.kind = KIND_LOGOUT;
-        set_text(message, name);
+        set_text(message, own_name);
     }
 }
 
@@ -112,7 +112,7 @@ void NetNode::send_login(std::string_view login_name) {
 
 void NetNode::flush_outbox(Peer& peer) {
     for (const NetMessage& message : peer.channel.outbox) {
-        if (is_server) {
+        if (serving) {
             endpoint.set_destination(peer.address);
         }
         // A failed send is covered by the next resend copy (reliable) or is lost like
@@ -167,10 +167,10 @@ std::optional<BindFailure> NetNode::serve(int port) {
     // The old socket sends the goodbye it keeps as it closes.
     endpoint.switch_to_standby();
     clear_peers();
-    unacknowledged_lines.clear();
+    kept_lines.clear();
     // A server has no server of its own to reach.
     session = ClientSession{};
-    is_server = true;
+    serving = true;
     return std::nullopt;
 }
 

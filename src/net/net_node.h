@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "net/client_session.h"
@@ -114,6 +115,8 @@ using Transmitter =
 // Where a server takes the first id of each new login's session from.
 using IdSource = std::function<std::int32_t()>;
 
+enum class NodeRole { client, server };
+
 // An id no one can guess, from the operating system's random source, as a TCP stack picks
 // its initial sequence numbers.
 std::int32_t unpredictable_id();
@@ -124,16 +127,19 @@ std::int32_t unpredictable_id();
 // by a test with chosen datagrams and chosen times.
 class NetNode {
   public:
+    NetNode() = default;
+    // A node that serves from the start, on a socket its owner binds (tests, benchmarks).
+    explicit NetNode(NodeRole role) : serving(role == NodeRole::server) {}
+
     SocketEndpoint endpoint;
-    bool is_server = false;
-    std::string name;
     PeerTable peers;
-    // Events not yet taken by the application, oldest first.
-    std::vector<SessionEvent> events;
     NetCounters counters;
-    // The chat lines a client's server never acknowledged before the session ended, in
-    // the order they were typed: the application may send them again in the next one.
-    std::vector<std::string> unacknowledged_lines;
+
+    bool is_server() const { return serving; }
+    const std::string& name() const { return own_name; }
+    // Events not yet taken by the application, oldest first.
+    const std::vector<SessionEvent>& events() const { return pending_events; }
+    std::vector<SessionEvent> take_events() { return std::exchange(pending_events, {}); }
 
     // Peer table.
     void add_peer(const Peer& peer);
@@ -259,6 +265,12 @@ class NetNode {
     SessionTime now{0};
     std::optional<SessionTime> first_reading;
     SessionTime refilled_at{0};
+    bool serving = false;
+    std::string own_name;
+    std::vector<SessionEvent> pending_events;
+    // The chat lines a client's server never acknowledged before the session ended, in
+    // the order they were typed: sent again once the client is back in.
+    std::vector<std::string> kept_lines;
     ClientSession session;
     std::minstd_rand reconnect_draws{std::random_device{}()};
     std::array<std::uint8_t, RECEIVE_BUFFER_SIZE> receive_buffer{};

@@ -31,7 +31,7 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
     Outcome outcome = handle_datagram(datagram, source);
     // After the answer that let the client back in has been acknowledged: a line that
     // reached the server before that ack would be dropped as from a login not confirmed.
-    if (!unacknowledged_lines.empty() && session.phase == SessionPhase::in) {
+    if (!kept_lines.empty() && session.phase == SessionPhase::in) {
         send_unacknowledged_lines();
     }
     return outcome;
@@ -59,11 +59,11 @@ Outcome NetNode::handle_datagram(std::span<const std::uint8_t> datagram,
     ++counters.received;
     // A login from a confirmed session is its client restarted on the same port; its id
     // (0) was seen long ago, so it goes to its handling unacknowledged.
-    if (is_server && message.kind == KIND_LOGIN && !peer.waiting()) {
+    if (serving && message.kind == KIND_LOGIN && !peer.waiting()) {
         handle_login(*sender, message, outcome);
         return outcome;
     }
-    if (is_server && message.kind == KIND_CHAT && relays_held_back(peer.address.ip)) {
+    if (serving && message.kind == KIND_CHAT && relays_held_back(peer.address.ip)) {
         // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
         // others may have taken what its host said before.
         ++counters.held_back_lines;
@@ -88,7 +88,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     if (const auto known = peers.find(source)) {
         return known;
     }
-    if (is_server) {
+    if (serving) {
         if (message.kind == KIND_LOGIN) {
             return admit_login(message, source);
         }
@@ -177,7 +177,7 @@ void NetNode::answer_without_session(const NetMessage& login, const SocketAddres
     answer.id = keyed_cookies().issue(source, now, text_view(login), login.reserved);
     answer.reliable = 1;
     answer.kind = KIND_LOGIN_ACCEPTED;
-    set_text(answer, name);
+    set_text(answer, own_name);
     // Not held to the reply budget: it is what a real client under a flood gets in by.
     unattached.push_back(Unattached{source, answer});
 }
@@ -190,7 +190,7 @@ void NetNode::tell_no_session(const SocketAddress& source) {
     ++counters.told_unknown;
     NetMessage logout;
     logout.kind = KIND_LOGOUT;
-    set_text(logout, name);
+    set_text(logout, own_name);
     unattached.push_back(Unattached{source, logout});
 }
 
@@ -214,7 +214,7 @@ bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     // login that never confirms go after 30 s, while its client already counts itself in.
     // A client sends it several times, so that on a link losing half of everything the
     // answer's copies practically never all go unconfirmed.
-    const int copies = !is_server && message.kind == KIND_LOGIN_ACCEPTED ? LOGIN_ACK_COPIES : 1;
+    const int copies = !serving && message.kind == KIND_LOGIN_ACCEPTED ? LOGIN_ACK_COPIES : 1;
     for (int copy = 0; copy < copies; ++copy) {
         NetMessage& ack = peer.channel.queue_message(false);
         ack.kind = KIND_ACK;
@@ -252,12 +252,12 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
             handle_name_change(sender, message);
             break;
         case KIND_LOGIN:
-            if (is_server) {
+            if (serving) {
                 handle_login(sender, message, outcome);
             }
             break;
         case KIND_CHAT:
-            if (is_server) {
+            if (serving) {
                 relay_chat(sender, message);
             }
             break;
@@ -273,7 +273,7 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
     // The answer is in the queue, or was given without a session and is its cookie.
     if (peer.waiting() && acked == peer.pending->answer) {
         confirm_login(sender, outcome);
-    } else if (!queued && is_server && !peer.waiting()) {
+    } else if (!queued && serving && !peer.waiting()) {
         restart_session(sender, outcome);
     }
 }
@@ -292,7 +292,7 @@ void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     remove_peer(sender);
     announce_departure(old_name, login->reserved, std::nullopt);
     confirm_login(admit_redeemed(address, *login, acked), outcome);
-    events.back().replaced_earlier = true;
+    pending_events.back().replaced_earlier = true;
 }
 
 void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome) {
@@ -302,7 +302,7 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
     SessionEvent left{SessionEvent::What::left, said.empty() ? peer.name : said, peer.address_text};
     const std::string departed = peer.name;
     const bool shown = !peer.waiting();
-    if (!is_server) {
+    if (!serving) {
         keep_unacknowledged_lines(peer);
     }
     remove_peer(sender);
@@ -312,11 +312,11 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
         outcome.delivery.reset();
         return;
     }
-    if (is_server) {
+    if (serving) {
         announce_departure(departed, message.reserved, std::nullopt);
     }
-    events.push_back(left);
-    if (!is_server) {
+    pending_events.push_back(left);
+    if (!serving) {
         // A client's only peer is its server: its goodbye ends the session.
         left.what = SessionEvent::What::lost;
         report(std::move(left));
@@ -328,7 +328,7 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
     std::string new_name = read_text(message);
     SessionEvent renamed{SessionEvent::What::renamed, new_name, peer.address_text};
     renamed.earlier_name = std::exchange(peer.name, std::move(new_name));
-    if (is_server) {
+    if (serving) {
         // The others are told in words of the server's own, as every client shows them.
         const std::string notice = renamed.earlier_name + " changed nick to " + renamed.name;
         queue_to_each(true, sender, [&](NetMessage& relay) {
@@ -336,7 +336,7 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
             set_text(relay, notice);
         });
     }
-    events.push_back(std::move(renamed));
+    pending_events.push_back(std::move(renamed));
 }
 
 void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome) {
@@ -360,7 +360,7 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
     }
     NetMessage& accepted = peer.channel.queue_message(true);
     accepted.kind = KIND_LOGIN_ACCEPTED;
-    set_text(accepted, name);
+    set_text(accepted, own_name);
     peer.pending->answer = accepted.id;
 }
 
@@ -385,7 +385,7 @@ void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
         announce.reserved = reserved;
         set_text(announce, joined.name);
     });
-    events.push_back(std::move(joined));
+    pending_events.push_back(std::move(joined));
 }
 
 void NetNode::announce_departure(const std::string& departed, std::int32_t reserved,

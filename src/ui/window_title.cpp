@@ -12,7 +12,7 @@ constexpr std::string_view SEPARATOR = " \u2014 ";
 
 std::string window_title(const AppObjects& objects) {
     std::string title = utf8_from_latin1(objects.nick);
-    if (objects.net_node.is_server) {
+    if (objects.net_node.is_server()) {
         title += title.empty() ? "serving" : " (serving)";
     } else if (const std::string& host = session_host(objects); !host.empty()) {
         if (!title.empty()) {

@@ -136,7 +136,7 @@ TEST_F(Interpreter, ReconnectStartsFromAnEmptyPeerTableAndTheNewHost) {
 TEST_F(Interpreter, NickTakesEverythingAfterTheFirstBlank) {
     me.type("nick bob smith");
     EXPECT_EQ(me.objects.nick, "bob smith");
-    EXPECT_EQ(me.objects.net_node.name, "bob smith");
+    EXPECT_EQ(me.objects.net_node.name(), "bob smith");
     me.type("nickel prices");
     EXPECT_EQ(me.objects.nick, "prices");
     me.type("nick ");
@@ -150,7 +150,7 @@ TEST_F(Interpreter, NickLongerThanARelayCarriesIsRefused) {
     me.type("nick thirteen_chars");
     EXPECT_EQ(texts(me), std::vector<std::string>{"Nick too long: 13 characters at most"});
     EXPECT_TRUE(me.objects.nick.empty());
-    EXPECT_TRUE(me.objects.net_node.name.empty());
+    EXPECT_TRUE(me.objects.net_node.name().empty());
     me.type("nick exactly13chr");
     EXPECT_EQ(me.objects.nick, "exactly13chr");
     me.type("nick 1234567890123");
@@ -161,7 +161,7 @@ TEST_F(Interpreter, ServeOnlyOnce) {
     me.type("served");
     me.type("serve");
     EXPECT_EQ(texts(me), (std::vector<std::string>{"Server Started", "Server Already Started"}));
-    EXPECT_TRUE(me.objects.net_node.is_server);
+    EXPECT_TRUE(me.objects.net_node.is_server());
 }
 
 // Clients would log in to whichever program holds the port.
@@ -173,12 +173,12 @@ TEST_F(Interpreter, ServeOnAPortHeldElsewhereSaysSoAndServesNot) {
     me.type("serve");
     EXPECT_EQ(texts(me), std::vector<std::string>{"Could not serve: UDP port " +
                                                   std::to_string(me.objects.port) + " is in use"});
-    EXPECT_FALSE(me.objects.net_node.is_server);
+    EXPECT_FALSE(me.objects.net_node.is_server());
     EXPECT_TRUE(me.objects.serve_failed);
 }
 
 TEST_F(Interpreter, CommandWordsAreCaseSensitivePrefixes) {
-    me.objects.net_node.is_server = true;
+    ASSERT_FALSE(me.objects.net_node.serve(0).has_value());
     me.type("Nick bob");
     me.type(" serve");
     EXPECT_EQ(texts(me), (std::vector<std::string>{" <> Nick bob", " <>  serve"}));

@@ -117,20 +117,18 @@ TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
 }
 
 // The session layer's events of one frame are shown in the order they happened, each in
-// the application's own words; one without a name is named by its address.
+// the application's own words.
 TEST_F(Reactions, EventsOfOneFrameAppearInTheOrderTheyHappened) {
-    using What = SessionEvent::What;
-    me.objects.net_node.events = {{What::timed_out, "A", "127.0.0.9"},
-                                  {What::renamed, "C", "127.0.0.8"},
-                                  {What::timed_out, "", "127.0.0.7"}};
-    me.objects.net_node.events[1].earlier_name = "B";
+    send(make(KIND_NICK_CHANGE, "C"));
+    send(make(KIND_LOGOUT, "", false));
+    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
     me.step(0.0F);
     const auto& log = me.transcript();
     ASSERT_GE(log.size(), 3U);
-    EXPECT_EQ(log[log.size() - 3].text, "A Timed Out");
-    EXPECT_EQ(log[log.size() - 2].text, "B changed nick to C");
-    EXPECT_EQ(log[log.size() - 1].text, "127.0.0.7 Timed Out");
-    EXPECT_TRUE(me.objects.net_node.events.empty());
+    EXPECT_EQ(log[log.size() - 3].text, "srv changed nick to C");
+    EXPECT_EQ(log[log.size() - 2].text, "C Logged Out");
+    EXPECT_EQ(log[log.size() - 1].text, "Not connected: logging in again");
+    EXPECT_TRUE(me.objects.net_node.events().empty());
 }
 
 TEST_F(Reactions, DuplicateChatIsShownOnce) {

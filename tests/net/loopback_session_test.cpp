@@ -16,8 +16,7 @@ namespace {
 class LoopbackSession : public ::testing::Test {
   protected:
     void SetUp() override {
-        server.is_server = true;
-        server.name = "boss";
+        server.change_name("boss");
         server.endpoint.set_local_ip(ipv4(127, 0, 0, 10));
         server.endpoint.open_socket(false);
         ASSERT_TRUE(server.endpoint.bind_port(0));
@@ -32,7 +31,7 @@ class LoopbackSession : public ::testing::Test {
         client.endpoint.set_local_ip(ipv4(127, 0, 0, octet));
         client.endpoint.open_socket(false);
         ASSERT_TRUE(client.endpoint.connect_with_timeout("127.0.0.10", port, 5000));
-        client.name = nick;
+        client.change_name(nick);
         client.send_login(nick);
         // In once the server has seen its answer acknowledged and shows the login.
         ASSERT_TRUE(pump([&] {
@@ -49,12 +48,11 @@ class LoopbackSession : public ::testing::Test {
         for (int frame = 0; frame < frames && !done(); ++frame) {
             for (auto* node : {&server, &ann, &bob}) {
                 for (auto got = node->receive(now); got.taken; got = node->receive(now)) {
-                    for (const SessionEvent& event : node->events) {
+                    for (const SessionEvent& event : node->take_events()) {
                         if (event.what == SessionEvent::What::joined) {
                             joined[node].push_back(event.name);
                         }
                     }
-                    node->events.clear();
                     if (got.outcome.delivery) {
                         delivered[node].push_back(got.outcome.delivery->message);
                     }
@@ -86,7 +84,7 @@ class LoopbackSession : public ::testing::Test {
         return true;
     }
 
-    NetNode server;
+    NetNode server{NodeRole::server};
     NetNode ann;
     NetNode bob;
     std::uint16_t port = 0;

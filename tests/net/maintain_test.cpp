@@ -107,9 +107,9 @@ TEST_F(ClientSession, ServerSilentPastTenSecondsEndsTheSession) {
     pass(0.01F);
     EXPECT_TRUE(harness.node.peers.empty());
     EXPECT_FALSE(harness.node.endpoint.is_open());
-    ASSERT_FALSE(harness.node.events.empty());
-    EXPECT_EQ(harness.node.events.back().what, SessionEvent::What::lost);
-    EXPECT_TRUE(harness.node.events.back().silent);
+    ASSERT_FALSE(harness.node.events().empty());
+    EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::lost);
+    EXPECT_TRUE(harness.node.events().back().silent);
 }
 
 TEST_F(ClientSession, ClientNeverChoosesADestination) {
@@ -145,9 +145,9 @@ TEST_F(ServerSession, SilentPeerTimesOutAndTheOthersAreToldInTheSamePass) {
     const auto sent = harness.take();
     ASSERT_EQ(harness.node.peers.size(), 2U);
     EXPECT_EQ(harness.node.peers[0].name, "bob");
-    ASSERT_FALSE(harness.node.events.empty());
-    EXPECT_EQ(harness.node.events.back().what, SessionEvent::What::timed_out);
-    EXPECT_EQ(harness.node.events.back().name, "ann");
+    ASSERT_FALSE(harness.node.events().empty());
+    EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
+    EXPECT_EQ(harness.node.events().back().name, "ann");
     for (const Peer& peer : harness.node.peers) {
         ASSERT_EQ(peer.channel.reliable_queue.size(), 1U);
         EXPECT_EQ(peer.channel.reliable_queue[0].kind, KIND_PEER_TIMED_OUT);
@@ -196,14 +196,14 @@ TEST(Maintain, EmptyTableOnlyAdvancesTheClock) {
 TEST(Broadcasts, EmptyLineAndEmptyNameQueueNothing) {
     NodeHarness harness(true);
     log_in(harness, "ann", host(11));
-    harness.node.name = "boss";
+    harness.node.change_name("boss");
     const auto queued = harness.node.peers[0].channel.reliable_queue.size();
     harness.node.broadcast_chat("", true);
     harness.node.change_name("");
     EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.size(), queued);
-    EXPECT_EQ(harness.node.name, "boss");
+    EXPECT_EQ(harness.node.name(), "boss");
     harness.node.change_name("chief");
-    EXPECT_EQ(harness.node.name, "chief");
+    EXPECT_EQ(harness.node.name(), "chief");
     EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.back().kind, KIND_NICK_CHANGE);
 }
 
@@ -228,7 +228,7 @@ TEST(Shutdown, EmptyTableStillClosesTheSocket) {
 }
 
 TEST_F(ServerSession, ShutdownSaysGoodbyeToEveryPeer) {
-    harness.node.name = "boss";
+    harness.node.change_name("boss");
     net_shutdown(harness.node);
     const auto logouts = of_kind(harness.take(), KIND_LOGOUT);
     ASSERT_EQ(logouts.size(), 3U);
@@ -267,7 +267,7 @@ class DueTime : public ::testing::TestWithParam<bool> {
         const auto ago = [&](float low, float high) {
             return now - from_seconds(std::uniform_real_distribution<float>(low, high)(random));
         };
-        const bool server = harness.node.is_server;
+        const bool server = harness.node.is_server();
         const int peers = server ? 1 + static_cast<int>(random() % 3) : 1;
         for (int i = 0; i < peers; ++i) {
             Peer peer;
@@ -327,7 +327,7 @@ TEST_P(DueTime, ThePassActsExactlyWhenTheWaitEnds) {
         ASSERT_EQ(month_up.node.time_until_due(START), due) << "seed " << seed;
         const std::vector<WireRecord> from_zero = sent_by_pass(on_time, *due);
         EXPECT_EQ(sent_by_pass(month_up, START + *due), from_zero) << "seed " << seed;
-        EXPECT_EQ(month_up.node.events, on_time.node.events) << "seed " << seed;
+        EXPECT_EQ(month_up.node.events(), on_time.node.events()) << "seed " << seed;
         EXPECT_TRUE(!from_zero.empty() || on_time.node.peers.size() != peers)
             << "seed " << seed << ": nothing done after " << due->count() << " ns";
         if (*due > SessionTime{0}) {
@@ -412,9 +412,9 @@ TEST_F(ServerSession, PeerThatNeverAcknowledgesTimesOutAfterThirtySeconds) {
     }
     ASSERT_EQ(harness.node.peers.size(), 2U);
     EXPECT_EQ(harness.node.peers[0].name, "bob");
-    ASSERT_FALSE(harness.node.events.empty());
-    EXPECT_EQ(harness.node.events.back().what, SessionEvent::What::timed_out);
-    EXPECT_EQ(harness.node.events.back().name, "ann");
+    ASSERT_FALSE(harness.node.events().empty());
+    EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
+    EXPECT_EQ(harness.node.events().back().name, "ann");
     EXPECT_EQ(harness.node.peers[1].channel.reliable_queue.back().kind, KIND_PEER_TIMED_OUT);
 }
 
@@ -430,8 +430,8 @@ TEST_F(ServerSession, PeerWhoseQueuePassesTheBoundIsTimedOut) {
     ASSERT_EQ(harness.node.peers.size(), 2U);
     EXPECT_EQ(harness.node.peers[0].name, "bob");
     EXPECT_EQ(harness.node.peers[1].name, "cat");
-    EXPECT_EQ(harness.node.events.back().what, SessionEvent::What::timed_out);
-    EXPECT_EQ(harness.node.events.back().name, "ann");
+    EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
+    EXPECT_EQ(harness.node.events().back().name, "ann");
 }
 
 // 1,000 hosts log in and send something every 4 s for 20 s without ever acknowledging.
@@ -445,7 +445,7 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
     std::size_t peak_peers = 0;
     std::size_t announced_to_ann = 0;
     const std::uint64_t sent_before = harness.node.counters.sent;
-    harness.node.events.clear();
+    static_cast<void>(harness.node.take_events());
     for (int frame = 0; frame < 55 * FRAMES_PER_SECOND; ++frame) {
         const int second = frame / FRAMES_PER_SECOND;
         // Each fake speaks once every 4 s, a tenth of them in each frame of a second.
@@ -476,7 +476,7 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
     EXPECT_GT(harness.node.counters.cookie_logins, 0U);
     EXPECT_LT(static_cast<double>(sent) / static_cast<double>(attack), 50.0);
     ASSERT_EQ(harness.node.peers.size(), 3U);
-    EXPECT_TRUE(harness.node.events.empty()) << "the fakes came and went unseen";
+    EXPECT_TRUE(harness.node.events().empty()) << "the fakes came and went unseen";
 }
 
 // One address logging in again and again with fresh ids, never acknowledging: one answer

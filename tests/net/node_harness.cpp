@@ -4,8 +4,7 @@
 
 namespace tw::test {
 
-NodeHarness::NodeHarness(bool server) {
-    node.is_server = server;
+NodeHarness::NodeHarness(bool server) : node(server ? NodeRole::server : NodeRole::client) {
     node.set_transmitter(
         [this](std::span<const std::uint8_t> datagram, std::optional<SocketAddress> to) {
             auto message = NetMessage::decode(datagram);
@@ -16,11 +15,11 @@ NodeHarness::NodeHarness(bool server) {
 
 std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
     const WireRecord record = message.encode();
-    const std::size_t events_before = node.events.size();
+    const std::size_t events_before = node.events().size();
     Outcome outcome = node.dispatch(record, from, now);
     event.reset();
-    if (node.events.size() > events_before) {
-        event = node.events.back();
+    if (node.events().size() > events_before) {
+        event = node.events().back();
     }
     return outcome.delivery;
 }

@@ -61,10 +61,10 @@ TEST(PeerTable, RemovingTheMiddlePeerKeepsTheOthersWhole) {
 TEST(PeerTable, ClearEmptiesAndNewNodeStartsBlank) {
     NetNode node;
     EXPECT_EQ(node.ping_clock(), 0.0F);
-    EXPECT_FALSE(node.is_server);
+    EXPECT_FALSE(node.is_server());
     EXPECT_EQ(node.endpoint.use_destination, 0);
-    EXPECT_TRUE(node.name.empty());
-    EXPECT_TRUE(node.events.empty());
+    EXPECT_TRUE(node.name().empty());
+    EXPECT_TRUE(node.events().empty());
     node.clear_peers();
     EXPECT_TRUE(node.peers.empty());
 }

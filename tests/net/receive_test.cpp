@@ -27,7 +27,7 @@ class ClientDispatch : public ::testing::Test {
 class ServerDispatch : public ::testing::Test {
   protected:
     void SetUp() override {
-        harness.node.name = "boss";
+        harness.node.change_name("boss");
         log_in(harness, "ann", a);
         log_in(harness, "bob", b);
         log_in(harness, "cat", c);
@@ -185,7 +185,7 @@ TEST(Dispatch, LoginReachingAClientAdmitsButOnlyAcknowledges) {
 
 TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     NodeHarness server(true);
-    server.node.name = "boss";
+    server.node.change_name("boss");
     log_in(server, "ann", host(11));
     NetMessage login = make_message(KIND_LOGIN, 0, true, "bob");
     login.reserved = 5;
@@ -489,12 +489,12 @@ TEST_F(ServerDispatch, DuplicatesOfChatLoginAndNamesDoNothingBeyondTheirAck) {
     for (std::size_t i = 0; i < 3; ++i) {
         harness.node.peers[i].channel.reliable_queue.clear();
     }
-    harness.node.events.clear();
+    static_cast<void>(harness.node.take_events());
     EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "once"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_NOTICE, 11, true, "x"), a));
     EXPECT_EQ(harness.node.peers[0].name, "annie");
-    EXPECT_TRUE(harness.node.events.empty());
+    EXPECT_TRUE(harness.node.events().empty());
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(reliable_to(i).empty());
     }

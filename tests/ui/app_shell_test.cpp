@@ -93,6 +93,12 @@ class AppShellTest : public ::testing::Test {
   protected:
     void SetUp() override { net_startup(objects.net_node); }
 
+    // Makes the node a server, on a port of a loopback address that no one else uses.
+    void serve() {
+        objects.net_node.endpoint.set_local_ip(ipv4(127, 0, 0, 1));
+        ASSERT_FALSE(objects.net_node.serve(0).has_value());
+    }
+
     // Adds a peer whose datagrams are captured instead of sent.
     void add_captured_peer() {
         Peer peer;
@@ -191,7 +197,7 @@ TEST_F(AppShellTest, TypedKeysReachTheInputLineAndTheNextFrameShowsThem) {
 
 TEST_F(AppShellTest, EnterRunsTheLineThroughTheInterpreter) {
     AppShell shell{window, objects};
-    objects.net_node.is_server = true;
+    serve();
     objects.input_line = "hello";
     EXPECT_TRUE(shell.handle_event(key_down(ENTER)));
     EXPECT_EQ(objects.input_line, "");
@@ -203,7 +209,7 @@ TEST_F(AppShellTest, EnterRunsTheLineThroughTheInterpreter) {
 TEST_F(AppShellTest, APipedLineLongerThanAChatLineIsRefusedWholeAsBefore) {
     window.whole_lines = true;
     AppShell shell{window, objects};
-    objects.net_node.is_server = true;
+    serve();
     for (std::size_t typed = 0; typed <= LINE_ROOM; ++typed) {
         EXPECT_TRUE(shell.handle_event(key_down(KEY_A)));
     }
@@ -231,7 +237,7 @@ TEST_F(AppShellTest, CharactersOutsideLatin1AreToldOncePerLineAndWindowNoticesLo
 
 TEST_F(AppShellTest, APasteOfManyLinesWaitsForEnterAndEscapeDropsIt) {
     AppShell shell{window, objects};
-    objects.net_node.is_server = true;
+    serve();
     add_captured_peer();
     const std::string long_line = std::string(LINE_ROOM, 'w') + " tail";
     for (const WindowEvent& event : std::vector<WindowEvent>{
@@ -280,18 +286,17 @@ TEST_F(AppShellTest, TheTitleSaysWhoAndWhereAndFollowsThem) {
     objects.nick =
         "b\xf6"
         "b";
-    objects.net_node.is_server = true;
-    shell.run_frame();
-    shell.run_frame();
-    objects.net_node.is_server = false;
     objects.net_node.connect_to("127.0.0.5", objects.port);
+    shell.run_frame();
+    shell.run_frame();
+    serve();
     shell.run_frame();
     EXPECT_EQ(window.titles,
               (std::vector<std::string>{"Tamblewick",
                                         "b\xc3\xb6"
-                                        "b (serving) \xe2\x80\x94 Tamblewick",
+                                        "b \xe2\x80\x94 127.0.0.5 \xe2\x80\x94 Tamblewick",
                                         "b\xc3\xb6"
-                                        "b \xe2\x80\x94 127.0.0.5 \xe2\x80\x94 Tamblewick"}));
+                                        "b (serving) \xe2\x80\x94 Tamblewick"}));
 }
 
 TEST_F(AppShellTest, OthersLinesAskForAttentionAndPageUpHoldsTheViewUntilTyping) {
@@ -359,7 +364,7 @@ TEST_F(AppShellTest, EveryFrameIsCopiedAndEveryEventIsFollowedByAFrame) {
 
 TEST_F(AppShellTest, ClosingSendsTheLogoutToEveryPeer) {
     add_captured_peer();
-    objects.net_node.name = "alice";
+    objects.net_node.change_name("alice");
     EXPECT_EQ(run({CloseEvent{}}), 0);
     EXPECT_TRUE(sent_kind(KIND_LOGOUT, "alice"));
 }

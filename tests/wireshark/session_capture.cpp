@@ -174,14 +174,13 @@ int main(int argc, char** argv) {
     }
     PcapWriter pcap{argv[1]};
     Network network{pcap};
-    NetNode server;
+    NetNode server{tw::NodeRole::server};
     NetNode alice;
     NetNode bob;
     NetNode carol;
-    server.is_server = true;
-    server.name = "hub";
-    alice.name = "alice";
-    carol.name = "carol";
+    server.change_name("hub");
+    alice.change_name("alice");
+    carol.change_name("carol");
     network.add(server, {tw::ipv4(127, 0, 0, 1), CHAT_PORT});
     network.add(alice, {tw::ipv4(127, 0, 0, 2), 40002});
     const SocketAddress bob_address{tw::ipv4(127, 0, 0, 3), 40003};
