@@ -52,7 +52,7 @@ void ChatApp::say(const std::string& notice) {
 bool in_room(const AppObjects& objects) {
     // A server is always in its own room, with or without clients.
     return objects.net_node.is_server() ||
-           objects.net_node.client_session().phase == SessionPhase::in;
+           objects.net_node.client_session().phase() == SessionPhase::in;
 }
 
 bool on_the_way_in(const AppObjects& objects) {
@@ -62,7 +62,7 @@ bool on_the_way_in(const AppObjects& objects) {
 const std::string& session_host(const AppObjects& objects) {
     static const std::string none;
     const ClientSession& session = objects.net_node.client_session();
-    return session.phase == SessionPhase::none ? none : session.host;
+    return session.phase() == SessionPhase::none ? none : session.host;
 }
 
 namespace {

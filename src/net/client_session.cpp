@@ -10,45 +10,42 @@ constexpr SessionTime NEVER_DUE = SessionTime::max();
 
 }  // namespace
 
-void ClientSession::begin(SessionPhase next, SessionTime now, SessionTime span, SessionTime step) {
-    phase = next;
-    began_at = now;
-    phase_span = span;
-    step_interval = step;
-    next_step_at = now == NEXT_FRAME ? NEXT_FRAME : now + step;
-}
-
 void ClientSession::stamp(SessionTime now) {
-    if (began_at == NEXT_FRAME) {
-        began_at = now;
-    }
-    if (next_step_at == NEXT_FRAME) {
-        next_step_at = now + step_interval;
+    const auto read = [now](SessionTime& time, SessionTime after) {
+        if (time == NEXT_FRAME) {
+            time = now + after;
+        }
+    };
+    if (auto* connecting = std::get_if<phase::Connecting>(&now_in)) {
+        read(connecting->gives_up_at, CONNECT_TIMEOUT);
+        read(connecting->look_at, connecting->look_interval);
+    } else if (auto* logging_in = std::get_if<phase::LoggingIn>(&now_in)) {
+        read(logging_in->answer_bound, LOGIN_ANSWER_WAIT);
+        read(logging_in->login_again_at, LOGIN_RESEND);
+    } else if (auto* lost = std::get_if<phase::Lost>(&now_in)) {
+        read(lost->attempt_at, lost->wait);
     }
 }
 
 bool ClientSession::on_the_way_in() const {
-    return phase == SessionPhase::connecting || phase == SessionPhase::logging_in ||
-           phase == SessionPhase::lost;
+    const SessionPhase current = phase();
+    return current == SessionPhase::connecting || current == SessionPhase::logging_in ||
+           current == SessionPhase::lost;
 }
 
 SessionTime ClientSession::due_at() const {
-    if (began_at == NEXT_FRAME || next_step_at == NEXT_FRAME) {
-        return on_the_way_in() ? NEXT_FRAME : NEVER_DUE;
+    if (const auto* connecting = std::get_if<phase::Connecting>(&now_in)) {
+        return std::min(connecting->gives_up_at, connecting->look_at);
     }
-    switch (phase) {
-        case SessionPhase::connecting:
-            return std::min(phase_ends_at(), next_step_at);
-        case SessionPhase::logging_in: {
-            // "No answer" comes once the bound has passed, not on it.
-            const SessionTime answer_bound = phase_ends_at() + SessionTime{1};
-            return heard ? answer_bound : std::min(answer_bound, next_step_at);
-        }
-        case SessionPhase::lost:
-            return phase_ends_at();
-        case SessionPhase::none:
-        case SessionPhase::in:
-            break;
+    if (const auto* logging_in = std::get_if<phase::LoggingIn>(&now_in)) {
+        // "No answer" comes once the bound has passed, not on it.
+        const SessionTime after_bound = logging_in->answer_bound == NEXT_FRAME
+                                            ? NEXT_FRAME
+                                            : logging_in->answer_bound + SessionTime{1};
+        return logging_in->heard ? after_bound : std::min(after_bound, logging_in->login_again_at);
+    }
+    if (const auto* lost = std::get_if<phase::Lost>(&now_in)) {
+        return lost->attempt_at;
     }
     return NEVER_DUE;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <variant>
 
 #include "transport/session_time.h"
 
@@ -30,44 +31,60 @@ inline constexpr SessionTime CONNECT_LOOK_MAX = std::chrono::milliseconds(250);
 // next frame's reading, so that it is charged nothing from before it.
 inline constexpr SessionTime NEXT_FRAME = SessionTime::min();
 
-// Where a client stands with its server.
-enum class SessionPhase {
-    none,        // no server chosen, or the last attempt came to nothing
-    connecting,  // the name lookup and connect run on their thread
-    logging_in,  // the login is out and its answer awaited
-    in,          // the server answered: lines reach the room
-    lost,        // the server left or went silent; the next attempt waits its turn
+// Where a client stands with its server; each phase keeps what only it needs. A time of
+// NEXT_FRAME is read by the next pass.
+namespace phase {
+
+// No server chosen, or the last attempt came to nothing.
+struct None {};
+// The name lookup and connect run on their thread, until `gives_up_at`; the thread is
+// looked at again at `look_at`, then `look_interval` later.
+struct Connecting {
+    SessionTime gives_up_at = NEXT_FRAME;
+    SessionTime look_at = NEXT_FRAME;
+    SessionTime look_interval = CONNECT_LOOK_FIRST;
 };
+// The login is out, and goes again at `login_again_at` until the server acknowledges it
+// (`heard`); after `answer_bound` the user is told that no answer came.
+struct LoggingIn {
+    SessionTime answer_bound = NEXT_FRAME;
+    SessionTime login_again_at = NEXT_FRAME;
+    bool heard = false;
+};
+// The server answered: lines reach the room.
+struct In {};
+// The server left or went silent; the next attempt waits `wait`, until `attempt_at`.
+struct Lost {
+    SessionTime wait{0};
+    SessionTime attempt_at = NEXT_FRAME;
+};
+
+}  // namespace phase
+
+enum class SessionPhase { none, connecting, logging_in, in, lost };
+using PhaseData =
+    std::variant<phase::None, phase::Connecting, phase::LoggingIn, phase::In, phase::Lost>;
 
 // A client's way into its server's room and back out, as one state. Every time is a
 // reading of the frame clock, and the frame loop sleeps until the nearest of them.
 struct ClientSession {
-    SessionPhase phase = SessionPhase::none;
     std::string host;
     int port = 0;
-    // Attempts made by the client itself after a loss, without the notices of a typed
+    PhaseData now_in;
+    // Attempts made by the client itself after a loss, without the notices of an asked
     // connect; one notice said that it is trying.
     bool retrying = false;
-    // When the phase began, and how long it may last: connecting, the connect's limit;
-    // logging in, the "No answer" bound; lost, the wait before the next attempt.
-    SessionTime began_at = NEXT_FRAME;
-    SessionTime phase_span{0};
-    // Connecting: when the thread is looked at next. Logging in: when the login goes again.
-    SessionTime next_step_at = NEXT_FRAME;
-    SessionTime step_interval{0};
     // The wait after the next failed attempt while retrying, before it is spread.
     SessionTime retry_interval = RECONNECT_FIRST;
-    // The server acknowledged the login: it is not sent again.
-    bool heard = false;
 
-    // Enters `phase` at `now` (or NEXT_FRAME) for at most `span`, the first step after `step`.
-    void begin(SessionPhase next, SessionTime now, SessionTime span, SessionTime step);
+    SessionPhase phase() const { return static_cast<SessionPhase>(now_in.index()); }
+    // The one way from one phase to the next.
+    void enter(PhaseData next) { now_in = next; }
     // Gives times still unread the frame's reading.
     void stamp(SessionTime now);
-    SessionTime phase_ends_at() const { return began_at + phase_span; }
-    // A connect or login is under way, typed or the client's own.
+    // A connect or login is under way, asked for or the client's own.
     bool on_the_way_in() const;
-    // When a time above acts; NEVER when none runs.
+    // When a time above acts; NEXT_FRAME when one is unread, NEVER when none runs.
     SessionTime due_at() const;
 };
 

@@ -28,30 +28,28 @@ void NetNode::start_attempt(SessionTime at) {
         attempt_failed(SessionEvent::What::connect_failed, at);
         return;
     }
-    session.begin(SessionPhase::connecting, at, CONNECT_TIMEOUT, CONNECT_LOOK_FIRST);
+    phase::Connecting connecting;
+    if (at != NEXT_FRAME) {
+        connecting.gives_up_at = at + CONNECT_TIMEOUT;
+        connecting.look_at = at + connecting.look_interval;
+    }
+    session.enter(connecting);
 }
 
 void NetNode::watch_session() {
     session.stamp(now);
-    switch (session.phase) {
-        case SessionPhase::connecting:
-            watch_connect();
-            break;
-        case SessionPhase::logging_in:
-            watch_login();
-            break;
-        case SessionPhase::lost:
-            if (now >= session.phase_ends_at()) {
-                start_attempt(now);
-            }
-            break;
-        case SessionPhase::in:
-        case SessionPhase::none:
-            break;
+    if (auto* connecting = std::get_if<phase::Connecting>(&session.now_in)) {
+        watch_connect(*connecting);
+    } else if (auto* logging_in = std::get_if<phase::LoggingIn>(&session.now_in)) {
+        watch_login(*logging_in);
+    } else if (const auto* lost = std::get_if<phase::Lost>(&session.now_in)) {
+        if (now >= lost->attempt_at) {
+            start_attempt(now);
+        }
     }
 }
 
-void NetNode::watch_connect() {
+void NetNode::watch_connect(phase::Connecting& connecting) {
     switch (endpoint.connect_progress()) {
         case ConnectProgress::connected:
             log_in();
@@ -63,14 +61,14 @@ void NetNode::watch_connect() {
         case ConnectProgress::pending:
             break;
     }
-    if (now >= session.phase_ends_at()) {
+    if (now >= connecting.gives_up_at) {
         endpoint.forget_connect();
         attempt_failed(SessionEvent::What::connect_failed, now);
         return;
     }
-    if (now >= session.next_step_at) {
-        session.step_interval = std::min(session.step_interval * 2, CONNECT_LOOK_MAX);
-        session.next_step_at = now + session.step_interval;
+    if (now >= connecting.look_at) {
+        connecting.look_interval = std::min(connecting.look_interval * 2, CONNECT_LOOK_MAX);
+        connecting.look_at = now + connecting.look_interval;
     }
 }
 
@@ -79,38 +77,37 @@ void NetNode::log_in() {
         report(SessionEvent{SessionEvent::What::connected, own_name, session.host});
     }
     send_login(own_name);
-    session.begin(SessionPhase::logging_in, now, LOGIN_ANSWER_WAIT, LOGIN_RESEND);
-    session.heard = false;
+    session.enter(phase::LoggingIn{now + LOGIN_ANSWER_WAIT, now + LOGIN_RESEND, false});
 }
 
-void NetNode::watch_login() {
-    if (now > session.phase_ends_at()) {
+void NetNode::watch_login(phase::LoggingIn& logging_in) {
+    if (now > logging_in.answer_bound) {
         // UDP gives no error for a server that is down or a firewall that drops the
         // datagrams: the silence is all there is to report.
         attempt_failed(SessionEvent::What::no_answer, now);
         return;
     }
-    if (session.heard) {
+    if (logging_in.heard) {
         return;
     }
-    if (now >= session.next_step_at) {
+    if (now >= logging_in.login_again_at) {
         // A server that got the first login acknowledged it and never sees this one.
         send_login(own_name);
-        session.next_step_at = now + LOGIN_RESEND;
+        logging_in.login_again_at = now + LOGIN_RESEND;
     }
 }
 
 void NetNode::attempt_failed(SessionEvent::What why, SessionTime at) {
     if (!session.retrying) {
         report(SessionEvent{why, {}, session.host});
-        session.phase = SessionPhase::none;
+        session.enter(phase::None{});
         return;
     }
     // Anywhere from three quarters to five quarters of the interval.
     const SessionTime interval = session.retry_interval;
     std::uniform_int_distribution<SessionTime::rep> spread(0, (interval / 2).count());
     const SessionTime wait = interval - interval / 4 + SessionTime{spread(reconnect_draws)};
-    session.begin(SessionPhase::lost, at, wait, SessionTime{0});
+    session.enter(phase::Lost{wait, at == NEXT_FRAME ? NEXT_FRAME : at + wait});
     session.retry_interval = std::min(session.retry_interval * 2, RECONNECT_MAX);
 }
 
@@ -118,12 +115,14 @@ void NetNode::report(SessionEvent event) {
     const SessionEvent::What what = event.what;
     pending_events.push_back(std::move(event));
     if (what == SessionEvent::What::heard) {
-        session.heard = true;
+        if (auto* logging_in = std::get_if<phase::LoggingIn>(&session.now_in)) {
+            logging_in->heard = true;
+        }
     } else if (what == SessionEvent::What::accepted) {
         // Also an answer that came after "no answer": the socket still leads to it.
-        session.phase = SessionPhase::in;
+        session.enter(phase::In{});
         session.retrying = false;
-    } else if (what == SessionEvent::What::lost && session.phase == SessionPhase::in) {
+    } else if (what == SessionEvent::What::lost && session.phase() == SessionPhase::in) {
         session.retrying = true;
         session.retry_interval = RECONNECT_FIRST;
         attempt_failed(what, now);

@@ -246,9 +246,9 @@ class NetNode {
     // between passes.
     void start_attempt(SessionTime at);
     void watch_session();
-    void watch_connect();
+    void watch_connect(phase::Connecting& connecting);
     void log_in();
-    void watch_login();
+    void watch_login(phase::LoggingIn& logging_in);
     void attempt_failed(SessionEvent::What why, SessionTime at);
     void send_unacknowledged_lines();
 

@@ -31,7 +31,7 @@ Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAd
     Outcome outcome = handle_datagram(datagram, source);
     // After the answer that let the client back in has been acknowledged: a line that
     // reached the server before that ack would be dropped as from a login not confirmed.
-    if (!kept_lines.empty() && session.phase == SessionPhase::in) {
+    if (!kept_lines.empty() && session.phase() == SessionPhase::in) {
         send_unacknowledged_lines();
     }
     return outcome;

@@ -179,8 +179,8 @@ TEST_F(ChatSession, ClientsOfALostServerSpreadTheirAttempts) {
         run_frames({ann.get(), bob.get()}, 1.0F, 1, [] { return false; });
         for (Participant* client : {ann.get(), bob.get()}) {
             const ClientSession& session = client->objects.net_node.client_session();
-            if (session.phase == SessionPhase::lost) {
-                waits.insert(session.phase_span.count());
+            if (const auto* lost = std::get_if<phase::Lost>(&session.now_in)) {
+                waits.insert(lost->wait.count());
             }
         }
     }

@@ -32,7 +32,7 @@ void Participant::settle_connect() {
     // The connect runs on its thread, in real time; frames that move no clock take its
     // outcome, so that a test's chosen times never outrun a lookup.
     for (int look = 0;
-         look < 5000 && objects.net_node.client_session().phase == SessionPhase::connecting;
+         look < 5000 && objects.net_node.client_session().phase() == SessionPhase::connecting;
          ++look) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         app.frame_step(now);
