@@ -147,6 +147,21 @@ TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
     EXPECT_EQ(again.count("<ann> anyone?"), 1U);
 }
 
+// A server restarted before its client noticed: the new one answers the client's resend
+// with "no session", and the line still reaches it once.
+TEST_F(ChatSession, ServerRestartedUnnoticedGetsTheLineOnce) {
+    server.objects.net_node.endpoint.close_socket();
+    ann->type("anyone?");
+    Participant again{SERVER_IP};
+    again.type("nick boss");
+    again.type("serve");
+    ASSERT_TRUE(
+        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> anyone?"); }));
+    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
+    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
+    EXPECT_EQ(again.count("<ann> anyone?"), 1U);
+}
+
 // A server that says goodbye, as one restarted cleanly does: the line its client typed
 // just before is kept until the client is back in and then sent once; a line the old
 // server acknowledged is not sent again.
