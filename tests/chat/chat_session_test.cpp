@@ -45,6 +45,20 @@ class ChatSession : public ::testing::Test {
         return run_frames({&server, ann.get(), bob.get()}, elapsed, rounds, done);
     }
 
+    // A new server at the old one's address: ann comes back in by herself, and the line
+    // she typed for the old one reaches the new one once.
+    void expect_line_once_at_a_new_server(const std::string& line) {
+        Participant again{SERVER_IP};
+        again.type("nick boss");
+        again.type("serve");
+        const std::string shown = "<ann> " + line;
+        ASSERT_TRUE(run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw(shown); }));
+        EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
+        run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
+        EXPECT_EQ(again.count(shown), 1U);
+        EXPECT_FALSE(again.saw("<ann> heard")) << "a line the old server had is not sent again";
+    }
+
     Participant server{SERVER_IP};
     std::unique_ptr<Participant> ann;
     std::unique_ptr<Participant> bob;
@@ -135,16 +149,8 @@ TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
     EXPECT_TRUE(ann->saw("Not connected: logging in again"));
     ann->type("not yet");
     EXPECT_EQ(ann->objects.input_line, "not yet");
-
-    Participant again{SERVER_IP};
-    again.type("nick boss");
-    again.type("serve");
-    ASSERT_TRUE(
-        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> anyone?"); }));
+    expect_line_once_at_a_new_server("anyone?");
     EXPECT_EQ(ann->count("Login Accepted by boss"), 2U);
-    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
-    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
-    EXPECT_EQ(again.count("<ann> anyone?"), 1U);
 }
 
 // A server restarted before its client noticed: the new one answers the client's resend
@@ -152,14 +158,7 @@ TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
 TEST_F(ChatSession, ServerRestartedUnnoticedGetsTheLineOnce) {
     server.objects.net_node.endpoint.close_socket();
     ann->type("anyone?");
-    Participant again{SERVER_IP};
-    again.type("nick boss");
-    again.type("serve");
-    ASSERT_TRUE(
-        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> anyone?"); }));
-    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
-    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
-    EXPECT_EQ(again.count("<ann> anyone?"), 1U);
+    expect_line_once_at_a_new_server("anyone?");
 }
 
 // A server that says goodbye, as one restarted cleanly does: the line its client typed
@@ -173,16 +172,7 @@ TEST_F(ChatSession, ServerThatSaysGoodbyeCostsNoLineAndRepeatsNone) {
     ASSERT_TRUE(run_frames({ann.get()}, 0.01F, 100,
                            [&] { return ann->saw("Not connected: logging in again"); }));
     EXPECT_FALSE(ann->saw("Sent again: 1 unacknowledged line")) << "not while out";
-
-    Participant again{SERVER_IP};
-    again.type("nick boss");
-    again.type("serve");
-    ASSERT_TRUE(
-        run_frames({&again, ann.get()}, 0.5F, 100, [&] { return again.saw("<ann> in flight"); }));
-    EXPECT_TRUE(ann->saw("Sent again: 1 unacknowledged line"));
-    run_frames({&again, ann.get()}, 0.5F, 10, [] { return false; });
-    EXPECT_EQ(again.count("<ann> in flight"), 1U);
-    EXPECT_FALSE(again.saw("<ann> heard"));
+    expect_line_once_at_a_new_server("in flight");
 }
 
 // Clients that lose their server in the same frame do not come back in step, and none
