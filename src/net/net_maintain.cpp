@@ -8,7 +8,7 @@ void NetNode::maintain(SessionTime reading) {
     set_now(reading);
     refill_reply_budget();
     flush_unattached();
-    cookies.forget_stale(now);
+    admission.forget_stale(now);
     walk_peers();
     // After the walk, so that a session it found lost begins its wait for the next
     // attempt at this reading.

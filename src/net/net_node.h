@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/admission.h"
 #include "net/client_session.h"
-#include "net/login_cookies.h"
 #include "net/net_message.h"
 #include "net/peer_table.h"
 #include "transport/socket_endpoint.h"
@@ -204,8 +204,9 @@ class NetNode {
         NetMessage message;
     };
 
-    std::optional<std::size_t> admit_login(const NetMessage& message, const SocketAddress& source);
-    std::optional<std::size_t> admit_cookie(const NetMessage& message, const SocketAddress& source);
+    // Does what admission decided for a datagram from an address without a session.
+    std::optional<std::size_t> admit(const AdmissionDecision& decision, const NetMessage& message,
+                                     const SocketAddress& source);
     // A login answered by cookie, back with the ack of `answer`: waiting for its confirmation.
     std::size_t admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
                                std::int32_t answer);
@@ -217,7 +218,6 @@ class NetNode {
     // Takes the reading of a call from outside; the first one starts the ping clock.
     void set_now(SessionTime reading);
     void refill_reply_budget();
-    LoginCookies& keyed_cookies();
     bool transmit(const WireRecord& record);
     // Kept by the endpoint and sent, in order, with the end of the maintenance pass.
     void transmit_later(const WireRecord& record);
@@ -257,7 +257,7 @@ class NetNode {
 
     Transmitter transmitter;
     IdSource id_source = unpredictable_id;
-    LoginCookies cookies;
+    Admission admission;
     std::vector<Unattached> unattached;
     float reply_budget = UNATTACHED_REPLIES_PER_SECOND;
     // The reading of the receive or pass under way, the first reading ever, and when the

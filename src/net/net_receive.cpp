@@ -89,27 +89,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         return known;
     }
     if (serving) {
-        if (message.kind == KIND_LOGIN) {
-            return admit_login(message, source);
-        }
-        if (message.kind == KIND_ACK) {
-            if (const auto confirmed = admit_cookie(message, source)) {
-                return confirmed;
-            }
-            // A good answer whose name a later login has taken the place of: its client
-            // counts itself in, and is told at once that it is not.
-            if (cookies.valid(get_i32(message.text), source, now)) {
-                tell_no_session(source);
-            }
-        }
-        ++counters.dropped_unknown;
-        // A client that counts itself in a session this server does not have (the server
-        // restarted, or every ack of its answer was lost) learns it here.
-        if (message.kind == KIND_PING || message.kind == KIND_CHAT ||
-            message.kind == KIND_NICK_CHANGE) {
-            tell_no_session(source);
-        }
-        return std::nullopt;
+        return admit(admission.unknown_sender(peers, message, source, now), message, source);
     }
     if (message.kind != KIND_LOGIN_ACCEPTED && message.kind != KIND_LOGIN) {
         ++counters.dropped_unknown;
@@ -132,32 +112,25 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     return position;
 }
 
-std::optional<std::size_t> NetNode::admit_login(const NetMessage& message,
-                                                const SocketAddress& source) {
-    const auto refusal = peers.refusal(source, PeerState::waiting, text_view(message));
-    if (!refusal) {
-        return peers.admit(source, PeerState::waiting, id_source(), now);
+std::optional<std::size_t> NetNode::admit(const AdmissionDecision& decision,
+                                          const NetMessage& message, const SocketAddress& source) {
+    counters.refused_logins += decision.refused ? 1 : 0;
+    counters.dropped_unknown += decision.unknown ? 1 : 0;
+    if (decision.tell_no_session) {
+        tell_no_session(source);
     }
-    if (*refusal == Refusal::waiting_full) {
-        answer_without_session(message, source);
-    } else {
-        ++counters.refused_logins;
+    switch (decision.step) {
+        case AdmissionDecision::Step::wait:
+            return peers.admit(source, PeerState::waiting, id_source(), now);
+        case AdmissionDecision::Step::wait_redeemed:
+            return admit_redeemed(source, *decision.login, get_i32(message.text));
+        case AdmissionDecision::Step::answer_by_cookie:
+            answer_without_session(message, source);
+            break;
+        case AdmissionDecision::Step::drop:
+            break;
     }
     return std::nullopt;
-}
-
-std::optional<std::size_t> NetNode::admit_cookie(const NetMessage& message,
-                                                 const SocketAddress& source) {
-    const std::int32_t acked = get_i32(message.text);
-    const auto login = cookies.redeem(acked, source, now);
-    if (!login) {
-        return std::nullopt;
-    }
-    if (peers.refusal(source, PeerState::confirmed, login->name)) {
-        ++counters.refused_logins;
-        return std::nullopt;
-    }
-    return admit_redeemed(source, *login, acked);
 }
 
 std::size_t NetNode::admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
@@ -174,7 +147,7 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
 void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
     ++counters.cookie_logins;
     NetMessage answer;
-    answer.id = keyed_cookies().issue(source, now, text_view(login), login.reserved);
+    answer.id = admission.issue_cookie(login, source, now, id_source);
     answer.reliable = 1;
     answer.kind = KIND_LOGIN_ACCEPTED;
     set_text(answer, own_name);
@@ -192,18 +165,6 @@ void NetNode::tell_no_session(const SocketAddress& source) {
     logout.kind = KIND_LOGOUT;
     set_text(logout, own_name);
     unattached.push_back(Unattached{source, logout});
-}
-
-LoginCookies& NetNode::keyed_cookies() {
-    if (!cookies.has_key()) {
-        const auto word = [this] {
-            return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(id_source())) << 32U) |
-                   static_cast<std::uint32_t>(id_source());
-        };
-        const std::uint64_t first = word();
-        cookies.set_key(first, word());
-    }
-    return cookies;
 }
 
 bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
@@ -270,8 +231,7 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
     Peer& peer = peers[sender];
     const std::int32_t acked = get_i32(message.text);
     const bool queued = peer.acknowledged(acked, now);
-    // The answer is in the queue, or was given without a session and is its cookie.
-    if (peer.waiting() && acked == peer.pending->answer) {
+    if (Admission::confirms(peer, acked)) {
         confirm_login(sender, outcome);
     } else if (!queued && serving && !peer.waiting()) {
         restart_session(sender, outcome);
@@ -281,7 +241,7 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome&
 void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     const Peer& old = peers[sender];
     const std::int32_t acked = get_i32(outcome.delivery->message.text);
-    const auto login = cookies.redeem(acked, old.address, now);
+    const auto login = admission.restarted(old, acked, now);
     if (!login) {
         return;
     }
@@ -344,10 +304,8 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
     outcome.delivery.reset();
     Peer& peer = peers[sender];
     if (!peer.waiting()) {
-        // Answered as a new login, whose ack ends this session and starts the next. Only
-        // under the same name: a forger's login from this address would otherwise get its
-        // answer acknowledged by the real client and take its session under another name.
-        if (text_view(message) == peer.name) {
+        // Answered as a new login, whose ack ends this session and starts the next.
+        if (Admission::answers_relogin(peer, text_view(message))) {
             answer_without_session(message, peer.address);
         }
         return;

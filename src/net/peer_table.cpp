@@ -13,28 +13,6 @@ std::optional<std::size_t> PeerTable::find(const SocketAddress& address) const {
     return std::nullopt;
 }
 
-std::optional<Refusal> PeerTable::refusal(const SocketAddress& address, PeerState state,
-                                          std::string_view name) const {
-    std::size_t of_host = 0;
-    bool replaces_own = false;
-    for (const Peer& peer : peers) {
-        if (peer.address.ip == address.ip) {
-            ++of_host;
-            replaces_own = replaces_own || (!peer.waiting() && peer.name == name);
-        }
-    }
-    if (of_host >= MAX_SESSIONS_PER_HOST && !replaces_own) {
-        return Refusal::host_full;
-    }
-    if (peers.size() >= MAX_PEERS) {
-        return Refusal::table_full;
-    }
-    if (state == PeerState::waiting && waiting_count() >= MAX_WAITING_PEERS) {
-        return Refusal::waiting_full;
-    }
-    return std::nullopt;
-}
-
 std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
                              SessionTime now) {
     Peer& peer = peers.emplace_back();
@@ -89,11 +67,6 @@ void PeerTable::remove(std::size_t position) {
 void PeerTable::clear() {
     peers.clear();
     peers.shrink_to_fit();
-}
-
-std::size_t PeerTable::waiting_count() const {
-    return static_cast<std::size_t>(
-        std::count_if(peers.begin(), peers.end(), [](const Peer& peer) { return peer.waiting(); }));
 }
 
 }  // namespace tw

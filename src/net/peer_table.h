@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 #include "net/peer.h"
@@ -12,25 +11,9 @@ namespace tw {
 
 // Far above what a LAN's chat needs; a login beyond it is not answered.
 inline constexpr std::size_t MAX_PEERS = 256;
-// Logins waiting for the ack of their answer, each sent its answer every 2 s until it
-// confirms or 30 s have passed. Once these places are taken, a login is answered without
-// a session (login_cookies.h), so a host forging logins from any number of addresses
-// fills these places and no more, and a real login still gets in by its ack; half the
-// table stays for clients that did confirm.
-inline constexpr std::size_t MAX_WAITING_PEERS = MAX_PEERS / 2;
-// Sessions of one address, waiting or confirmed: a few users on one computer or behind
-// one NAT, but no single host can fill the table.
-inline constexpr std::size_t MAX_SESSIONS_PER_HOST = 8;
 
-// Why a peer was not admitted.
-enum class Refusal {
-    host_full,     // its host has all the sessions it may have
-    table_full,    // confirmed peers fill the table
-    waiting_full,  // every waiting place is taken
-};
-
-// The peer table: peers in order of admission, each found by its address and port, and
-// the rules of who gets a place.
+// The peer table: peers in order of admission, each found by its address and port. Who
+// gets a place is admission's to decide (admission.h).
 class PeerTable {
   public:
     std::size_t size() const { return peers.size(); }
@@ -49,11 +32,6 @@ class PeerTable {
 
     std::optional<std::size_t> find(const SocketAddress& address) const;
     std::optional<std::size_t> position_of(PeerHandle handle) const;
-    // Whether a new session of `address` for `name` may be had, and if not, why. A user
-    // whose host is at its bound still gets in when the session would replace one of
-    // that user's own (same host and name).
-    std::optional<Refusal> refusal(const SocketAddress& address, PeerState state,
-                                   std::string_view name) const;
     // A new peer at the end of the table in `state`, its ids counting from `first_id`,
     // heard and pinged at `now`.
     std::size_t admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
@@ -67,8 +45,6 @@ class PeerTable {
     void clear();
 
   private:
-    std::size_t waiting_count() const;
-
     std::vector<Peer> peers;
     PeerHandle next_handle = 1;
 };

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "net/login_cookies.h"
+#include "net/net_message.h"
+#include "net/peer_table.h"
+
+namespace tw {
+
+// Logins waiting for the ack of their answer, each sent its answer every 2 s until it
+// confirms or 30 s have passed. Once these places are taken, a login is answered without
+// a session (login_cookies.h), so a host forging logins from any number of addresses
+// fills these places and no more, and a real login still gets in by its ack; half the
+// table stays for clients that did confirm.
+inline constexpr std::size_t MAX_WAITING_PEERS = MAX_PEERS / 2;
+// Sessions of one address, waiting or confirmed: a few users on one computer or behind
+// one NAT, but no single host can fill the table.
+inline constexpr std::size_t MAX_SESSIONS_PER_HOST = 8;
+
+// What a server does with a datagram from an address that has no session.
+struct AdmissionDecision {
+    enum class Step {
+        wait,              // a waiting place for the login
+        wait_redeemed,     // a waiting place for the login behind the acked cookie
+        answer_by_cookie,  // every waiting place is taken: answered without a session
+        drop,              // nothing more than what the flags say
+    };
+    Step step = Step::drop;
+    // The login a redeemed cookie kept.
+    std::optional<RememberedLogin> login;
+    // A login that may not have its place (host at its bound, table full).
+    bool refused = false;
+    // Counted as from no session.
+    bool unknown = false;
+    // Its sender counts itself in a session this server does not have.
+    bool tell_no_session = false;
+};
+
+// Who gets a place in a server's table, and how: its waiting places, the cookies that
+// answer logins once those are taken, the bound per host, the refusals, and the rules by
+// which a waiting login confirms or a confirmed client starts over. Every such rule is
+// here; the receive path asks and does what it is told.
+class Admission {
+  public:
+    // A datagram from `source`, which has no session in `peers`.
+    AdmissionDecision unknown_sender(const PeerTable& peers, const NetMessage& message,
+                                     const SocketAddress& source, SessionTime now);
+    // The id of the answer to a login from `source` that no waiting place was left for.
+    std::int32_t issue_cookie(const NetMessage& login, const SocketAddress& source, SessionTime now,
+                              const std::function<std::int32_t()>& id_source);
+    // Whether the ack of `acked` confirms `peer`'s waiting login.
+    static bool confirms(const Peer& peer, std::int32_t acked);
+    // Whether a login from a confirmed peer's own address is answered as a new login,
+    // whose ack ends that session and starts the next.
+    static bool answers_relogin(const Peer& peer, std::string_view name);
+    // The new login of a confirmed peer's client, restarted on its old port, when `acked`
+    // is its cookie: the old session gives way to it. Taken once.
+    std::optional<RememberedLogin> restarted(const Peer& peer, std::int32_t acked, SessionTime now);
+    // Gives a flood's memory back once its cookies are stale.
+    void forget_stale(SessionTime now) { cookies.forget_stale(now); }
+
+  private:
+    // Why a session of `address` for `name` may not be had, if it may not.
+    enum class Refusal { host_full, table_full, waiting_full };
+    static std::optional<Refusal> refusal(const PeerTable& peers, const SocketAddress& address,
+                                          PeerState state, std::string_view name);
+    AdmissionDecision login(const PeerTable& peers, const NetMessage& message,
+                            const SocketAddress& source) const;
+    AdmissionDecision cookie_ack(const PeerTable& peers, const NetMessage& message,
+                                 const SocketAddress& source, SessionTime now);
+
+    LoginCookies cookies;
+};
+
+}  // namespace tw
