@@ -232,8 +232,6 @@ class NetNode {
     void announce_departure(const std::string& departed, std::int32_t reserved,
                             std::optional<std::size_t> except);
     void relay_chat(std::size_t sender, const NetMessage& message);
-    // Some peer still has RELAYS_PER_HOST relays from this host's authors unacknowledged.
-    bool relays_held_back(std::uint32_t host) const;
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
     void keep_unacknowledged_lines(const Peer& server);

@@ -63,7 +63,7 @@ Outcome NetNode::handle_datagram(std::span<const std::uint8_t> datagram,
         handle_login(*sender, message, outcome);
         return outcome;
     }
-    if (serving && message.kind == KIND_CHAT && relays_held_back(peer.address.ip)) {
+    if (serving && message.kind == KIND_CHAT && peers.relays_held_back(peer.address.ip)) {
         // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
         // others may have taken what its host said before.
         ++counters.held_back_lines;
@@ -230,7 +230,7 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
 void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome) {
     Peer& peer = peers[sender];
     const std::int32_t acked = get_i32(message.text);
-    const bool queued = peer.acknowledged(acked, now);
+    const bool queued = peers.acknowledged(sender, acked, now);
     if (Admission::confirms(peer, acked)) {
         confirm_login(sender, outcome);
     } else if (!queued && serving && !peer.waiting()) {
@@ -372,15 +372,9 @@ void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
         relay.reserved = message.reserved;
         relay.text = payload;
         if (reliable && !peers[i].waiting()) {
-            peers[i].count_relay(host);
+            peers.count_relay(i, host);
         }
     }
-}
-
-bool NetNode::relays_held_back(std::uint32_t host) const {
-    return std::any_of(peers.begin(), peers.end(), [host](const Peer& peer) {
-        return peer.relays_from(host) >= RELAYS_PER_HOST;
-    });
 }
 
 }  // namespace tw

@@ -43,7 +43,10 @@ bool Peer::acknowledged(std::int32_t id, SessionTime now) {
     const bool oldest = found == queue.begin();
     if (const auto host = found->author_host) {
         for (HostRelays& of_host : relays_by_host) {
-            of_host.count -= of_host.host == *host ? 1U : 0U;
+            if (of_host.host == *host) {
+                hosts_at_relay_bound -= of_host.count == RELAYS_PER_HOST ? 1 : 0;
+                --of_host.count;
+            }
         }
     }
     queue.erase(found);
@@ -58,6 +61,7 @@ void Peer::count_relay(std::uint32_t host) {
     for (HostRelays& of_host : relays_by_host) {
         if (of_host.host == host) {
             ++of_host.count;
+            hosts_at_relay_bound += of_host.count == RELAYS_PER_HOST ? 1 : 0;
             return;
         }
     }

@@ -94,6 +94,8 @@ struct Peer {
     std::optional<PendingLogin> pending;
     // The relays in the reliable queue, by the host of their author.
     std::vector<HostRelays> relays_by_host;
+    // Hosts of relays_by_host at RELAYS_PER_HOST.
+    std::size_t hosts_at_relay_bound = 0;
 
     bool waiting() const { return pending.has_value(); }
     // Messages held for a waiting login.

@@ -4,13 +4,34 @@
 
 namespace tw {
 
+std::uint64_t PeerTable::key_of(const SocketAddress& address) {
+    return (static_cast<std::uint64_t>(address.ip) << 16U) | address.port;
+}
+
+namespace {
+
+constexpr auto key_below = [](const auto& entry, std::uint64_t key) { return entry.key < key; };
+
+}  // namespace
+
 std::optional<std::size_t> PeerTable::find(const SocketAddress& address) const {
-    for (std::size_t i = 0; i < peers.size(); ++i) {
-        if (peers[i].address == address) {
-            return i;
-        }
+    const std::uint64_t key = key_of(address);
+    const auto found = std::lower_bound(by_address.begin(), by_address.end(), key, key_below);
+    if (found == by_address.end() || found->key != key) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return found->position;
+}
+
+void PeerTable::index(std::size_t position) {
+    const std::uint64_t key = key_of(peers[position].address);
+    const auto place = std::lower_bound(by_address.begin(), by_address.end(), key, key_below);
+    // Addresses are unique in a server's table, but a table filled by hand need not be:
+    // the first admitted stays the one found, as a walk in order would find it.
+    if (place != by_address.end() && place->key == key) {
+        return;
+    }
+    by_address.insert(place, IndexEntry{key, position});
 }
 
 std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std::int32_t first_id,
@@ -25,6 +46,7 @@ std::size_t PeerTable::admit(const SocketAddress& address, PeerState state, std:
     peer.channel.next_id = first_id;
     peer.heard_at = now;
     peer.pinged_at = now;
+    index(peers.size() - 1);
     return peers.size() - 1;
 }
 
@@ -43,20 +65,59 @@ std::optional<std::size_t> PeerTable::earlier_session(std::size_t confirmed) con
 void PeerTable::add(const Peer& peer) {
     peers.push_back(peer);
     peers.back().handle = next_handle++;
+    hosts_at_relay_bound += peer.hosts_at_relay_bound;
+    index(peers.size() - 1);
 }
 
 std::optional<std::size_t> PeerTable::position_of(PeerHandle handle) const {
-    const auto found = std::find_if(peers.begin(), peers.end(),
-                                    [handle](const Peer& peer) { return peer.handle == handle; });
-    if (found == peers.end()) {
+    const auto found =
+        std::lower_bound(peers.begin(), peers.end(), handle,
+                         [](const Peer& peer, PeerHandle wanted) { return peer.handle < wanted; });
+    if (found == peers.end() || found->handle != handle) {
         return std::nullopt;
     }
     return static_cast<std::size_t>(found - peers.begin());
 }
 
+void PeerTable::count_relay(std::size_t position, std::uint32_t host) {
+    Peer& peer = peers[position];
+    const std::size_t before = peer.hosts_at_relay_bound;
+    peer.count_relay(host);
+    hosts_at_relay_bound += peer.hosts_at_relay_bound - before;
+}
+
+bool PeerTable::acknowledged(std::size_t position, std::int32_t id, SessionTime now) {
+    Peer& peer = peers[position];
+    const std::size_t before = peer.hosts_at_relay_bound;
+    const bool queued = peer.acknowledged(id, now);
+    hosts_at_relay_bound -= before - peer.hosts_at_relay_bound;
+    return queued;
+}
+
+bool PeerTable::relays_held_back(std::uint32_t host) const {
+    return hosts_at_relay_bound > 0 &&
+           std::any_of(peers.begin(), peers.end(), [host](const Peer& peer) {
+               return peer.relays_from(host) >= RELAYS_PER_HOST;
+           });
+}
+
 void PeerTable::remove(std::size_t position) {
     if (position < peers.size()) {
+        hosts_at_relay_bound -= peers[position].hosts_at_relay_bound;
+        const SocketAddress address = peers[position].address;
         peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
+        std::erase_if(by_address,
+                      [position](const IndexEntry& entry) { return entry.position == position; });
+        for (IndexEntry& entry : by_address) {
+            entry.position -= entry.position > position ? 1 : 0;
+        }
+        // Another peer of the same address, in a table filled by hand, is found from now on.
+        for (std::size_t i = 0; i < peers.size(); ++i) {
+            if (peers[i].address == address) {
+                index(i);
+                break;
+            }
+        }
     }
     // A crowd that has left gives its room back; a table that merely breathes keeps it.
     if (peers.capacity() > MAX_PEERS / 4 && peers.size() < peers.capacity() / 4) {
@@ -67,6 +128,9 @@ void PeerTable::remove(std::size_t position) {
 void PeerTable::clear() {
     peers.clear();
     peers.shrink_to_fit();
+    by_address.clear();
+    by_address.shrink_to_fit();
+    hosts_at_relay_bound = 0;
 }
 
 }  // namespace tw

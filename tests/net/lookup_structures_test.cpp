@@ -102,7 +102,7 @@ TEST(AddressText, MatchesTheDecimalTextOfEveryOctet) {
     EXPECT_EQ(address_text(0), "0.0.0.0");
 }
 
-TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPort) {
+TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPortAsTheTableShifts) {
     NetNode node;
     for (const SocketAddress address :
          {SocketAddress{ipv4(127, 0, 0, 2), 5000}, SocketAddress{ipv4(127, 0, 0, 2), 5001},
@@ -115,6 +115,13 @@ TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPort) {
     EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 2U);
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 2), 5002}).has_value());
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 3), 5000}).has_value());
+    // One leaves from the middle: the others are found at their new places, by address
+    // and by handle, and it is found no more.
+    const PeerHandle last = node.peers[2].handle;
+    node.remove_peer(1);
+    EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 1U);
+    EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 2), 5001}).has_value());
+    EXPECT_EQ(node.peer(last), &node.peers[1]);
 }
 
 // The keyed hash behind the login cookies gives the reference vectors of SipHash-2-4, and
