@@ -36,6 +36,8 @@ void clear_queues(NetNode& node) {
         peer.channel.reliable_queue.clear();
         peer.channel.outbox.clear();
     }
+    // As the application takes them every frame; the list keeps its room.
+    node.clear_events();
 }
 
 WireRecord chat_record(std::int32_t id, const std::string& line) {

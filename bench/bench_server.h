@@ -21,8 +21,8 @@ SocketAddress simulated_host(std::size_t index);
 // without a socket.
 void admit_peers(NetNode& server, std::size_t peers);
 
-// Empties every queue without giving up its storage, as acknowledgements and passes
-// would in a running session.
+// Empties every queue and the event list without giving up their storage, as
+// acknowledgements, passes and the application would in a running session.
 void clear_queues(NetNode& node);
 
 // A reliable chat line as a client sends it, with message id `id`.

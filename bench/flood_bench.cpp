@@ -90,17 +90,20 @@ class HostileLan {
             server.dispatch(flight.record, flight.from, now);
         }
         server.maintain(now);
+        server.clear_events();
         for (std::size_t k = 0; k < clients.size(); ++k) {
             RealClient& client = clients[k];
             while (!client.inbox.empty()) {
-                const auto outcome =
-                    client.node.dispatch(client.inbox.front(), server_address, now);
+                client.node.dispatch(client.inbox.front(), server_address, now);
                 client.inbox.pop_front();
-                if (outcome.delivery && shown) {
-                    shown(k, outcome.delivery->message);
-                }
             }
             client.node.maintain(now);
+            for (const SessionEvent& event : client.node.events()) {
+                if (event.what == SessionEvent::What::message && shown) {
+                    shown(k, event.message);
+                }
+            }
+            client.node.clear_events();
         }
         clock += FRAME;
         now += from_seconds(FRAME);

@@ -212,7 +212,7 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     }
 }
 
-void check_delivery(const NetNode& node, const Delivery& delivery) {
+void check_delivery(const NetNode& node, const SessionEvent& delivery) {
     const NetMessage& message = delivery.message;
     require(message.length > 0, "only positive lengths are delivered");
     require(!delivery.peer || node.peer(*delivery.peer) != nullptr,
@@ -243,9 +243,12 @@ void check_node(NetNode& node) {
 }
 
 void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const SocketAddress& from) {
-    const auto outcome = node.dispatch(datagram, from, node.last_reading());
-    if (outcome.delivery) {
-        check_delivery(node, *outcome.delivery);
+    const std::size_t before = node.events().size();
+    node.dispatch(datagram, from, node.last_reading());
+    for (std::size_t i = before; i < node.events().size(); ++i) {
+        if (node.events()[i].what == SessionEvent::What::message) {
+            check_delivery(node, node.events()[i]);
+        }
     }
 }
 

@@ -28,21 +28,18 @@ void ChatApp::handle_messages() {
     // Bounded, so that a flood of any kind still leaves time for the session's timers
     // and the drawing; what is left waits in the socket for the next frame.
     for (std::size_t taken = 0; taken < RECEIVE_BUDGET; ++taken) {
-        const Reception reception = app.net_node.receive(app.now);
-        if (!reception.taken) {
+        if (!app.net_node.receive(app.now)) {
             break;
         }
         take_events();
-        if (reception.outcome.delivery) {
-            show(*reception.outcome.delivery);
-        }
     }
 }
 
 void ChatApp::take_events() {
-    for (const SessionEvent& event : app.net_node.take_events()) {
+    for (const SessionEvent& event : app.net_node.events()) {
         show(event);
     }
+    app.net_node.clear_events();
 }
 
 void ChatApp::say(const std::string& notice) {
@@ -85,6 +82,9 @@ void ChatApp::show(const SessionEvent& event) {
     const std::string& who = event.name.empty() ? event.address_text : event.name;
     ChatLog& log = app.chat_log;
     switch (event.what) {
+        case SessionEvent::What::message:
+            show_message(event);
+            break;
         case SessionEvent::What::joined:
             if (event.replaced_earlier) {
                 log.add_line(who + " Logged Out", LineStyle::notice);
@@ -127,14 +127,18 @@ void ChatApp::show(const SessionEvent& event) {
         case SessionEvent::What::renamed:
             log.add_line(event.earlier_name + " changed nick to " + event.name, LineStyle::notice);
             break;
+        // Nothing the user waits to read: the line was echoed as it was typed, and the
+        // kept lines are told of when they go again.
         case SessionEvent::What::heard:
+        case SessionEvent::What::delivered:
+        case SessionEvent::What::kept:
             break;
     }
 }
 
-void ChatApp::show(const Delivery& delivery) {
-    const NetMessage& message = delivery.message;
-    const Peer* sender = delivery.peer ? app.net_node.peer(*delivery.peer) : nullptr;
+void ChatApp::show_message(const SessionEvent& delivered) {
+    const NetMessage& message = delivered.message;
+    const Peer* sender = delivered.peer ? app.net_node.peer(*delivered.peer) : nullptr;
     ChatLog& log = app.chat_log;
     switch (message.kind) {
         case KIND_CHAT:

@@ -59,8 +59,8 @@ class ChatApp {
     // False when the line was not sent, and so stays in the input line.
     bool chat(const std::string& line);
     std::optional<std::string> why_not_sent() const;
-    void show(const Delivery& delivery);
     void show(const SessionEvent& event);
+    void show_message(const SessionEvent& delivered);
     void take_events();
     void say(const std::string& notice);
 

@@ -51,6 +51,7 @@ bool NetNode::time_out(std::size_t position) {
                             true,
                             {}});
         keep_unacknowledged_lines(peers[position]);
+        report_kept_lines();
         clear_peers();
         endpoint.close_socket();
         return true;
@@ -91,6 +92,15 @@ void NetNode::keep_unacknowledged_lines(const Peer& server) {
         if (message.kind == KIND_CHAT) {
             kept_lines.push_back(read_text(message));
         }
+    }
+}
+
+void NetNode::report_kept_lines() {
+    // Lines kept from an earlier session and not yet sent count too: all go together.
+    if (!kept_lines.empty()) {
+        SessionEvent kept{SessionEvent::What::kept, {}, {}};
+        kept.count = kept_lines.size();
+        pending_events.push_back(std::move(kept));
     }
 }
 

@@ -34,19 +34,16 @@ inline constexpr SessionTime PING_CLOCK_WRAP = std::chrono::seconds(4096);
 // second, in bursts of as many: the server is no one's reflector.
 inline constexpr float UNATTACHED_REPLIES_PER_SECOND = 512.0F;
 
-// What receive hands to the application: the message and its sender (nothing when the
-// sender has just left the table, as after a logout).
-struct Delivery {
-    NetMessage message;
-    std::optional<PeerHandle> peer;
-};
-
-// What the session layer tells the application besides the messages it delivers, in the
-// order it happened; the application makes every line the user sees from these. An event
-// is reported whether or not the message behind it carries a text: a server without a
-// name is still a server.
+// What the session layer tells the application, the messages it delivers included, in
+// the order it happened; the application makes every line the user sees from these. An
+// event is reported whether or not the message behind it carries a text: a server without
+// a name is still a server.
 struct SessionEvent {
     enum class What {
+        // `message` came from the peer `peer` (nothing when the sender has just left the
+        // table, as after a logout). Acks, pings and pongs are the session's own business
+        // and are not handed on; neither is a message without a text.
+        message,
         joined,     // a server's new client confirmed its login
         accepted,   // a client's server answered its login
         left,       // a peer that was shown as in has logged out
@@ -59,7 +56,11 @@ struct SessionEvent {
         connected,       // the host was reached; the login is out
         connect_failed,  // the host could not be reached
         no_answer,       // the login had no answer in time
-        resent,          // `count` lines the last server never acknowledged went again
+        // The client's own chat lines.
+        delivered,  // its server acknowledged the line in `message`
+        kept,       // the session ended with `count` lines never acknowledged, kept to go
+                    // again once the client is back in
+        resent,     // `count` lines the last server never acknowledged went again
     };
     What what = What::joined;
     std::string name;
@@ -70,21 +71,10 @@ struct SessionEvent {
     bool silent = false;
     std::string earlier_name = {};
     std::size_t count = 0;
+    NetMessage message = {};
+    std::optional<PeerHandle> peer = {};
 
     bool operator==(const SessionEvent&) const = default;
-};
-
-// What one datagram did; what it changed in who takes part is in the node's events.
-struct Outcome {
-    std::optional<Delivery> delivery;
-};
-
-// What one receive call did: whether it took a datagram from the socket at all, and
-// what that datagram did. A datagram taken but not delivered (a duplicate, junk) is no
-// reason to stop reading; an empty socket is.
-struct Reception {
-    bool taken = false;
-    Outcome outcome;
 };
 
 // Counted instead of logged, so that tests and benchmarks can see what was dropped.
@@ -140,6 +130,9 @@ class NetNode {
     // Events not yet taken by the application, oldest first.
     const std::vector<SessionEvent>& events() const { return pending_events; }
     std::vector<SessionEvent> take_events() { return std::exchange(pending_events, {}); }
+    // Forgets the events read through events(); the list keeps its room, so that a frame
+    // of relayed lines allocates nothing for them.
+    void clear_events() { pending_events.clear(); }
 
     // Peer table.
     void add_peer(const Peer& peer);
@@ -149,11 +142,13 @@ class NetNode {
     // The peer of `handle`, or nothing once it has left.
     const Peer* peer(PeerHandle handle) const;
 
-    // Takes at most one datagram from the socket and dispatches it at `now`.
-    Reception receive(SessionTime now);
+    // Takes at most one datagram from the socket and dispatches it at `now`; false when
+    // the socket had none. A datagram taken but dropped (a duplicate, junk) is no reason
+    // to stop reading; an empty socket is.
+    bool receive(SessionTime now);
     // The session work for one datagram from `source` at `now`, without any socket.
-    Outcome dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
-                     SessionTime now);
+    void dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
+                  SessionTime now);
 
     // Becomes the server on `port`, from a fresh socket: a client's server is told
     // goodbye from the old socket first and its session ends, lines not yet acknowledged
@@ -214,7 +209,7 @@ class NetNode {
     void tell_no_session(const SocketAddress& source);
     bool reply_unattached(const SocketAddress& to, const NetMessage& message);
     void flush_unattached();
-    void restart_session(std::size_t sender, Outcome& outcome);
+    void restart_session(std::size_t sender, const NetMessage& ack);
     // Takes the reading of a call from outside; the first one starts the ping clock.
     void set_now(SessionTime reading);
     void refill_reply_budget();
@@ -223,20 +218,24 @@ class NetNode {
     void transmit_later(const WireRecord& record);
     std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
     bool acknowledge(Peer& peer, const NetMessage& message);
-    void handle_kind(std::size_t sender, const NetMessage& message, Outcome& outcome);
-    void handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome);
-    void handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome);
+    // Hands `message` from `peer` on to the application, when it is the application's.
+    void deliver(const NetMessage& message, const Peer& peer);
+    void handle_kind(std::size_t sender, const NetMessage& message);
+    void handle_ack(std::size_t sender, const NetMessage& message);
+    void report_delivered_line(const Peer& server, std::int32_t acked);
+    void handle_logout(std::size_t sender, const NetMessage& message);
     void handle_name_change(std::size_t sender, const NetMessage& message);
-    void handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome);
-    void confirm_login(std::size_t sender, Outcome& outcome);
+    void handle_login(std::size_t sender, const NetMessage& message);
+    void confirm_login(std::size_t sender, const NetMessage& ack);
     void announce_departure(const std::string& departed, std::int32_t reserved,
                             std::optional<std::size_t> except);
     void relay_chat(std::size_t sender, const NetMessage& message);
     // True when the pass must end because the whole session is gone (a client's server).
     bool time_out(std::size_t position);
     void keep_unacknowledged_lines(const Peer& server);
+    void report_kept_lines();
     void walk_peers();
-    Outcome handle_datagram(std::span<const std::uint8_t> datagram, const SocketAddress& source);
+    void handle_datagram(std::span<const std::uint8_t> datagram, const SocketAddress& source);
     // Tells the application, and follows what the event means for the client's session.
     void report(SessionEvent event);
 

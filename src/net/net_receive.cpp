@@ -16,71 +16,98 @@ bool heard_while_waiting(std::int32_t kind) {
 
 }  // namespace
 
-Reception NetNode::receive(SessionTime reading) {
+bool NetNode::receive(SessionTime reading) {
     const auto datagram = endpoint.receive_from(receive_buffer);
     if (!datagram) {
-        return {};
+        return false;
     }
-    return {true,
-            dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source, reading)};
+    dispatch(std::span(receive_buffer.data(), datagram->size), datagram->source, reading);
+    return true;
 }
 
-Outcome NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
-                          SessionTime reading) {
+void NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddress& source,
+                       SessionTime reading) {
     set_now(reading);
-    Outcome outcome = handle_datagram(datagram, source);
+    handle_datagram(datagram, source);
     // After the answer that let the client back in has been acknowledged: a line that
     // reached the server before that ack would be dropped as from a login not confirmed.
     if (!kept_lines.empty() && session.phase() == SessionPhase::in) {
         send_unacknowledged_lines();
     }
-    return outcome;
 }
 
-Outcome NetNode::handle_datagram(std::span<const std::uint8_t> datagram,
-                                 const SocketAddress& source) {
+void NetNode::handle_datagram(std::span<const std::uint8_t> datagram, const SocketAddress& source) {
     const auto decoded = NetMessage::decode(datagram);
     if (!decoded) {
         ++counters.dropped_short;
-        return {};
+        return;
     }
     const NetMessage& message = *decoded;
-    Outcome outcome;
     const auto sender = admit_sender(message, source);
     if (!sender) {
-        return outcome;
+        return;
     }
     Peer& peer = peers[*sender];
     peer.heard_at = now;
     if (peer.waiting() && !heard_while_waiting(message.kind)) {
         ++counters.dropped_unconfirmed;
-        return outcome;
+        return;
     }
     ++counters.received;
     // A login from a confirmed session is its client restarted on the same port; its id
     // (0) was seen long ago, so it goes to its handling unacknowledged.
     if (serving && message.kind == KIND_LOGIN && !peer.waiting()) {
-        handle_login(*sender, message, outcome);
-        return outcome;
+        handle_login(*sender, message);
+        return;
     }
     if (serving && message.kind == KIND_CHAT && peers.relays_held_back(peer.address.ip)) {
         // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
         // others may have taken what its host said before.
         ++counters.held_back_lines;
-        return outcome;
+        return;
     }
     // Every copy is acknowledged, but only the first one acts: a repeated chat line,
     // login or name change would otherwise relay or announce it again.
     if (message.reliable != 0 && acknowledge(peer, message)) {
         ++counters.duplicates;
-        return outcome;
+        return;
     }
-    outcome.delivery = Delivery{message, peer.handle};
-    handle_kind(*sender, message, outcome);
-    if (outcome.delivery && outcome.delivery->message.length <= 0) {
-        outcome.delivery.reset();
+    // Before what the message changes: a goodbye comes before the departure it causes.
+    deliver(message, peer);
+    handle_kind(*sender, message);
+}
+
+void NetNode::deliver(const NetMessage& message, const Peer& peer) {
+    switch (message.kind) {
+        case KIND_ACK:
+        case KIND_PING:
+        case KIND_PONG:
+            return;
+        case KIND_LOGIN:
+            // A server's login is shown once confirmed, as the joined event.
+            if (serving) {
+                return;
+            }
+            break;
+        case KIND_LOGOUT:
+            // Nobody was told a login not yet confirmed came, so nobody is told it went.
+            if (peer.waiting()) {
+                return;
+            }
+            break;
+        default:
+            break;
     }
-    return outcome;
+    if (message.length <= 0) {
+        return;
+    }
+    SessionEvent delivered{SessionEvent::What::message, {}, {}};
+    delivered.message = message;
+    // A goodbye's sender leaves the table with it.
+    if (message.kind != KIND_LOGOUT) {
+        delivered.peer = peer.handle;
+    }
+    pending_events.push_back(std::move(delivered));
 }
 
 std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
@@ -185,7 +212,7 @@ bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     return duplicate;
 }
 
-void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+void NetNode::handle_kind(std::size_t sender, const NetMessage& message) {
     Peer& peer = peers[sender];
     switch (message.kind) {
         case KIND_PING: {
@@ -204,17 +231,17 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
             break;
         }
         case KIND_ACK:
-            handle_ack(sender, message, outcome);
+            handle_ack(sender, message);
             break;
         case KIND_LOGOUT:
-            handle_logout(sender, message, outcome);
+            handle_logout(sender, message);
             break;
         case KIND_NICK_CHANGE:
             handle_name_change(sender, message);
             break;
         case KIND_LOGIN:
             if (serving) {
-                handle_login(sender, message, outcome);
+                handle_login(sender, message);
             }
             break;
         case KIND_CHAT:
@@ -227,20 +254,35 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message, Outcome
     }
 }
 
-void NetNode::handle_ack(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+void NetNode::handle_ack(std::size_t sender, const NetMessage& message) {
     Peer& peer = peers[sender];
     const std::int32_t acked = get_i32(message.text);
+    if (!serving) {
+        report_delivered_line(peer, acked);
+    }
     const bool queued = peers.acknowledged(sender, acked, now);
     if (Admission::confirms(peer, acked)) {
-        confirm_login(sender, outcome);
+        confirm_login(sender, message);
     } else if (!queued && serving && !peer.waiting()) {
-        restart_session(sender, outcome);
+        restart_session(sender, message);
     }
 }
 
-void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
+void NetNode::report_delivered_line(const Peer& server, std::int32_t acked) {
+    // The queue acknowledges its first message of the id, and so does this.
+    const auto& queue = server.channel.reliable_queue;
+    const auto found = std::find_if(queue.begin(), queue.end(),
+                                    [acked](const NetMessage& m) { return m.id == acked; });
+    if (found != queue.end() && found->kind == KIND_CHAT) {
+        SessionEvent delivered{SessionEvent::What::delivered, {}, server.address_text};
+        delivered.message = *found;
+        pending_events.push_back(std::move(delivered));
+    }
+}
+
+void NetNode::restart_session(std::size_t sender, const NetMessage& ack) {
     const Peer& old = peers[sender];
-    const std::int32_t acked = get_i32(outcome.delivery->message.text);
+    const std::int32_t acked = get_i32(ack.text);
     const auto login = admission.restarted(old, acked, now);
     if (!login) {
         return;
@@ -251,11 +293,11 @@ void NetNode::restart_session(std::size_t sender, Outcome& outcome) {
     const std::string old_name = old.name;
     remove_peer(sender);
     announce_departure(old_name, login->reserved, std::nullopt);
-    confirm_login(admit_redeemed(address, *login, acked), outcome);
+    confirm_login(admit_redeemed(address, *login, acked), ack);
     pending_events.back().replaced_earlier = true;
 }
 
-void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+void NetNode::handle_logout(std::size_t sender, const NetMessage& message) {
     const Peer& peer = peers[sender];
     // Shown by the name it says goodbye with, or else the one it had.
     const std::string said = read_text(message);
@@ -266,10 +308,8 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
         keep_unacknowledged_lines(peer);
     }
     remove_peer(sender);
-    outcome.delivery->peer.reset();
     if (!shown) {
         // Nobody was told it came, so nobody is told it went.
-        outcome.delivery.reset();
         return;
     }
     if (serving) {
@@ -280,6 +320,7 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message, Outco
         // A client's only peer is its server: its goodbye ends the session.
         left.what = SessionEvent::What::lost;
         report(std::move(left));
+        report_kept_lines();
     }
 }
 
@@ -299,9 +340,8 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
     pending_events.push_back(std::move(renamed));
 }
 
-void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcome& outcome) {
+void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
     // Shown and announced when the answer is acknowledged, not before.
-    outcome.delivery.reset();
     Peer& peer = peers[sender];
     if (!peer.waiting()) {
         // Answered as a new login, whose ack ends this session and starts the next.
@@ -322,13 +362,12 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message, Outcom
     peer.pending->answer = accepted.id;
 }
 
-void NetNode::confirm_login(std::size_t sender, Outcome& outcome) {
+void NetNode::confirm_login(std::size_t sender, const NetMessage& ack) {
     const std::int32_t reserved = peers[sender].confirm(now).reserved;
     // The ack's id comes from the client's one counter, wherever that starts: the window
     // starts just before it, so a forged id that arrives first cannot make the client's
     // own look old.
-    static_cast<void>(
-        peers[sender].received_ids.remember(id_step(outcome.delivery->message.id, -1)));
+    static_cast<void>(peers[sender].received_ids.remember(id_step(ack.id, -1)));
     SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
     if (const auto earlier = peers.earlier_session(sender)) {
         // The same user back from a new port: everyone who saw the old session come sees

@@ -13,15 +13,18 @@ NodeHarness::NodeHarness(bool server) : node(server ? NodeRole::server : NodeRol
         });
 }
 
-std::optional<Delivery> NodeHarness::deliver(const NetMessage& message, const SocketAddress& from) {
+std::optional<SessionEvent> NodeHarness::deliver(const NetMessage& message,
+                                                 const SocketAddress& from) {
     const WireRecord record = message.encode();
     const std::size_t events_before = node.events().size();
-    Outcome outcome = node.dispatch(record, from, now);
+    node.dispatch(record, from, now);
     event.reset();
-    if (node.events().size() > events_before) {
-        event = node.events().back();
+    std::optional<SessionEvent> delivered;
+    for (std::size_t i = events_before; i < node.events().size(); ++i) {
+        const SessionEvent& made = node.events()[i];
+        (made.what == SessionEvent::What::message ? delivered : event) = made;
     }
-    return outcome.delivery;
+    return delivered;
 }
 
 std::vector<Sent> NodeHarness::flush() {

@@ -21,7 +21,8 @@ class NodeHarness {
   public:
     explicit NodeHarness(bool server);
 
-    std::optional<Delivery> deliver(const NetMessage& message, const SocketAddress& from);
+    // The message event the datagram made, if it made one.
+    std::optional<SessionEvent> deliver(const NetMessage& message, const SocketAddress& from);
     // Sends the outboxes without moving the clock.
     std::vector<Sent> flush();
     // Moves the clock on by `seconds` and runs a pass there.
@@ -34,7 +35,8 @@ class NodeHarness {
     NetNode node;
     // The reading of the node's clock that the harness gives it.
     SessionTime now{0};
-    // What the last delivered datagram changed in who takes part (its last event).
+    // What the last delivered datagram changed in who takes part (its last event other
+    // than a message).
     std::optional<SessionEvent> event;
 
   private:

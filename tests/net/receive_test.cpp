@@ -47,7 +47,8 @@ class ServerDispatch : public ::testing::Test {
 TEST(Dispatch, ShortDatagramIsDroppedWithoutTrace) {
     NodeHarness harness(true);
     const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
-    EXPECT_FALSE(harness.node.dispatch(std::span(login).first(87), host(11), harness.now).delivery);
+    harness.node.dispatch(std::span(login).first(87), host(11), harness.now);
+    EXPECT_TRUE(harness.node.events().empty());
     EXPECT_TRUE(harness.node.peers.empty());
     EXPECT_TRUE(harness.flush().empty());
     EXPECT_EQ(harness.node.counters.dropped_short, 1U);
@@ -119,6 +120,8 @@ TEST_F(ClientDispatch, AckRemovesOnlyTheFirstMatchingQueuedMessage) {
     ack.length = 1;
     put_i32(ack.text, 30);
     harness.deliver(ack, server);
+    ASSERT_EQ(harness.event->what, SessionEvent::What::delivered);
+    EXPECT_EQ(read_text(harness.event->message), "one");
     ASSERT_EQ(queue.size(), 2U);
     EXPECT_EQ(read_text(queue[0]), "two");
     EXPECT_EQ(read_text(queue[1]), "three");
@@ -166,10 +169,20 @@ TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
 }
 
 TEST_F(ClientDispatch, LogoutRemovesTheServerAndHandsOutNoPeer) {
+    harness.node.broadcast_chat("unanswered", true);
+    static_cast<void>(harness.node.take_events());
     const auto delivered = harness.deliver(make_message(KIND_LOGOUT, 24, false, "srv"), server);
     ASSERT_TRUE(delivered.has_value());
     EXPECT_FALSE(delivered->peer.has_value());
     EXPECT_TRUE(harness.node.peers.empty());
+    // One stream, in the order it happened: the goodbye, what it ended, what it kept.
+    std::vector<SessionEvent::What> order;
+    for (const SessionEvent& event : harness.node.events()) {
+        order.push_back(event.what);
+    }
+    using What = SessionEvent::What;
+    EXPECT_EQ(order, (std::vector{What::message, What::left, What::lost, What::kept}));
+    EXPECT_EQ(harness.node.events().back().count, 1U);
 }
 
 TEST(Dispatch, LoginReachingAClientAdmitsButOnlyAcknowledges) {
