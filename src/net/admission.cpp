@@ -68,6 +68,27 @@ std::int32_t Admission::issue_cookie(const NetMessage& login, const SocketAddres
     return cookies.issue(source, now, text_view(login), login.reserved);
 }
 
+Admission::LoginStep Admission::login_from(Peer& peer, const NetMessage& login) {
+    if (!peer.waiting()) {
+        return answers_relogin(peer, text_view(login)) ? LoginStep::answer_by_cookie
+                                                       : LoginStep::none;
+    }
+    peer.name = read_text(login);
+    peer.pending->reserved = login.reserved;
+    // Once the answer waits for its ack, another copy would only pile up.
+    return peer.channel.reliable_queue.empty() ? LoginStep::answer : LoginStep::none;
+}
+
+void Admission::answered(Peer& peer, std::int32_t answer) {
+    peer.pending->answer = answer;
+}
+
+void Admission::redeemed(Peer& peer, const RememberedLogin& login, std::int32_t answer) {
+    peer.name = login.name;
+    peer.pending->reserved = login.reserved;
+    peer.pending->answer = answer;
+}
+
 bool Admission::confirms(const Peer& peer, std::int32_t acked) {
     // The answer is in the queue, or was given without a session and is its cookie.
     return peer.waiting() && acked == peer.pending->answer;

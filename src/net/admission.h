@@ -53,11 +53,23 @@ class Admission {
     // The id of the answer to a login from `source` that no waiting place was left for.
     std::int32_t issue_cookie(const NetMessage& login, const SocketAddress& source, SessionTime now,
                               const std::function<std::int32_t()>& id_source);
+    // What a server does with a login from an address in its table.
+    enum class LoginStep {
+        none,              // nothing: its answer already waits for the ack, or it is not
+                           // the confirmed session's own user
+        answer,            // a waiting login: its answer is queued, then `answered`
+        answer_by_cookie,  // a confirmed client started over: answered as a new login,
+                           // whose ack ends that session and starts the next
+    };
+    // A login from `peer`; a waiting one keeps the name and reserved field it gives.
+    static LoginStep login_from(Peer& peer, const NetMessage& login);
+    // `peer`'s waiting login was answered by `answer`, whose ack confirms it.
+    static void answered(Peer& peer, std::int32_t answer);
+    // The waiting place just made for `login`, which a cookie kept, whose answer was
+    // `answer`.
+    static void redeemed(Peer& peer, const RememberedLogin& login, std::int32_t answer);
     // Whether the ack of `acked` confirms `peer`'s waiting login.
     static bool confirms(const Peer& peer, std::int32_t acked);
-    // Whether a login from a confirmed peer's own address is answered as a new login,
-    // whose ack ends that session and starts the next.
-    static bool answers_relogin(const Peer& peer, std::string_view name);
     // The new login of a confirmed peer's client, restarted on its old port, when `acked`
     // is its cookie: the old session gives way to it. Taken once.
     std::optional<RememberedLogin> restarted(const Peer& peer, std::int32_t acked, SessionTime now);
@@ -65,6 +77,7 @@ class Admission {
     void forget_stale(SessionTime now) { cookies.forget_stale(now); }
 
   private:
+    static bool answers_relogin(const Peer& peer, std::string_view name);
     // Why a session of `address` for `name` may not be had, if it may not.
     enum class Refusal { host_full, table_full, waiting_full };
     static std::optional<Refusal> refusal(const PeerTable& peers, const SocketAddress& address,

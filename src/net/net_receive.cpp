@@ -164,10 +164,7 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
                                     std::int32_t answer) {
     // Waiting for the one dispatch it takes to confirm it: the ack at hand is its answer's.
     const std::size_t position = peers.admit(address, PeerState::waiting, id_source(), now);
-    Peer& peer = peers[position];
-    peer.name = login.name;
-    peer.pending->reserved = login.reserved;
-    peer.pending->answer = answer;
+    Admission::redeemed(peers[position], login, answer);
     return position;
 }
 
@@ -343,23 +340,20 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
 void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
     // Shown and announced when the answer is acknowledged, not before.
     Peer& peer = peers[sender];
-    if (!peer.waiting()) {
-        // Answered as a new login, whose ack ends this session and starts the next.
-        if (Admission::answers_relogin(peer, text_view(message))) {
-            answer_without_session(message, peer.address);
+    switch (Admission::login_from(peer, message)) {
+        case Admission::LoginStep::answer: {
+            NetMessage& accepted = peer.channel.queue_message(true);
+            accepted.kind = KIND_LOGIN_ACCEPTED;
+            set_text(accepted, own_name);
+            Admission::answered(peer, accepted.id);
+            break;
         }
-        return;
+        case Admission::LoginStep::answer_by_cookie:
+            answer_without_session(message, peer.address);
+            break;
+        case Admission::LoginStep::none:
+            break;
     }
-    peer.name = read_text(message);
-    peer.pending->reserved = message.reserved;
-    if (!peer.channel.reliable_queue.empty()) {
-        // The answer already waits for its ack: another copy would only pile up.
-        return;
-    }
-    NetMessage& accepted = peer.channel.queue_message(true);
-    accepted.kind = KIND_LOGIN_ACCEPTED;
-    set_text(accepted, own_name);
-    peer.pending->answer = accepted.id;
 }
 
 void NetNode::confirm_login(std::size_t sender, const NetMessage& ack) {
