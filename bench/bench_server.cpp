@@ -1,4 +1,5 @@
 #include "bench_server.h"
+#include "node_access.h"
 
 namespace tw::bench {
 
@@ -23,7 +24,7 @@ void admit_peers(NetNode& server, std::size_t peers) {
         NetMessage ack;
         ack.kind = KIND_ACK;
         ack.length = 1;
-        put_i32(ack.text, server.peers.back().pending->answer);
+        put_i32(ack.text, server.peers().back().pending->answer);
         server.dispatch(ack.encode(), simulated_host(i), SessionTime{0});
         // Each login announces itself to every earlier peer; dropping those at once keeps
         // the set-up linear in memory for a full table.
@@ -32,7 +33,7 @@ void admit_peers(NetNode& server, std::size_t peers) {
 }
 
 void clear_queues(NetNode& node) {
-    for (Peer& peer : node.peers) {
+    for (Peer& peer : test::NodeAccess::peers(node)) {
         peer.channel.reliable_queue.clear();
         peer.channel.outbox.clear();
     }

@@ -137,7 +137,7 @@ void BM_LoginFlood(benchmark::State& state) {
         const std::uint64_t heap_start = heap_bytes();
         HostileLan lan;
         lan.log_in_clients();
-        const std::uint64_t sent_start = lan.server.counters.sent;
+        const std::uint64_t sent_start = lan.server.counters().sent;
         std::uint64_t attack = 0;
         std::uint64_t peak = 0;
         std::map<std::string, std::pair<double, int>> lines;  // typed at, times shown
@@ -177,7 +177,7 @@ void BM_LoginFlood(benchmark::State& state) {
             lan.step(shown);
             peak = std::max(peak, heap_bytes());
         }
-        const std::uint64_t sent = lan.server.counters.sent - sent_start;
+        const std::uint64_t sent = lan.server.counters().sent - sent_start;
         const bool every_line_once = std::all_of(
             lines.begin(), lines.end(), [](const auto& line) { return line.second.second == 1; });
         std::sort(latencies.begin(), latencies.end());
@@ -189,12 +189,12 @@ void BM_LoginFlood(benchmark::State& state) {
         state.counters["sent_per_attack"] = static_cast<double>(sent) / static_cast<double>(attack);
         state.counters["peak_heap_MB"] = static_cast<double>(peak - heap_start) / 1e6;
         state.counters["held_after_MB"] = static_cast<double>(heap_bytes() - heap_start) / 1e6;
-        state.counters["peers_after"] = static_cast<double>(lan.server.peers.size());
+        state.counters["peers_after"] = static_cast<double>(lan.server.peers().size());
         state.counters["lines"] = static_cast<double>(lines.size());
         state.counters["every_line_once"] = every_line_once ? 1.0 : 0.0;
         state.counters["p99_latency_s"] = p99;
-        state.counters["refused"] = static_cast<double>(lan.server.counters.refused_logins);
-        state.counters["abandoned"] = static_cast<double>(lan.server.counters.abandoned_logins);
+        state.counters["refused"] = static_cast<double>(lan.server.counters().refused_logins);
+        state.counters["abandoned"] = static_cast<double>(lan.server.counters().abandoned_logins);
     }
 }
 BENCHMARK(BM_LoginFlood)
@@ -252,7 +252,7 @@ void BM_BlindConfirmationFlood(benchmark::State& state) {
                 cat_sent_at = lan.clock;
             }
             const auto cat_at = lan.server.find_peer(cat.address);
-            if (cat_in_after < 0.0 && cat_at && !lan.server.peers[*cat_at].waiting()) {
+            if (cat_in_after < 0.0 && cat_at && !lan.server.peers()[*cat_at].waiting()) {
                 cat_in_after = lan.clock - cat_sent_at;
             }
             lan.step(shown);
@@ -264,8 +264,8 @@ void BM_BlindConfirmationFlood(benchmark::State& state) {
             static_cast<double>(lan.sent_to_attacker) / static_cast<double>(attack);
         state.counters["peak_heap_MB"] = static_cast<double>(peak - heap_start) / 1e6;
         state.counters["cat_login_s"] = cat_in_after;
-        state.counters["cookies"] = static_cast<double>(lan.server.counters.cookie_logins);
-        state.counters["peers_after"] = static_cast<double>(lan.server.peers.size());
+        state.counters["cookies"] = static_cast<double>(lan.server.counters().cookie_logins);
+        state.counters["peers_after"] = static_cast<double>(lan.server.peers().size());
     }
 }
 BENCHMARK(BM_BlindConfirmationFlood)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -296,7 +296,7 @@ void BM_ReloginFlood(benchmark::State& state) {
         }
         state.counters["peak_heap_bytes"] = static_cast<double>(peak - heap_start);
         state.counters["sent_per_login"] =
-            static_cast<double>(server.counters.sent) / double{LOGINS};
+            static_cast<double>(server.counters().sent) / double{LOGINS};
     }
 }
 BENCHMARK(BM_ReloginFlood)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 
 #include "alloc_counter.h"
 #include "bench_server.h"
+#include "node_access.h"
 
 namespace tw::bench {
 
@@ -24,7 +25,7 @@ void BM_PeerMemory(benchmark::State& state) {
         NetNode server{NodeRole::server};
         admit_peers(server, PEERS);
         const std::uint64_t after = heap_footprint(heap_tally());
-        const auto table = static_cast<double>(server.peers.capacity() * sizeof(Peer));
+        const auto table = static_cast<double>(server.peers().capacity() * sizeof(Peer));
         const auto total = static_cast<double>(after - before);
         state.counters["sizeof(Peer)"] = static_cast<double>(sizeof(Peer));
         state.counters["sizeof(NetMessage)"] = static_cast<double>(sizeof(NetMessage));
@@ -58,7 +59,7 @@ void BM_RememberedIdMemory(benchmark::State& state) {
                               : FIRST_MESSAGE_ID + static_cast<std::int32_t>(
                                                        i * static_cast<std::size_t>(pattern)));
         }
-        Peer& peer = server.peers[0];
+        Peer& peer = test::NodeAccess::peers(server)[0];
         peer.channel.outbox.reserve(MESSAGES);
         const std::uint64_t before = heap_footprint(heap_tally());
         state.ResumeTiming();
@@ -68,7 +69,7 @@ void BM_RememberedIdMemory(benchmark::State& state) {
             server.clear_events();
             // A single peer gets no relays; only its acknowledgements pile up, in room
             // reserved above, so the heap grows by the remembered ids alone.
-            server.peers[0].channel.outbox.clear();
+            test::NodeAccess::peers(server)[0].channel.outbox.clear();
         }
         state.PauseTiming();
         const std::uint64_t after = heap_footprint(heap_tally());

@@ -312,7 +312,7 @@ BurstResult run_burst(std::deque<Client>& clients, std::size_t& next_sender, std
 }
 
 bool queues_empty(const NetNode& node) {
-    for (const Peer& peer : node.peers) {
+    for (const Peer& peer : node.peers()) {
         if (!peer.channel.reliable_queue.empty() || !peer.channel.outbox.empty()) {
             return false;
         }
@@ -324,18 +324,15 @@ void BM_RelayLoopback(benchmark::State& state) {
     const auto client_count = static_cast<std::size_t>(state.range(0));
     NetNode server{NodeRole::server};
     server.change_name("server");
-    server.endpoint.set_local_ip(ipv4(127, 77, 0, 1));
-    server.endpoint.open_socket(false);
     RawRelay raw(ipv4(127, 77, 0, 2));
     BatchedRawRelay batched(ipv4(127, 77, 0, 3));
-    const auto bound = server.endpoint.bind_port(0) ? server.endpoint.local_address()
-                                                    : std::optional<SocketAddress>{};
+    const auto bound = server.bind(ipv4(127, 77, 0, 1), 0);
     if (!bound || !raw.socket.ready() || !batched.socket().ready()) {
         state.SkipWithError("could not bind the servers on loopback");
         return;
     }
     // A POSIX descriptor, whatever wider type the endpoint keeps it in for other systems.
-    widen_buffers(static_cast<int>(server.endpoint.handle()));
+    widen_buffers(static_cast<int>(server.endpoint().handle()));
     const sockaddr_in session_address = to_native(*bound);
     const sockaddr_in raw_address = to_native(raw.socket.address);
     const sockaddr_in batched_address = to_native(batched.socket().address);
@@ -388,7 +385,7 @@ void BM_RelayLoopback(benchmark::State& state) {
             session_frame();
         }
     }
-    if (server.peers.size() != client_count || !queues_empty(server)) {
+    if (server.peers().size() != client_count || !queues_empty(server)) {
         state.SkipWithError("the clients did not log in cleanly");
         return;
     }

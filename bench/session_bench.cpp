@@ -6,6 +6,7 @@
 
 #include "alloc_counter.h"
 #include "bench_server.h"
+#include "node_access.h"
 
 namespace tw::bench {
 
@@ -32,7 +33,7 @@ class KeepAlive {
         frames = 0;
         // Stands in for a peer that is heard from and acknowledges now and then, though
         // never what the benchmark keeps queued.
-        for (Peer& peer : node.peers) {
+        for (Peer& peer : test::NodeAccess::peers(node)) {
             peer.heard_at = now;
             peer.unacknowledged_since = now;
         }
@@ -95,7 +96,7 @@ void BM_DispatchChat(benchmark::State& state) {
     count_allocations(state, before);
     // One acknowledgement and P - 1 relays queued per line.
     count_per_item(state, static_cast<double>(peer_count));
-    if (server.counters.duplicates != 0) {
+    if (server.counters().duplicates != 0) {
         state.SkipWithError("a line was taken for a duplicate");
     }
 }
@@ -144,7 +145,7 @@ void BM_Maintain(benchmark::State& state) {
     admit_peers(server, peer_count);
     constexpr std::size_t SPREAD = 120;
     std::size_t slot = 0;
-    for (Peer& peer : server.peers) {
+    for (Peer& peer : test::NodeAccess::peers(server)) {
         for (std::size_t k = 0; k < pending; ++k) {
             NetMessage& relay = peer.channel.queue_message(true);
             relay.kind = KIND_CHAT_RELAY;
@@ -170,7 +171,7 @@ void BM_Maintain(benchmark::State& state) {
     }
     count_allocations(state, before);
     count_per_item(state, static_cast<double>(peer_count * pending));
-    if (server.peers.size() != peer_count) {
+    if (server.peers().size() != peer_count) {
         state.SkipWithError("a peer timed out");
     }
 }

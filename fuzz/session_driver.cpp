@@ -203,7 +203,7 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     }
     if (server && !login && !unattached) {
         require(to.has_value(), "a server addresses every datagram");
-        require(std::any_of(node.peers.begin(), node.peers.end(),
+        require(std::any_of(node.peers().begin(), node.peers().end(),
                             [&](const Peer& peer) { return peer.address == *to; }),
                 "a server sends only to the address of a peer in its table");
     }
@@ -223,9 +223,9 @@ void check_delivery(const NetNode& node, const SessionEvent& delivery) {
 }
 
 void check_node(NetNode& node) {
-    require(node.peers.size() <= SOURCE_HOSTS * SOURCE_PORTS, "one peer per address");
+    require(node.peers().size() <= SOURCE_HOSTS * SOURCE_PORTS, "one peer per address");
     std::set<std::pair<std::uint32_t, std::uint16_t>> addresses;
-    for (const Peer& peer : node.peers) {
+    for (const Peer& peer : node.peers()) {
         require(addresses.insert({peer.address.ip, peer.address.port}).second,
                 "no address has two peers");
         require(peer.address_text == address_text(peer.address.ip), "a peer's text is its address");

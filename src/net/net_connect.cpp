@@ -22,9 +22,9 @@ void NetNode::start_attempt(SessionTime at) {
     // A new connection is a new session: the old server's record would take the new
     // session's ids for duplicates and drop them. The fresh socket also gives a new port,
     // which a server that still holds the old session takes for a new login.
-    clear_peers();
-    endpoint.open_socket(false);
-    if (!endpoint.start_connect(session.host.c_str(), session.port)) {
+    peer_table.clear();
+    socket_endpoint.open_socket(false);
+    if (!socket_endpoint.start_connect(session.host.c_str(), session.port)) {
         attempt_failed(SessionEvent::What::connect_failed, at);
         return;
     }
@@ -50,7 +50,7 @@ void NetNode::watch_session() {
 }
 
 void NetNode::watch_connect(phase::Connecting& connecting) {
-    switch (endpoint.connect_progress()) {
+    switch (socket_endpoint.connect_progress()) {
         case ConnectProgress::connected:
             log_in();
             return;
@@ -62,7 +62,7 @@ void NetNode::watch_connect(phase::Connecting& connecting) {
             break;
     }
     if (now >= connecting.gives_up_at) {
-        endpoint.forget_connect();
+        socket_endpoint.forget_connect();
         attempt_failed(SessionEvent::What::connect_failed, now);
         return;
     }

@@ -19,8 +19,8 @@ void NetNode::walk_peers() {
     // The table may shrink while it is walked: a removed peer's place is examined again,
     // since it now holds the next peer.
     std::size_t position = 0;
-    while (position < peers.size()) {
-        Peer& peer = peers[position];
+    while (position < peer_table.size()) {
+        Peer& peer = peer_table[position];
         const PeerDue due = peer.deadlines(now);
         peer.note_waiting(now);
         if (now >= due.time_out) {
@@ -38,38 +38,38 @@ void NetNode::walk_peers() {
         ++position;
     }
     // The pass's datagrams leave together, in the order the peers' outboxes gave them.
-    endpoint.flush_sends();
+    socket_endpoint.flush_sends();
 }
 
 bool NetNode::time_out(std::size_t position) {
     if (!serving) {
         // A client has only its server: when that goes silent, the session is over.
         report(SessionEvent{SessionEvent::What::lost,
-                            peers[position].name,
-                            peers[position].address_text,
+                            peer_table[position].name,
+                            peer_table[position].address_text,
                             false,
                             true,
                             {}});
-        keep_unacknowledged_lines(peers[position]);
+        keep_unacknowledged_lines(peer_table[position]);
         report_kept_lines();
-        clear_peers();
-        endpoint.close_socket();
+        peer_table.clear();
+        socket_endpoint.close_socket();
         return true;
     }
-    if (peers[position].waiting()) {
+    if (peer_table[position].waiting()) {
         // A login that never confirmed was never shown or announced: it leaves unseen.
-        ++counters.abandoned_logins;
-        remove_peer(position);
+        ++counts.abandoned_logins;
+        peer_table.remove(position);
         return false;
     }
     announce_timeout(position);
     pending_events.push_back(SessionEvent{SessionEvent::What::timed_out,
-                                          peers[position].name,
-                                          peers[position].address_text,
+                                          peer_table[position].name,
+                                          peer_table[position].address_text,
                                           false,
                                           false,
                                           {}});
-    remove_peer(position);
+    peer_table.remove(position);
     return false;
 }
 
@@ -81,7 +81,7 @@ void NetNode::refill_reply_budget() {
 
 void NetNode::flush_unattached() {
     for (const Unattached& reply : unattached) {
-        endpoint.set_destination(reply.to);
+        socket_endpoint.set_destination(reply.to);
         transmit_later(reply.message.encode());
     }
     unattached.clear();

@@ -10,30 +10,18 @@ std::int32_t unpredictable_id() {
     return static_cast<std::int32_t>(source());
 }
 
-void NetNode::add_peer(const Peer& peer) {
-    peers.add(peer);
-}
-
-void NetNode::remove_peer(std::size_t position) {
-    peers.remove(position);
-}
-
-void NetNode::clear_peers() {
-    peers.clear();
-}
-
 std::optional<std::size_t> NetNode::find_peer(const SocketAddress& address) const {
-    return peers.find(address);
+    return peer_table.find(address);
 }
 
 const Peer* NetNode::peer(PeerHandle handle) const {
-    const auto position = peers.position_of(handle);
-    return position ? &peers[*position] : nullptr;
+    const auto position = peer_table.position_of(handle);
+    return position ? &peer_table[*position] : nullptr;
 }
 
 std::size_t NetNode::reliable_room() const {
     std::size_t room = QUEUE_LIMIT;
-    for (const Peer& peer : peers) {
+    for (const Peer& peer : peer_table) {
         const std::size_t used = peer.channel.reliable_queue.size() + peer.held_count();
         room = std::min(room, used < QUEUE_LIMIT ? QUEUE_LIMIT - used : 0);
     }
@@ -64,7 +52,7 @@ void NetNode::change_name(std::string_view new_name) {
 void NetNode::broadcast_logout() {
     // Sent, not held, to logins not yet confirmed: they were answered, so they may
     // already count this node as their server.
-    for (Peer& peer : peers) {
+    for (Peer& peer : peer_table) {
         NetMessage& message = peer.channel.queue_message(false);
         message.kind = KIND_LOGOUT;
         set_text(message, own_name);
@@ -72,7 +60,7 @@ void NetNode::broadcast_logout() {
 }
 
 void NetNode::announce_timeout(std::size_t timed_out) {
-    const std::string departed = peers[timed_out].name;
+    const std::string departed = peer_table[timed_out].name;
     queue_to_each(true, timed_out, [&](NetMessage& message) {
         message.kind = KIND_PEER_TIMED_OUT;
         set_text(message, departed);
@@ -113,7 +101,7 @@ void NetNode::send_login(std::string_view login_name) {
 void NetNode::flush_outbox(Peer& peer) {
     for (const NetMessage& message : peer.channel.outbox) {
         if (serving) {
-            endpoint.set_destination(peer.address);
+            socket_endpoint.set_destination(peer.address);
         }
         // A failed send is covered by the next resend copy (reliable) or is lost like
         // any datagram (acks, pings, pongs, logouts).
@@ -123,13 +111,14 @@ void NetNode::flush_outbox(Peer& peer) {
 }
 
 bool NetNode::transmit(const WireRecord& record) {
-    ++counters.sent;
+    ++counts.sent;
     if (transmitter) {
-        const std::optional<SocketAddress> to =
-            endpoint.use_destination != 0 ? std::optional(endpoint.destination) : std::nullopt;
+        const std::optional<SocketAddress> to = socket_endpoint.use_destination != 0
+                                                    ? std::optional(socket_endpoint.destination)
+                                                    : std::nullopt;
         return transmitter(record, to);
     }
-    return endpoint.send_raw(record);
+    return socket_endpoint.send_raw(record);
 }
 
 void NetNode::transmit_later(const WireRecord& record) {
@@ -137,8 +126,8 @@ void NetNode::transmit_later(const WireRecord& record) {
         transmit(record);
         return;
     }
-    ++counters.sent;
-    endpoint.send_later(record);
+    ++counts.sent;
+    socket_endpoint.send_later(record);
 }
 
 std::optional<SessionTime> NetNode::time_until_due(SessionTime reading) const {
@@ -147,26 +136,26 @@ std::optional<SessionTime> NetNode::time_until_due(SessionTime reading) const {
     }
     // A step begun between passes (NEXT_FRAME) is due at once.
     SessionTime soonest = session.due_at();
-    for (const Peer& peer : peers) {
+    for (const Peer& peer : peer_table) {
         soonest = std::min(soonest, peer.due(reading).nearest());
     }
-    if (peers.empty() && soonest == NEVER) {
+    if (peer_table.empty() && soonest == NEVER) {
         return std::nullopt;
     }
     return soonest <= reading ? SessionTime{0} : soonest - reading;
 }
 
 std::optional<BindFailure> NetNode::serve(int port) {
-    if (!endpoint.open_standby(port)) {
-        return endpoint.bind_failure().value_or(BindFailure::other);
+    if (!socket_endpoint.open_standby(port)) {
+        return socket_endpoint.bind_failure().value_or(BindFailure::other);
     }
     broadcast_logout();
-    for (Peer& peer : peers) {
+    for (Peer& peer : peer_table) {
         flush_outbox(peer);
     }
     // The old socket sends the goodbye it keeps as it closes.
-    endpoint.switch_to_standby();
-    clear_peers();
+    socket_endpoint.switch_to_standby();
+    peer_table.clear();
     kept_lines.clear();
     // A server has no server of its own to reach.
     session = ClientSession{};
@@ -174,17 +163,26 @@ std::optional<BindFailure> NetNode::serve(int port) {
     return std::nullopt;
 }
 
+std::optional<SocketAddress> NetNode::bind(std::uint32_t local_ip, int port) {
+    socket_endpoint.set_local_ip(local_ip);
+    socket_endpoint.open_socket(false);
+    if (!socket_endpoint.bind_port(port)) {
+        return std::nullopt;
+    }
+    return socket_endpoint.local_address();
+}
+
 void net_startup(NetNode& node) {
     // Without networking the program still runs; every later socket call just fails.
     static_cast<void>(startup_socket_library());
-    node.endpoint.open_socket(false);
+    node.socket_endpoint.open_socket(false);
 }
 
 void net_shutdown(NetNode& node) {
     node.broadcast_logout();
     // At the last pass's reading: no timer moves, only what waits is sent.
     node.maintain(node.last_reading());
-    node.endpoint.close_socket();
+    node.socket_endpoint.close_socket();
     cleanup_socket_library();
 }
 

@@ -107,6 +107,10 @@ using IdSource = std::function<std::int32_t()>;
 
 enum class NodeRole { client, server };
 
+namespace test {
+struct NodeAccess;
+}  // namespace test
+
 // An id no one can guess, from the operating system's random source, as a TCP stack picks
 // its initial sequence numbers.
 std::int32_t unpredictable_id();
@@ -121,9 +125,18 @@ class NetNode {
     // A node that serves from the start, on a socket its owner binds (tests, benchmarks).
     explicit NetNode(NodeRole role) : serving(role == NodeRole::server) {}
 
-    SocketEndpoint endpoint;
-    PeerTable peers;
-    NetCounters counters;
+    // Read only, outside the session layer: the frame loop waits on the socket, and the
+    // application and tests look at the table and the counts.
+    const SocketEndpoint& endpoint() const { return socket_endpoint; }
+    const PeerTable& peers() const { return peer_table; }
+    const NetCounters& counters() const { return counts; }
+    // Opens a socket on `local_ip` (0: any) bound to `port` (0: any free one), for a node
+    // that serves from the start (tests, benchmarks): the address it has, or nothing when
+    // it could not be bound.
+    std::optional<SocketAddress> bind(std::uint32_t local_ip, int port);
+    // The address every later socket binds to and connects leave from (0: any); a test's
+    // participants each take one of their own.
+    void set_local_ip(std::uint32_t ip) { socket_endpoint.set_local_ip(ip); }
 
     bool is_server() const { return serving; }
     const std::string& name() const { return own_name; }
@@ -135,9 +148,6 @@ class NetNode {
     void clear_events() { pending_events.clear(); }
 
     // Peer table.
-    void add_peer(const Peer& peer);
-    void remove_peer(std::size_t position);
-    void clear_peers();
     std::optional<std::size_t> find_peer(const SocketAddress& address) const;
     // The peer of `handle`, or nothing once it has left.
     const Peer* peer(PeerHandle handle) const;
@@ -193,6 +203,11 @@ class NetNode {
     void set_id_source(IdSource replacement) { id_source = std::move(replacement); }
 
   private:
+    friend void net_startup(NetNode& node);
+    friend void net_shutdown(NetNode& node);
+    // The one way in for tests that set up or break a table or a socket by hand.
+    friend struct test::NodeAccess;
+
     // A datagram for an address that has no session: sent with the next pass.
     struct Unattached {
         SocketAddress to;
@@ -252,6 +267,9 @@ class NetNode {
     template <typename Fill>
     void queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill);
 
+    SocketEndpoint socket_endpoint;
+    PeerTable peer_table;
+    NetCounters counts;
     Transmitter transmitter;
     IdSource id_source = unpredictable_id;
     Admission admission;
@@ -277,11 +295,11 @@ class NetNode {
 // login still waiting has it held until it confirms.
 template <typename Fill>
 inline void NetNode::queue_to_each(bool reliable, std::optional<std::size_t> except, Fill fill) {
-    for (std::size_t i = 0; i < peers.size(); ++i) {
+    for (std::size_t i = 0; i < peer_table.size(); ++i) {
         if (except && *except == i) {
             continue;
         }
-        fill(peers[i].queue_for_session(reliable));
+        fill(peer_table[i].queue_for_session(reliable));
     }
 }
 

@@ -17,7 +17,7 @@ bool heard_while_waiting(std::int32_t kind) {
 }  // namespace
 
 bool NetNode::receive(SessionTime reading) {
-    const auto datagram = endpoint.receive_from(receive_buffer);
+    const auto datagram = socket_endpoint.receive_from(receive_buffer);
     if (!datagram) {
         return false;
     }
@@ -39,7 +39,7 @@ void NetNode::dispatch(std::span<const std::uint8_t> datagram, const SocketAddre
 void NetNode::handle_datagram(std::span<const std::uint8_t> datagram, const SocketAddress& source) {
     const auto decoded = NetMessage::decode(datagram);
     if (!decoded) {
-        ++counters.dropped_short;
+        ++counts.dropped_short;
         return;
     }
     const NetMessage& message = *decoded;
@@ -47,29 +47,29 @@ void NetNode::handle_datagram(std::span<const std::uint8_t> datagram, const Sock
     if (!sender) {
         return;
     }
-    Peer& peer = peers[*sender];
+    Peer& peer = peer_table[*sender];
     peer.heard_at = now;
     if (peer.waiting() && !heard_while_waiting(message.kind)) {
-        ++counters.dropped_unconfirmed;
+        ++counts.dropped_unconfirmed;
         return;
     }
-    ++counters.received;
+    ++counts.received;
     // A login from a confirmed session is its client restarted on the same port; its id
     // (0) was seen long ago, so it goes to its handling unacknowledged.
     if (serving && message.kind == KIND_LOGIN && !peer.waiting()) {
         handle_login(*sender, message);
         return;
     }
-    if (serving && message.kind == KIND_CHAT && peers.relays_held_back(peer.address.ip)) {
+    if (serving && message.kind == KIND_CHAT && peer_table.relays_held_back(peer.address.ip)) {
         // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
         // others may have taken what its host said before.
-        ++counters.held_back_lines;
+        ++counts.held_back_lines;
         return;
     }
     // Every copy is acknowledged, but only the first one acts: a repeated chat line,
     // login or name change would otherwise relay or announce it again.
     if (message.reliable != 0 && acknowledge(peer, message)) {
-        ++counters.duplicates;
+        ++counts.duplicates;
         return;
     }
     // Before what the message changes: a goodbye comes before the departure it causes.
@@ -112,14 +112,14 @@ void NetNode::deliver(const NetMessage& message, const Peer& peer) {
 
 std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
                                                  const SocketAddress& source) {
-    if (const auto known = peers.find(source)) {
+    if (const auto known = peer_table.find(source)) {
         return known;
     }
     if (serving) {
-        return admit(admission.unknown_sender(peers, message, source, now), message, source);
+        return admit(admission.unknown_sender(peer_table, message, source, now), message, source);
     }
     if (message.kind != KIND_LOGIN_ACCEPTED && message.kind != KIND_LOGIN) {
-        ++counters.dropped_unknown;
+        ++counts.dropped_unknown;
         // The login goes with id 0 and no session: its ack is all a client hears of a
         // server that got it, and all it needs to stop sending it again.
         if (message.kind == KIND_ACK && get_i32(message.text) == 0) {
@@ -129,9 +129,9 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     }
     // A client's ids toward its server start where no forger can guess them, so that no
     // forged datagram can move the server's window past what the client will send.
-    const std::size_t position = peers.admit(source, PeerState::confirmed, id_source(), now);
+    const std::size_t position = peer_table.admit(source, PeerState::confirmed, id_source(), now);
     if (message.kind == KIND_LOGIN_ACCEPTED) {
-        Peer& server = peers[position];
+        Peer& server = peer_table[position];
         server.name = read_text(message);
         server.pinged_at = now - (PING_INTERVAL - FIRST_PING);
         report(SessionEvent{SessionEvent::What::accepted, server.name, server.address_text});
@@ -141,14 +141,14 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
 
 std::optional<std::size_t> NetNode::admit(const AdmissionDecision& decision,
                                           const NetMessage& message, const SocketAddress& source) {
-    counters.refused_logins += decision.refused ? 1 : 0;
-    counters.dropped_unknown += decision.unknown ? 1 : 0;
+    counts.refused_logins += decision.refused ? 1 : 0;
+    counts.dropped_unknown += decision.unknown ? 1 : 0;
     if (decision.tell_no_session) {
         tell_no_session(source);
     }
     switch (decision.step) {
         case AdmissionDecision::Step::wait:
-            return peers.admit(source, PeerState::waiting, id_source(), now);
+            return peer_table.admit(source, PeerState::waiting, id_source(), now);
         case AdmissionDecision::Step::wait_redeemed:
             return admit_redeemed(source, *decision.login, get_i32(message.text));
         case AdmissionDecision::Step::answer_by_cookie:
@@ -163,13 +163,13 @@ std::optional<std::size_t> NetNode::admit(const AdmissionDecision& decision,
 std::size_t NetNode::admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
                                     std::int32_t answer) {
     // Waiting for the one dispatch it takes to confirm it: the ack at hand is its answer's.
-    const std::size_t position = peers.admit(address, PeerState::waiting, id_source(), now);
-    Admission::redeemed(peers[position], login, answer);
+    const std::size_t position = peer_table.admit(address, PeerState::waiting, id_source(), now);
+    Admission::redeemed(peer_table[position], login, answer);
     return position;
 }
 
 void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
-    ++counters.cookie_logins;
+    ++counts.cookie_logins;
     NetMessage answer;
     answer.id = admission.issue_cookie(login, source, now, id_source);
     answer.reliable = 1;
@@ -184,7 +184,7 @@ void NetNode::tell_no_session(const SocketAddress& source) {
         return;
     }
     reply_budget -= 1.0F;
-    ++counters.told_unknown;
+    ++counts.told_unknown;
     NetMessage logout;
     logout.kind = KIND_LOGOUT;
     set_text(logout, own_name);
@@ -210,7 +210,7 @@ bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
 }
 
 void NetNode::handle_kind(std::size_t sender, const NetMessage& message) {
-    Peer& peer = peers[sender];
+    Peer& peer = peer_table[sender];
     switch (message.kind) {
         case KIND_PING: {
             NetMessage& pong = peer.channel.queue_message(false);
@@ -252,12 +252,12 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message) {
 }
 
 void NetNode::handle_ack(std::size_t sender, const NetMessage& message) {
-    Peer& peer = peers[sender];
+    Peer& peer = peer_table[sender];
     const std::int32_t acked = get_i32(message.text);
     if (!serving) {
         report_delivered_line(peer, acked);
     }
-    const bool queued = peers.acknowledged(sender, acked, now);
+    const bool queued = peer_table.acknowledged(sender, acked, now);
     if (Admission::confirms(peer, acked)) {
         confirm_login(sender, message);
     } else if (!queued && serving && !peer.waiting()) {
@@ -278,7 +278,7 @@ void NetNode::report_delivered_line(const Peer& server, std::int32_t acked) {
 }
 
 void NetNode::restart_session(std::size_t sender, const NetMessage& ack) {
-    const Peer& old = peers[sender];
+    const Peer& old = peer_table[sender];
     const std::int32_t acked = get_i32(ack.text);
     const auto login = admission.restarted(old, acked, now);
     if (!login) {
@@ -288,14 +288,14 @@ void NetNode::restart_session(std::size_t sender, const NetMessage& ack) {
     // ends as a logout does, and the new one starts from nothing.
     const SocketAddress address = old.address;
     const std::string old_name = old.name;
-    remove_peer(sender);
+    peer_table.remove(sender);
     announce_departure(old_name, login->reserved, std::nullopt);
     confirm_login(admit_redeemed(address, *login, acked), ack);
     pending_events.back().replaced_earlier = true;
 }
 
 void NetNode::handle_logout(std::size_t sender, const NetMessage& message) {
-    const Peer& peer = peers[sender];
+    const Peer& peer = peer_table[sender];
     // Shown by the name it says goodbye with, or else the one it had.
     const std::string said = read_text(message);
     SessionEvent left{SessionEvent::What::left, said.empty() ? peer.name : said, peer.address_text};
@@ -304,7 +304,7 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message) {
     if (!serving) {
         keep_unacknowledged_lines(peer);
     }
-    remove_peer(sender);
+    peer_table.remove(sender);
     if (!shown) {
         // Nobody was told it came, so nobody is told it went.
         return;
@@ -322,7 +322,7 @@ void NetNode::handle_logout(std::size_t sender, const NetMessage& message) {
 }
 
 void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) {
-    Peer& peer = peers[sender];
+    Peer& peer = peer_table[sender];
     std::string new_name = read_text(message);
     SessionEvent renamed{SessionEvent::What::renamed, new_name, peer.address_text};
     renamed.earlier_name = std::exchange(peer.name, std::move(new_name));
@@ -339,7 +339,7 @@ void NetNode::handle_name_change(std::size_t sender, const NetMessage& message) 
 
 void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
     // Shown and announced when the answer is acknowledged, not before.
-    Peer& peer = peers[sender];
+    Peer& peer = peer_table[sender];
     switch (Admission::login_from(peer, message)) {
         case Admission::LoginStep::answer: {
             NetMessage& accepted = peer.channel.queue_message(true);
@@ -357,16 +357,17 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
 }
 
 void NetNode::confirm_login(std::size_t sender, const NetMessage& ack) {
-    const std::int32_t reserved = peers[sender].confirm(now).reserved;
+    const std::int32_t reserved = peer_table[sender].confirm(now).reserved;
     // The ack's id comes from the client's one counter, wherever that starts: the window
     // starts just before it, so a forged id that arrives first cannot make the client's
     // own look old.
-    static_cast<void>(peers[sender].received_ids.remember(id_step(ack.id, -1)));
-    SessionEvent joined{SessionEvent::What::joined, peers[sender].name, peers[sender].address_text};
-    if (const auto earlier = peers.earlier_session(sender)) {
+    static_cast<void>(peer_table[sender].received_ids.remember(id_step(ack.id, -1)));
+    SessionEvent joined{SessionEvent::What::joined, peer_table[sender].name,
+                        peer_table[sender].address_text};
+    if (const auto earlier = peer_table.earlier_session(sender)) {
         // The same user back from a new port: everyone who saw the old session come sees
         // it go before the new one is announced.
-        remove_peer(*earlier);
+        peer_table.remove(*earlier);
         sender -= *earlier < sender ? 1 : 0;
         announce_departure(joined.name, reserved, sender);
         joined.replaced_earlier = true;
@@ -390,22 +391,22 @@ void NetNode::announce_departure(const std::string& departed, std::int32_t reser
 
 void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
     TextArea payload{};
-    write_text_at(payload, 0, RELAY_NAME_MAX, peers[sender].name);
+    write_text_at(payload, 0, RELAY_NAME_MAX, peer_table[sender].name);
     write_text_at(payload, RELAY_LINE_OFFSET, RELAY_LINE_MAX, text_view(message));
-    const std::uint32_t host = peers[sender].address.ip;
+    const std::uint32_t host = peer_table[sender].address.ip;
     const bool reliable = message.reliable != 0;
     // The author is skipped by position: names and addresses are not unique when joined.
-    for (std::size_t i = 0; i < peers.size(); ++i) {
+    for (std::size_t i = 0; i < peer_table.size(); ++i) {
         if (i == sender) {
             continue;
         }
-        NetMessage& relay = peers[i].queue_for_session(reliable);
+        NetMessage& relay = peer_table[i].queue_for_session(reliable);
         relay.kind = KIND_CHAT_RELAY;
         relay.length = message.length;
         relay.reserved = message.reserved;
         relay.text = payload;
-        if (reliable && !peers[i].waiting()) {
-            peers.count_relay(i, host);
+        if (reliable && !peer_table[i].waiting()) {
+            peer_table.count_relay(i, host);
         }
     }
 }

@@ -50,7 +50,7 @@ int AppShell::run() {
         }
         // Datagrams the endpoint took in a batch and has not handed on yet are no longer
         // readable on the socket: with any of them left, the next frame comes at once.
-        const SocketEndpoint& endpoint = objects.net_node.endpoint;
+        const SocketEndpoint& endpoint = objects.net_node.endpoint();
         window.wait(endpoint.handle(),
                     endpoint.holds_received() ? 0 : frame_wait_ms(app.seconds_until_due()));
         while (const auto event = window.next_event()) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "chat/chat_app.h"
+#include "node_access.h"
 #include "participant.h"
 
 namespace tw {
@@ -120,7 +121,7 @@ TEST_F(ChatSession, LongLinesArriveWholeInPieces) {
                received[{ann.get(), "boss"}] == line && received[{&server, "ann"}] == line;
     }));
     frames([] { return false; }, 1.0F, 12);
-    EXPECT_EQ(server.objects.net_node.peers.size(), 2U);
+    EXPECT_EQ(server.objects.net_node.peers().size(), 2U);
     EXPECT_FALSE(ann->saw("Disconnected: Session Timed Out"));
     const std::string from_ann = received[{bob.get(), "ann"}];
     EXPECT_EQ(from_ann, line) << "and no piece twice";
@@ -135,14 +136,14 @@ TEST_F(ChatSession, LogoutOnShutdownIsShownEverywhere) {
     ASSERT_TRUE(
         run_frames({&server, ann.get()}, 0.01F, 200, [&] { return ann->saw("bob Logged Out"); }));
     EXPECT_TRUE(server.saw("bob Logged Out"));
-    EXPECT_EQ(server.objects.net_node.peers.size(), 1U);
+    EXPECT_EQ(server.objects.net_node.peers().size(), 1U);
 }
 
 // A server that dies without a word: its client notices by the silence, says so, and logs
 // in again by itself once a server runs there again; a line typed before it knew is sent
 // again, not lost.
 TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
-    server.objects.net_node.endpoint.close_socket();
+    test::NodeAccess::endpoint(server.objects.net_node).close_socket();
     ann->type("anyone?");
     ASSERT_TRUE(run_frames({ann.get()}, 1.0F, 12,
                            [&] { return ann->saw("Disconnected: Session Timed Out"); }));
@@ -156,7 +157,7 @@ TEST_F(ChatSession, ClientOfAServerThatDiedComesBackWithItsLine) {
 // A server restarted before its client noticed: the new one answers the client's resend
 // with "no session", and the line still reaches it once.
 TEST_F(ChatSession, ServerRestartedUnnoticedGetsTheLineOnce) {
-    server.objects.net_node.endpoint.close_socket();
+    test::NodeAccess::endpoint(server.objects.net_node).close_socket();
     ann->type("anyone?");
     expect_line_once_at_a_new_server("anyone?");
 }
@@ -178,7 +179,7 @@ TEST_F(ChatSession, ServerThatSaysGoodbyeCostsNoLineAndRepeatsNone) {
 // Clients that lose their server in the same frame do not come back in step, and none
 // waits longer than 10 s between attempts.
 TEST_F(ChatSession, ClientsOfALostServerSpreadTheirAttempts) {
-    server.objects.net_node.endpoint.close_socket();
+    test::NodeAccess::endpoint(server.objects.net_node).close_socket();
     std::set<SessionTime::rep> waits;
     for (int second = 0; second < 90; ++second) {
         run_frames({ann.get(), bob.get()}, 1.0F, 1, [] { return false; });
@@ -209,7 +210,7 @@ TEST_F(ChatSession, ServeInAClientKeepsItsSessionOrEndsItCleanly) {
 
     ann->type("serve");
     ASSERT_TRUE(ann->saw("Server Started"));
-    EXPECT_TRUE(ann->objects.net_node.peers.empty());
+    EXPECT_TRUE(ann->objects.net_node.peers().empty());
     ASSERT_TRUE(frames([&] { return bob->saw("ann Logged Out"); }));
     EXPECT_TRUE(server.saw("ann Logged Out")) << "a goodbye, not a time-out";
 }
@@ -219,7 +220,7 @@ TEST_F(ChatSession, ServerDropsASilentClientAndTellsTheOthers) {
         run_frames({&server, ann.get()}, 1.0F, 13, [&] { return ann->saw("bob Timed Out"); }));
     EXPECT_TRUE(server.saw("bob Timed Out"));
     EXPECT_FALSE(ann->saw("Disconnected: Session Timed Out")) << "pings kept ann's session";
-    EXPECT_EQ(server.objects.net_node.peers.size(), 1U);
+    EXPECT_EQ(server.objects.net_node.peers().size(), 1U);
 }
 
 TEST_F(ChatSession, RestartedClientLogsInAgainAndChatsAtOnce) {
@@ -230,7 +231,7 @@ TEST_F(ChatSession, RestartedClientLogsInAgainAndChatsAtOnce) {
     ASSERT_TRUE(frames([&] { return ann->saw("Login Accepted by boss"); }));
     ann->type("back again");
     ASSERT_TRUE(frames([&] { return bob->saw("<ann> back again"); }));
-    EXPECT_EQ(server.objects.net_node.peers.size(), 2U);
+    EXPECT_EQ(server.objects.net_node.peers().size(), 2U);
     EXPECT_TRUE(bob->saw("ann Logged Out")) << "the old session is seen to end";
 }
 

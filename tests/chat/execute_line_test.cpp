@@ -3,6 +3,7 @@
 #include <array>
 
 #include "chat/chat_app.h"
+#include "node_access.h"
 #include "participant.h"
 
 namespace tw {
@@ -49,7 +50,7 @@ TEST_F(Interpreter, ConnectWithoutNickOnlyAsksForOne) {
     me.type("connect 127.0.0.30");
     EXPECT_EQ(texts(me), std::vector<std::string>{"choose name first: 'nick myname'"});
     EXPECT_TRUE(me.objects.input_line.empty());
-    EXPECT_EQ(me.objects.net_node.endpoint.connect_threads_started, 0U);
+    EXPECT_EQ(me.objects.net_node.endpoint().connect_threads_started, 0U);
 }
 
 TEST_F(Interpreter, NickThenConnectLogsIn) {
@@ -84,9 +85,10 @@ TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     NetMessage ack;
     ack.kind = KIND_ACK;
     ack.length = 1;
-    server.set_destination(me.objects.net_node.endpoint.local_address().value_or(SocketAddress{}));
+    server.set_destination(
+        me.objects.net_node.endpoint().local_address().value_or(SocketAddress{}));
     ASSERT_TRUE(server.send_raw(ack.encode()));
-    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    ASSERT_TRUE(me.objects.net_node.endpoint().wait_readable(5000));
     for (int frame = 3; frame < 10; ++frame) {
         me.step(1.0F);
     }
@@ -104,7 +106,7 @@ TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     ASSERT_TRUE(server.send_raw(accepted.encode()));
     for (int frame = 0; frame < 100 && !me.saw("Login Accepted by srv"); ++frame) {
         me.step(0.0F);
-        static_cast<void>(me.objects.net_node.endpoint.wait_readable(10));
+        static_cast<void>(me.objects.net_node.endpoint().wait_readable(10));
     }
     EXPECT_TRUE(me.saw("Login Accepted by srv"));
 }
@@ -124,10 +126,11 @@ TEST_F(Interpreter, ReconnectStartsFromAnEmptyPeerTableAndTheNewHost) {
     me.type("serve");
     Peer old;
     old.address_text = "127.0.0.30";
-    me.objects.net_node.add_peer(old);
-    me.objects.net_node.endpoint.set_destination(SocketAddress{ipv4(127, 0, 0, 99), 9});
+    test::NodeAccess::peers(me.objects.net_node).add(old);
+    test::NodeAccess::endpoint(me.objects.net_node)
+        .set_destination(SocketAddress{ipv4(127, 0, 0, 99), 9});
     me.type("connect 127.0.0.30");
-    EXPECT_TRUE(me.objects.net_node.peers.empty());
+    EXPECT_TRUE(me.objects.net_node.peers().empty());
     const auto login = next_datagram();
     ASSERT_TRUE(login.has_value()) << "the login goes to the host just connected to";
     EXPECT_EQ(login->kind, KIND_LOGIN);
@@ -213,7 +216,7 @@ TEST_F(Interpreter, LongChatLineIsSentInPiecesThatFitARelay) {
                                  server.local_address().value_or(SocketAddress{}), me.now);
     const std::string words = "the quick brown fox jumps over the lazy dog and keeps on running ";
     me.type(words + std::string(60, 'z'));
-    const auto& queue = me.objects.net_node.peers[0].channel.reliable_queue;
+    const auto& queue = me.objects.net_node.peers()[0].channel.reliable_queue;
     ASSERT_EQ(queue.size(), 4U);
     EXPECT_EQ(read_text(queue[0]), "the quick brown fox jumps over the lazy dog and ");
     EXPECT_EQ(read_text(queue[1]), "keeps on running ");

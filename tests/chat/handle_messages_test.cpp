@@ -12,12 +12,12 @@ using test::Participant;
 class Reactions : public ::testing::Test {
   protected:
     Reactions() : me(ipv4(127, 0, 0, 32)) {
-        me.objects.net_node.endpoint.bind_port(0);
+        me.objects.net_node.bind(ipv4(127, 0, 0, 32), 0);
         sender.set_local_ip(ipv4(127, 0, 0, 33));
         sender.open_socket(false);
         sender.bind_port(0);
         sender.set_destination(
-            me.objects.net_node.endpoint.local_address().value_or(SocketAddress{}));
+            me.objects.net_node.endpoint().local_address().value_or(SocketAddress{}));
         send(make(KIND_LOGIN_ACCEPTED, "srv"));
         me.step(0.0F);
     }
@@ -40,8 +40,8 @@ class Reactions : public ::testing::Test {
 
 TEST_F(Reactions, AcceptanceNamesTheServerForItsLaterLines) {
     EXPECT_EQ(last(), (LogLine{LineStyle::notice, "Login Accepted by srv"}));
-    ASSERT_EQ(me.objects.net_node.peers.size(), 1U);
-    EXPECT_EQ(me.objects.net_node.peers[0].name, "srv");
+    ASSERT_EQ(me.objects.net_node.peers().size(), 1U);
+    EXPECT_EQ(me.objects.net_node.peers()[0].name, "srv");
     send(make(KIND_CHAT, "yo"));
     me.step(0.0F);
     EXPECT_EQ(last(), (LogLine{LineStyle::peer_chat, "<srv> yo"}));
@@ -86,7 +86,7 @@ TEST_F(Reactions, NoticesForComingAndGoing) {
     send(make(KIND_LOGOUT, "ann", false));
     me.step(0.0F);
     EXPECT_EQ(me.count("ann Logged Out"), 2U);
-    EXPECT_TRUE(me.objects.net_node.peers.empty());
+    EXPECT_TRUE(me.objects.net_node.peers().empty());
 }
 
 TEST_F(Reactions, SessionKindsAddNoLine) {
@@ -107,7 +107,7 @@ TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
     send(make(KIND_LOGOUT, "", false));
     me.step(0.0F);
     EXPECT_TRUE(me.saw("srv Logged Out"));
-    EXPECT_TRUE(me.objects.net_node.peers.empty());
+    EXPECT_TRUE(me.objects.net_node.peers().empty());
     send(make(KIND_LOGIN_ACCEPTED, ""));
     me.step(0.0F);
     EXPECT_EQ(last(), (LogLine{LineStyle::notice, "Login Accepted by 127.0.0.33"}));
@@ -121,7 +121,7 @@ TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
 TEST_F(Reactions, EventsOfOneFrameAppearInTheOrderTheyHappened) {
     send(make(KIND_NICK_CHANGE, "C"));
     send(make(KIND_LOGOUT, "", false));
-    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    ASSERT_TRUE(me.objects.net_node.endpoint().wait_readable(5000));
     me.step(0.0F);
     const auto& log = me.transcript();
     ASSERT_GE(log.size(), 3U);
@@ -147,7 +147,7 @@ TEST_F(Reactions, LineBehindADuplicateIsShownInTheSameFrame) {
     send(chat);
     send(chat);
     send(make(KIND_CHAT, "second"));
-    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    ASSERT_TRUE(me.objects.net_node.endpoint().wait_readable(5000));
     me.step(0.0F);
     EXPECT_TRUE(me.saw("<srv> second"));
 }
@@ -155,16 +155,16 @@ TEST_F(Reactions, LineBehindADuplicateIsShownInTheSameFrame) {
 // A frame reads at most its budget, so a flood leaves time for the rest of the frame;
 // what is left is read by the next frames, none of it lost.
 TEST_F(Reactions, AFrameReadsAtMostItsBudget) {
-    const std::uint64_t before = me.objects.net_node.counters.received;
+    const std::uint64_t before = me.objects.net_node.counters().received;
     const std::size_t flood = RECEIVE_BUDGET + 44;
     for (std::size_t i = 0; i < flood; ++i) {
         send(make(KIND_PING, "", false));
     }
-    ASSERT_TRUE(me.objects.net_node.endpoint.wait_readable(5000));
+    ASSERT_TRUE(me.objects.net_node.endpoint().wait_readable(5000));
     me.step(0.0F);
-    EXPECT_EQ(me.objects.net_node.counters.received - before, RECEIVE_BUDGET);
+    EXPECT_EQ(me.objects.net_node.counters().received - before, RECEIVE_BUDGET);
     me.step(0.0F);
-    EXPECT_EQ(me.objects.net_node.counters.received - before, flood);
+    EXPECT_EQ(me.objects.net_node.counters().received - before, flood);
 }
 
 }  // namespace

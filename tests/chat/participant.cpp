@@ -10,7 +10,7 @@ Participant::Participant(std::uint32_t local_ip, int port) {
     objects.port = port;
     // The same spread of reconnects every run, so that seeded runs repeat.
     objects.net_node.seed_reconnects(local_ip);
-    objects.net_node.endpoint.set_local_ip(local_ip);
+    objects.net_node.set_local_ip(local_ip);
     net_startup(objects.net_node);
 }
 

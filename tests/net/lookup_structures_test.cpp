@@ -11,6 +11,7 @@
 #include "net/login_cookies.h"
 #include "net/net_node.h"
 #include "net/received_ids.h"
+#include "node_access.h"
 #include "transport/socket_address.h"
 
 namespace tw {
@@ -109,7 +110,7 @@ TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPortAsTheTableShifts) {
           SocketAddress{ipv4(10, 0, 0, 2), 5000}}) {
         Peer peer;
         peer.address = address;
-        node.add_peer(peer);
+        test::NodeAccess::peers(node).add(peer);
     }
     EXPECT_EQ(node.find_peer({ipv4(127, 0, 0, 2), 5001}), 1U);
     EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 2U);
@@ -117,11 +118,11 @@ TEST(PeerLookup, FindsThePeerOfExactlyThatAddressAndPortAsTheTableShifts) {
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 3), 5000}).has_value());
     // One leaves from the middle: the others are found at their new places, by address
     // and by handle, and it is found no more.
-    const PeerHandle last = node.peers[2].handle;
-    node.remove_peer(1);
+    const PeerHandle last = node.peers()[2].handle;
+    test::NodeAccess::peers(node).remove(1);
     EXPECT_EQ(node.find_peer({ipv4(10, 0, 0, 2), 5000}), 1U);
     EXPECT_FALSE(node.find_peer({ipv4(127, 0, 0, 2), 5001}).has_value());
-    EXPECT_EQ(node.peer(last), &node.peers[1]);
+    EXPECT_EQ(node.peer(last), &node.peers()[1]);
 }
 
 // The keyed hash behind the login cookies gives the reference vectors of SipHash-2-4, and

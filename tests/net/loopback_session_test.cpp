@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/net_node.h"
+#include "node_access.h"
 
 namespace tw {
 namespace {
@@ -17,10 +18,7 @@ class LoopbackSession : public ::testing::Test {
   protected:
     void SetUp() override {
         server.change_name("boss");
-        server.endpoint.set_local_ip(ipv4(127, 0, 0, 10));
-        server.endpoint.open_socket(false);
-        ASSERT_TRUE(server.endpoint.bind_port(0));
-        const auto bound = server.endpoint.local_address();
+        const auto bound = server.bind(ipv4(127, 0, 0, 10), 0);
         ASSERT_TRUE(bound.has_value());
         port = bound->port;
         join(ann, 11, "ann");
@@ -28,15 +26,16 @@ class LoopbackSession : public ::testing::Test {
     }
 
     void join(NetNode& client, std::uint8_t octet, const std::string& nick) {
-        client.endpoint.set_local_ip(ipv4(127, 0, 0, octet));
-        client.endpoint.open_socket(false);
-        ASSERT_TRUE(client.endpoint.connect_with_timeout("127.0.0.10", port, 5000));
+        client.set_local_ip(ipv4(127, 0, 0, octet));
+        SocketEndpoint& socket = test::NodeAccess::endpoint(client);
+        socket.open_socket(false);
+        ASSERT_TRUE(socket.connect_with_timeout("127.0.0.10", port, 5000));
         client.change_name(nick);
         client.send_login(nick);
         // In once the server has seen its answer acknowledged and shows the login.
         ASSERT_TRUE(pump([&] {
             const auto& shown = joined[&server];
-            return !client.peers.empty() &&
+            return !client.peers().empty() &&
                    std::find(shown.begin(), shown.end(), nick) != shown.end();
         }));
     }
@@ -76,7 +75,7 @@ class LoopbackSession : public ::testing::Test {
     }
 
     bool queues_empty(const NetNode& node) {
-        for (const Peer& peer : node.peers) {
+        for (const Peer& peer : node.peers()) {
             if (!peer.channel.reliable_queue.empty()) {
                 return false;
             }
@@ -93,9 +92,9 @@ class LoopbackSession : public ::testing::Test {
 };
 
 TEST_F(LoopbackSession, LoginIsAcceptedAndAnnounced) {
-    ASSERT_EQ(server.peers.size(), 2U);
-    EXPECT_EQ(server.peers[0].address_text, "127.0.0.11");
-    EXPECT_EQ(server.peers[1].name, "bob");
+    ASSERT_EQ(server.peers().size(), 2U);
+    EXPECT_EQ(server.peers()[0].address_text, "127.0.0.11");
+    EXPECT_EQ(server.peers()[1].name, "bob");
     EXPECT_EQ(texts(ann, KIND_LOGIN_ACCEPTED), std::vector<std::string>{"boss"});
     EXPECT_EQ(joined[&server], (std::vector<std::string>{"ann", "bob"}));
     ASSERT_TRUE(pump([&] { return !texts(ann, KIND_PEER_LOGGED_IN).empty(); }));
@@ -136,7 +135,7 @@ TEST_F(LoopbackSession, LinesBeyondOneBatchArriveOnceAndInOrder) {
 TEST_F(LoopbackSession, LogoutIsPassedOnToTheOthers) {
     net_shutdown(bob);
     ASSERT_TRUE(pump([&] { return !texts(ann, KIND_PEER_LOGGED_OUT).empty(); }));
-    EXPECT_EQ(server.peers.size(), 1U);
+    EXPECT_EQ(server.peers().size(), 1U);
     EXPECT_EQ(texts(server, KIND_LOGOUT), std::vector<std::string>{"bob"});
     EXPECT_EQ(texts(ann, KIND_PEER_LOGGED_OUT), std::vector<std::string>{"bob"});
 }

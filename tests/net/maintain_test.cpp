@@ -4,6 +4,7 @@
 #include <random>
 
 #include "net/net_node.h"
+#include "node_access.h"
 #include "node_harness.h"
 
 namespace tw {
@@ -31,22 +32,22 @@ class ClientSession : public ::testing::Test {
 
 TEST_F(ClientSession, UnacknowledgedMessageIsCopiedEveryTwoSeconds) {
     harness.node.broadcast_chat("hello", true);
-    const std::int32_t id = harness.node.peers[0].channel.reliable_queue[0].id;
+    const std::int32_t id = harness.peers()[0].channel.reliable_queue[0].id;
     std::vector<int> sent_in_pass;
     std::vector<int> copied_in_pass;
     for (int pass_number = 1; pass_number <= 10; ++pass_number) {
-        const auto outbox_before = harness.node.peers[0].channel.outbox.size();
+        const auto outbox_before = harness.peers()[0].channel.outbox.size();
         const auto chats = of_kind(pass(0.5F), KIND_CHAT);
         if (!chats.empty()) {
             sent_in_pass.push_back(pass_number);
             EXPECT_EQ(chats[0].message.id, id) << "every copy keeps the message's id";
             EXPECT_EQ(read_text(chats[0].message), "hello");
         }
-        if (harness.node.peers[0].channel.outbox.size() > outbox_before) {
+        if (harness.peers()[0].channel.outbox.size() > outbox_before) {
             copied_in_pass.push_back(pass_number);
         }
         // Keep the server alive so that only the resend schedule is seen.
-        harness.node.peers[0].heard_at = harness.now;
+        harness.peers()[0].heard_at = harness.now;
     }
     EXPECT_EQ(copied_in_pass, (std::vector<int>{1, 5, 9}));
     EXPECT_EQ(sent_in_pass, (std::vector<int>{2, 6, 10}));
@@ -54,7 +55,7 @@ TEST_F(ClientSession, UnacknowledgedMessageIsCopiedEveryTwoSeconds) {
 
 TEST_F(ClientSession, AcknowledgementStopsTheResends) {
     harness.node.broadcast_chat("hello", true);
-    const std::int32_t id = harness.node.peers[0].channel.reliable_queue[0].id;
+    const std::int32_t id = harness.peers()[0].channel.reliable_queue[0].id;
     pass(0.5F);
     pass(0.5F);
     NetMessage ack = make_message(KIND_ACK, 40, false);
@@ -63,7 +64,7 @@ TEST_F(ClientSession, AcknowledgementStopsTheResends) {
     harness.deliver(ack, host(1, 1210));
     for (int i = 0; i < 8; ++i) {
         EXPECT_TRUE(of_kind(pass(0.5F), KIND_CHAT).empty());
-        harness.node.peers[0].heard_at = harness.now;
+        harness.peers()[0].heard_at = harness.now;
     }
 }
 
@@ -71,7 +72,7 @@ TEST_F(ClientSession, ResendCopyTakesAnIdOfItsOwn) {
     harness.node.broadcast_chat("a", true);
     pass(0.1F);
     harness.node.broadcast_chat("b", true);
-    const auto& queue = harness.node.peers[0].channel.reliable_queue;
+    const auto& queue = harness.peers()[0].channel.reliable_queue;
     ASSERT_EQ(queue.size(), 2U);
     EXPECT_EQ(queue[1].id, queue[0].id + 2);
     const auto copy = of_kind(pass(0.1F), KIND_CHAT);
@@ -93,20 +94,20 @@ TEST_F(ClientSession, FirstPingGoesASecondAfterTheAnswerThenEveryFive) {
             EXPECT_EQ(get_f32(pings[0].message.text), harness.node.ping_clock());
             EXPECT_EQ(pings[0].message.length, 1);
         }
-        harness.node.peers[0].heard_at = harness.now;
+        harness.peers()[0].heard_at = harness.now;
     }
     EXPECT_EQ(ping_passes, (std::vector<int>{2, 8}));
 }
 
 TEST_F(ClientSession, ServerSilentPastTenSecondsEndsTheSession) {
-    harness.node.endpoint.open_socket(false);
+    test::NodeAccess::endpoint(harness.node).open_socket(false);
     for (int i = 0; i < 10; ++i) {
         pass(1.0F);
     }
-    EXPECT_EQ(harness.node.peers.size(), 1U) << "exactly 10 s of silence is not a time-out";
+    EXPECT_EQ(harness.peers().size(), 1U) << "exactly 10 s of silence is not a time-out";
     pass(0.01F);
-    EXPECT_TRUE(harness.node.peers.empty());
-    EXPECT_FALSE(harness.node.endpoint.is_open());
+    EXPECT_TRUE(harness.peers().empty());
+    EXPECT_FALSE(harness.node.endpoint().is_open());
     ASSERT_FALSE(harness.node.events().empty());
     EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::lost);
     EXPECT_TRUE(harness.node.events().back().silent);
@@ -118,7 +119,7 @@ TEST_F(ClientSession, ClientNeverChoosesADestination) {
     const auto sent = pass(0.0F);
     ASSERT_FALSE(sent.empty());
     EXPECT_FALSE(sent[0].to.has_value());
-    EXPECT_EQ(harness.node.endpoint.use_destination, 0);
+    EXPECT_EQ(harness.node.endpoint().use_destination, 0);
 }
 
 class ServerSession : public ::testing::Test {
@@ -136,19 +137,19 @@ class ServerSession : public ::testing::Test {
 };
 
 TEST_F(ServerSession, SilentPeerTimesOutAndTheOthersAreToldInTheSamePass) {
-    for (Peer& peer : harness.node.peers) {
+    for (Peer& peer : harness.peers()) {
         peer.channel.reliable_queue.clear();
     }
-    harness.node.peers[0].heard_at = harness.now - from_seconds(9.5);
-    harness.node.peers[0].channel.queue_message(true);
+    harness.peers()[0].heard_at = harness.now - from_seconds(9.5);
+    harness.peers()[0].channel.queue_message(true);
     harness.advance(0.6);
     const auto sent = harness.take();
-    ASSERT_EQ(harness.node.peers.size(), 2U);
-    EXPECT_EQ(harness.node.peers[0].name, "bob");
+    ASSERT_EQ(harness.peers().size(), 2U);
+    EXPECT_EQ(harness.peers()[0].name, "bob");
     ASSERT_FALSE(harness.node.events().empty());
     EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
     EXPECT_EQ(harness.node.events().back().name, "ann");
-    for (const Peer& peer : harness.node.peers) {
+    for (const Peer& peer : harness.peers()) {
         ASSERT_EQ(peer.channel.reliable_queue.size(), 1U);
         EXPECT_EQ(peer.channel.reliable_queue[0].kind, KIND_PEER_TIMED_OUT);
         EXPECT_EQ(read_text(peer.channel.reliable_queue[0]), "ann");
@@ -179,7 +180,7 @@ TEST_F(ServerSession, ZeroPassSendsOutboxesAndMovesNoTimer) {
     EXPECT_TRUE(of_kind(sent, KIND_PING).empty());
     EXPECT_EQ(harness.node.ping_clock(), clock);
     EXPECT_EQ(harness.node.time_until_due(harness.now), due);
-    for (const Peer& peer : harness.node.peers) {
+    for (const Peer& peer : harness.peers()) {
         EXPECT_TRUE(peer.channel.outbox.empty());
     }
 }
@@ -197,14 +198,14 @@ TEST(Broadcasts, EmptyLineAndEmptyNameQueueNothing) {
     NodeHarness harness(true);
     log_in(harness, "ann", host(11));
     harness.node.change_name("boss");
-    const auto queued = harness.node.peers[0].channel.reliable_queue.size();
+    const auto queued = harness.peers()[0].channel.reliable_queue.size();
     harness.node.broadcast_chat("", true);
     harness.node.change_name("");
-    EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.size(), queued);
+    EXPECT_EQ(harness.peers()[0].channel.reliable_queue.size(), queued);
     EXPECT_EQ(harness.node.name(), "boss");
     harness.node.change_name("chief");
     EXPECT_EQ(harness.node.name(), "chief");
-    EXPECT_EQ(harness.node.peers[0].channel.reliable_queue.back().kind, KIND_NICK_CHANGE);
+    EXPECT_EQ(harness.peers()[0].channel.reliable_queue.back().kind, KIND_NICK_CHANGE);
 }
 
 TEST(Broadcasts, LoginDatagramIsSentAtOnceWithIdZero) {
@@ -221,10 +222,10 @@ TEST(Broadcasts, LoginDatagramIsSentAtOnceWithIdZero) {
 
 TEST(Shutdown, EmptyTableStillClosesTheSocket) {
     NodeHarness harness(false);
-    harness.node.endpoint.open_socket(false);
+    test::NodeAccess::endpoint(harness.node).open_socket(false);
     net_shutdown(harness.node);
     EXPECT_TRUE(harness.take().empty());
-    EXPECT_FALSE(harness.node.endpoint.is_open());
+    EXPECT_FALSE(harness.node.endpoint().is_open());
 }
 
 TEST_F(ServerSession, ShutdownSaysGoodbyeToEveryPeer) {
@@ -237,7 +238,7 @@ TEST_F(ServerSession, ShutdownSaysGoodbyeToEveryPeer) {
 }
 
 TEST_F(ServerSession, NextDueTimeFollowsTheEarliestTimer) {
-    for (Peer& peer : harness.node.peers) {
+    for (Peer& peer : harness.peers()) {
         peer.channel.reliable_queue.clear();
     }
     const auto idle = harness.node.time_until_due(harness.now);
@@ -288,16 +289,16 @@ class DueTime : public ::testing::TestWithParam<bool> {
             if (queued > 0) {
                 peer.unacknowledged_since = ago(0.0F, 30.5F);
             }
-            harness.node.add_peer(peer);
+            test::NodeAccess::peers(harness.node).add(peer);
         }
     }
     // Something went out, was copied for the next pass, or a peer was let go.
     static bool acted(NodeHarness& harness, std::size_t peers_before) {
         bool copied = false;
-        for (const Peer& peer : harness.node.peers) {
+        for (const Peer& peer : harness.peers()) {
             copied = copied || !peer.channel.outbox.empty();
         }
-        return !harness.take().empty() || copied || harness.node.peers.size() != peers_before;
+        return !harness.take().empty() || copied || harness.peers().size() != peers_before;
     }
     // What the next pass sends, as bytes.
     static std::vector<WireRecord> sent_by_pass(NodeHarness& harness, SessionTime now) {
@@ -321,14 +322,14 @@ TEST_P(DueTime, ThePassActsExactlyWhenTheWaitEnds) {
         fill(on_time, seed, SessionTime{0});
         fill(early, seed, SessionTime{0});
         fill(month_up, seed, START);
-        const std::size_t peers = on_time.node.peers.size();
+        const std::size_t peers = on_time.peers().size();
         const auto due = on_time.node.time_until_due(SessionTime{0});
         ASSERT_TRUE(due.has_value());
         ASSERT_EQ(month_up.node.time_until_due(START), due) << "seed " << seed;
         const std::vector<WireRecord> from_zero = sent_by_pass(on_time, *due);
         EXPECT_EQ(sent_by_pass(month_up, START + *due), from_zero) << "seed " << seed;
         EXPECT_EQ(month_up.node.events(), on_time.node.events()) << "seed " << seed;
-        EXPECT_TRUE(!from_zero.empty() || on_time.node.peers.size() != peers)
+        EXPECT_TRUE(!from_zero.empty() || on_time.peers().size() != peers)
             << "seed " << seed << ": nothing done after " << due->count() << " ns";
         if (*due > SessionTime{0}) {
             early.node.maintain(*due - SessionTime{1});
@@ -351,7 +352,7 @@ TEST_P(DueTime, RecordsMadeDuringASleepAreChargedOnlyTheirOwnTime) {
     harness.deliver(make_message(kind, 10, true, "ann"), host(20, 1210));
     harness.advance(0.0);
     const auto answers = of_kind(harness.flush(), KIND_LOGIN_ACCEPTED);
-    ASSERT_EQ(harness.node.peers.size(), 1U);
+    ASSERT_EQ(harness.peers().size(), 1U);
     EXPECT_EQ(answers.size(), GetParam() ? 1U : 0U);
     EXPECT_TRUE(answers.empty() || answers[0].message.resend_timer == 0.0F) << "not late";
     const auto due = harness.node.time_until_due(harness.now);
@@ -373,7 +374,7 @@ void keep_alive(NodeHarness& server, const SocketAddress& from, std::int32_t& ne
         return;
     }
     std::vector<std::int32_t> pending;
-    for (const NetMessage& message : server.node.peers[*position].channel.reliable_queue) {
+    for (const NetMessage& message : server.peers()[*position].channel.reliable_queue) {
         pending.push_back(message.id);
     }
     for (const std::int32_t id : pending) {
@@ -407,29 +408,29 @@ TEST_F(ServerSession, PeerThatNeverAcknowledgesTimesOutAfterThirtySeconds) {
         harness.deliver(ping, a);
         harness.advance(1.0);
         if (second == 30) {
-            EXPECT_EQ(harness.node.peers.size(), 3U) << "30 s exactly is not yet too long";
+            EXPECT_EQ(harness.peers().size(), 3U) << "30 s exactly is not yet too long";
         }
     }
-    ASSERT_EQ(harness.node.peers.size(), 2U);
-    EXPECT_EQ(harness.node.peers[0].name, "bob");
+    ASSERT_EQ(harness.peers().size(), 2U);
+    EXPECT_EQ(harness.peers()[0].name, "bob");
     ASSERT_FALSE(harness.node.events().empty());
     EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
     EXPECT_EQ(harness.node.events().back().name, "ann");
-    EXPECT_EQ(harness.node.peers[1].channel.reliable_queue.back().kind, KIND_PEER_TIMED_OUT);
+    EXPECT_EQ(harness.peers()[1].channel.reliable_queue.back().kind, KIND_PEER_TIMED_OUT);
 }
 
 // A peer whose queue passes its bound is timed out, not a message dropped.
 TEST_F(ServerSession, PeerWhoseQueuePassesTheBoundIsTimedOut) {
     std::int32_t id = 1000;
-    for (std::size_t line = 0; line <= QUEUE_LIMIT && harness.node.peers.size() == 3U; ++line) {
+    for (std::size_t line = 0; line <= QUEUE_LIMIT && harness.peers().size() == 3U; ++line) {
         harness.node.broadcast_chat("spam", true);
         hostile::keep_alive(harness, b, id);
         hostile::keep_alive(harness, c, id);
         harness.flush();
     }
-    ASSERT_EQ(harness.node.peers.size(), 2U);
-    EXPECT_EQ(harness.node.peers[0].name, "bob");
-    EXPECT_EQ(harness.node.peers[1].name, "cat");
+    ASSERT_EQ(harness.peers().size(), 2U);
+    EXPECT_EQ(harness.peers()[0].name, "bob");
+    EXPECT_EQ(harness.peers()[1].name, "cat");
     EXPECT_EQ(harness.node.events().back().what, SessionEvent::What::timed_out);
     EXPECT_EQ(harness.node.events().back().name, "ann");
 }
@@ -444,7 +445,7 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
     std::uint64_t attack = 0;
     std::size_t peak_peers = 0;
     std::size_t announced_to_ann = 0;
-    const std::uint64_t sent_before = harness.node.counters.sent;
+    const std::uint64_t sent_before = harness.node.counters().sent;
     static_cast<void>(harness.node.take_events());
     for (int frame = 0; frame < 55 * FRAMES_PER_SECOND; ++frame) {
         const int second = frame / FRAMES_PER_SECOND;
@@ -463,19 +464,19 @@ TEST_F(ServerSession, LoginFloodIsNeitherAnnouncedNorAmplifiedAndLeavesNoTrace) 
                 hostile::keep_alive(harness, real, id);
             }
         }
-        for (const NetMessage& m : harness.node.peers[0].channel.reliable_queue) {
+        for (const NetMessage& m : harness.peers()[0].channel.reliable_queue) {
             announced_to_ann += m.kind == KIND_PEER_LOGGED_IN ? 1U : 0U;
         }
-        peak_peers = std::max(peak_peers, harness.node.peers.size());
+        peak_peers = std::max(peak_peers, harness.peers().size());
         harness.advance(1.0 / FRAMES_PER_SECOND);
         harness.take();
     }
-    const auto sent = harness.node.counters.sent - sent_before;
+    const auto sent = harness.node.counters().sent - sent_before;
     EXPECT_EQ(announced_to_ann, 0U);
     EXPECT_LE(peak_peers, MAX_PEERS);
-    EXPECT_GT(harness.node.counters.cookie_logins, 0U);
+    EXPECT_GT(harness.node.counters().cookie_logins, 0U);
     EXPECT_LT(static_cast<double>(sent) / static_cast<double>(attack), 50.0);
-    ASSERT_EQ(harness.node.peers.size(), 3U);
+    ASSERT_EQ(harness.peers().size(), 3U);
     EXPECT_TRUE(harness.node.events().empty()) << "the fakes came and went unseen";
 }
 
@@ -487,14 +488,14 @@ TEST(HostileLogins, RepeatedLoginsFromOneAddressKeepOneAnswerWaiting) {
     for (std::int32_t id = 1; id <= 20000; ++id) {
         server.deliver(make_message(KIND_LOGIN, id, true, "again"), host(20));
         if (id % 100 == 0) {
-            for (const Peer& peer : server.node.peers) {
+            for (const Peer& peer : server.peers()) {
                 longest_queue = std::max(longest_queue, peer.channel.reliable_queue.size());
             }
             server.advance(0.04);
         }
     }
     EXPECT_LE(longest_queue, 1U);
-    EXPECT_LT(server.node.counters.sent, 22000U);
+    EXPECT_LT(server.node.counters().sent, 22000U);
 }
 
 }  // namespace

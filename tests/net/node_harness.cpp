@@ -75,10 +75,10 @@ std::optional<std::int32_t> NodeHarness::answer_sent_to(const SocketAddress& to)
 
 std::optional<SessionEvent> confirm(NodeHarness& server, const SocketAddress& from) {
     const auto position = server.node.find_peer(from);
-    const bool waits = position && server.node.peers[*position].waiting();
+    const bool waits = position && server.peers()[*position].waiting();
     // A login answered without a session is acknowledged by the id it was sent.
     const auto answer =
-        waits ? server.node.peers[*position].pending->answer : server.answer_sent_to(from);
+        waits ? server.peers()[*position].pending->answer : server.answer_sent_to(from);
     if (!answer) {
         return std::nullopt;
     }

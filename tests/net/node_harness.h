@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/net_node.h"
+#include "node_access.h"
 
 namespace tw::test {
 
@@ -31,6 +32,9 @@ class NodeHarness {
     std::vector<Sent> take();
     // The id of the newest login answer sent to `to`, after a pass that sends what waits.
     std::optional<std::int32_t> answer_sent_to(const SocketAddress& to);
+
+    // The node's table, open to tests that set up or break a session by hand.
+    PeerTable& peers() { return NodeAccess::peers(node); }
 
     NetNode node;
     // The reading of the node's clock that the harness gives it.

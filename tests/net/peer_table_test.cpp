@@ -43,39 +43,39 @@ TEST(PeerTable, RemovingTheMiddlePeerKeepsTheOthersWhole) {
     for (const char* text : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
         Peer peer;
         peer.address_text = text;
-        node.add_peer(peer);
+        test::NodeAccess::peers(node).add(peer);
     }
-    node.peers[2].channel.queue_message(true);
-    node.peers[2].heard_at = std::chrono::seconds(3);
-    node.remove_peer(1);
-    ASSERT_EQ(node.peers.size(), 2U);
-    EXPECT_EQ(node.peers[0].address_text, "127.0.0.1");
-    EXPECT_EQ(node.peers[1].address_text, "127.0.0.3");
-    EXPECT_EQ(node.peers[1].channel.reliable_queue.size(), 1U);
-    EXPECT_EQ(node.peers[1].channel.next_id, 11);
-    EXPECT_EQ(node.peers[1].heard_at, std::chrono::seconds(3));
-    node.remove_peer(7);
-    EXPECT_EQ(node.peers.size(), 2U);
+    test::NodeAccess::peers(node)[2].channel.queue_message(true);
+    test::NodeAccess::peers(node)[2].heard_at = std::chrono::seconds(3);
+    test::NodeAccess::peers(node).remove(1);
+    ASSERT_EQ(node.peers().size(), 2U);
+    EXPECT_EQ(node.peers()[0].address_text, "127.0.0.1");
+    EXPECT_EQ(node.peers()[1].address_text, "127.0.0.3");
+    EXPECT_EQ(node.peers()[1].channel.reliable_queue.size(), 1U);
+    EXPECT_EQ(node.peers()[1].channel.next_id, 11);
+    EXPECT_EQ(node.peers()[1].heard_at, std::chrono::seconds(3));
+    test::NodeAccess::peers(node).remove(7);
+    EXPECT_EQ(node.peers().size(), 2U);
 }
 
 TEST(PeerTable, ClearEmptiesAndNewNodeStartsBlank) {
     NetNode node;
     EXPECT_EQ(node.ping_clock(), 0.0F);
     EXPECT_FALSE(node.is_server());
-    EXPECT_EQ(node.endpoint.use_destination, 0);
+    EXPECT_EQ(node.endpoint().use_destination, 0);
     EXPECT_TRUE(node.name().empty());
     EXPECT_TRUE(node.events().empty());
-    node.clear_peers();
-    EXPECT_TRUE(node.peers.empty());
+    test::NodeAccess::peers(node).clear();
+    EXPECT_TRUE(node.peers().empty());
 }
 
 TEST(PeerTable, SameHostFromTwoPortsIsOnePeerWithTheFirstPort) {
     NodeHarness client(false);
     client.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), host(1, 1210));
     client.deliver(make_message(KIND_CHAT, 11, true, "hi"), host(1, 5555));
-    ASSERT_EQ(client.node.peers.size(), 1U);
-    EXPECT_EQ(client.node.peers[0].address, host(1, 1210));
-    EXPECT_EQ(client.node.peers[0].address_text, "127.0.0.1");
+    ASSERT_EQ(client.peers().size(), 1U);
+    EXPECT_EQ(client.peers()[0].address, host(1, 1210));
+    EXPECT_EQ(client.peers()[0].address_text, "127.0.0.1");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ class ClientDispatch : public ::testing::Test {
         harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
         harness.flush();
         // The chat layer names the server from its acceptance.
-        harness.node.peers[0].name = "srv";
+        harness.peers()[0].name = "srv";
     }
     NodeHarness harness{false};
     SocketAddress server = host(1, 1210);
@@ -35,7 +35,7 @@ class ServerDispatch : public ::testing::Test {
     }
     // Messages queued reliably to peer `position` since the last look, oldest first.
     std::vector<NetMessage> reliable_to(std::size_t position) {
-        const auto& queue = harness.node.peers[position].channel.reliable_queue;
+        const auto& queue = harness.peers()[position].channel.reliable_queue;
         return {queue.begin(), queue.end()};
     }
     NodeHarness harness{true};
@@ -49,9 +49,9 @@ TEST(Dispatch, ShortDatagramIsDroppedWithoutTrace) {
     const WireRecord login = make_message(KIND_LOGIN, 0, true, "ann").encode();
     harness.node.dispatch(std::span(login).first(87), host(11), harness.now);
     EXPECT_TRUE(harness.node.events().empty());
-    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_TRUE(harness.peers().empty());
     EXPECT_TRUE(harness.flush().empty());
-    EXPECT_EQ(harness.node.counters.dropped_short, 1U);
+    EXPECT_EQ(harness.node.counters().dropped_short, 1U);
 }
 
 TEST(Dispatch, LongDatagramIsReadFromItsFirstEightyEightBytes) {
@@ -62,27 +62,27 @@ TEST(Dispatch, LongDatagramIsReadFromItsFirstEightyEightBytes) {
     datagram.fill(0xFF);
     std::copy(login.begin(), login.end(), datagram.begin());
     harness.node.dispatch(datagram, host(11), harness.now);
-    ASSERT_EQ(harness.node.peers.size(), 1U);
-    EXPECT_EQ(harness.node.peers[0].name, "ann");
+    ASSERT_EQ(harness.peers().size(), 1U);
+    EXPECT_EQ(harness.peers()[0].name, "ann");
 }
 
 TEST(Dispatch, UnknownSenderIsAdmittedOnlyByLoginOrAcceptance) {
     NodeHarness harness(false);
     EXPECT_FALSE(harness.deliver(make_message(KIND_PING, 10, false), host(9)).has_value());
     EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "x"), host(9)).has_value());
-    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_TRUE(harness.peers().empty());
     EXPECT_TRUE(harness.flush().empty());
-    EXPECT_EQ(harness.node.counters.dropped_unknown, 2U);
+    EXPECT_EQ(harness.node.counters().dropped_unknown, 2U);
 }
 
 TEST_F(ClientDispatch, AcceptanceAdmitsTheServerWithItsPortAndAcknowledges) {
-    ASSERT_EQ(harness.node.peers.size(), 1U);
-    EXPECT_EQ(harness.node.peers[0].address, server);
+    ASSERT_EQ(harness.peers().size(), 1U);
+    EXPECT_EQ(harness.peers()[0].address, server);
     NodeHarness fresh(false);
     const auto delivered =
         fresh.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
     ASSERT_TRUE(delivered.has_value());
-    EXPECT_EQ(delivered->peer, fresh.node.peers[0].handle);
+    EXPECT_EQ(delivered->peer, fresh.peers()[0].handle);
     // The ack that confirms the login goes more than once: its loss would cost the session.
     const auto sent = fresh.flush();
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(LOGIN_ACK_COPIES));
@@ -101,7 +101,7 @@ TEST_F(ClientDispatch, DuplicateIsAcknowledgedEachTimeButDeliveredOnce) {
     EXPECT_EQ(get_i32(acks[0].message.text), 20);
     EXPECT_EQ(get_i32(acks[1].message.text), 20);
     EXPECT_NE(acks[0].message.id, acks[1].message.id);
-    EXPECT_EQ(harness.node.counters.duplicates, 1U);
+    EXPECT_EQ(harness.node.counters().duplicates, 1U);
 }
 
 TEST_F(ClientDispatch, ReliableWithZeroLengthIsAcknowledgedNotDelivered) {
@@ -111,7 +111,7 @@ TEST_F(ClientDispatch, ReliableWithZeroLengthIsAcknowledgedNotDelivered) {
 }
 
 TEST_F(ClientDispatch, AckRemovesOnlyTheFirstMatchingQueuedMessage) {
-    auto& queue = harness.node.peers[0].channel.reliable_queue;
+    auto& queue = harness.peers()[0].channel.reliable_queue;
     queue.clear();
     queue.push_back({make_message(KIND_CHAT, 30, true, "one")});
     queue.push_back({make_message(KIND_CHAT, 31, true, "two")});
@@ -148,14 +148,14 @@ TEST_F(ClientDispatch, PingIsAnsweredWithItsOwnPayloadAndPongSetsRoundTrip) {
     pong.length = 1;
     put_f32(pong.text, 12.5F);
     harness.deliver(pong, server);
-    EXPECT_FLOAT_EQ(harness.node.peers[0].round_trip, 0.25F);
+    EXPECT_FLOAT_EQ(harness.peers()[0].round_trip, 0.25F);
 }
 
 TEST_F(ClientDispatch, ChatIsDeliveredButNotRelayedByAClient) {
     const auto delivered = harness.deliver(make_message(KIND_CHAT, 22, true, "hello"), server);
     ASSERT_TRUE(delivered.has_value());
     EXPECT_EQ(read_text(delivered->message), "hello");
-    EXPECT_TRUE(harness.node.peers[0].channel.reliable_queue.empty());
+    EXPECT_TRUE(harness.peers()[0].channel.reliable_queue.empty());
 }
 
 TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
@@ -163,8 +163,8 @@ TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
     ASSERT_TRUE(harness.event.has_value());
     EXPECT_EQ(harness.event->what, SessionEvent::What::renamed);
     EXPECT_EQ(harness.event->earlier_name + " to " + harness.event->name, "srv to boss");
-    EXPECT_EQ(harness.node.peers[0].name, "boss");
-    EXPECT_TRUE(harness.node.peers[0].channel.reliable_queue.empty());
+    EXPECT_EQ(harness.peers()[0].name, "boss");
+    EXPECT_TRUE(harness.peers()[0].channel.reliable_queue.empty());
     EXPECT_EQ(harness.flush().size(), 1U);
 }
 
@@ -174,7 +174,7 @@ TEST_F(ClientDispatch, LogoutRemovesTheServerAndHandsOutNoPeer) {
     const auto delivered = harness.deliver(make_message(KIND_LOGOUT, 24, false, "srv"), server);
     ASSERT_TRUE(delivered.has_value());
     EXPECT_FALSE(delivered->peer.has_value());
-    EXPECT_TRUE(harness.node.peers.empty());
+    EXPECT_TRUE(harness.peers().empty());
     // One stream, in the order it happened: the goodbye, what it ended, what it kept.
     std::vector<SessionEvent::What> order;
     for (const SessionEvent& event : harness.node.events()) {
@@ -189,8 +189,8 @@ TEST(Dispatch, LoginReachingAClientAdmitsButOnlyAcknowledges) {
     NodeHarness client(false);
     const auto delivered = client.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(5));
     ASSERT_TRUE(delivered.has_value());
-    EXPECT_EQ(client.node.peers.size(), 1U);
-    EXPECT_TRUE(client.node.peers[0].channel.reliable_queue.empty());
+    EXPECT_EQ(client.peers().size(), 1U);
+    EXPECT_TRUE(client.peers()[0].channel.reliable_queue.empty());
     const auto sent = client.flush();
     ASSERT_EQ(sent.size(), 1U);
     EXPECT_EQ(sent[0].message.kind, KIND_ACK);
@@ -203,12 +203,12 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     NetMessage login = make_message(KIND_LOGIN, 0, true, "bob");
     login.reserved = 5;
     EXPECT_FALSE(server.deliver(login, host(12)).has_value()) << "shown once confirmed";
-    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    const auto& to_bob = server.peers()[1].channel.reliable_queue;
     ASSERT_EQ(to_bob.size(), 1U);
     EXPECT_EQ(to_bob[0].kind, KIND_LOGIN_ACCEPTED);
     EXPECT_EQ(read_text(to_bob[0]), "boss");
     EXPECT_EQ(to_bob[0].reserved, 0);
-    EXPECT_TRUE(server.node.peers[0].channel.reliable_queue.empty()) << "not announced yet";
+    EXPECT_TRUE(server.peers()[0].channel.reliable_queue.empty()) << "not announced yet";
 
     // The client acknowledges the answer: now it is shown and announced.
     const auto joined = confirm(server, host(12));
@@ -216,7 +216,7 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     EXPECT_EQ(joined->what, SessionEvent::What::joined);
     EXPECT_EQ(joined->name, "bob");
     EXPECT_FALSE(joined->replaced_earlier);
-    const auto& to_ann = server.node.peers[0].channel.reliable_queue;
+    const auto& to_ann = server.peers()[0].channel.reliable_queue;
     ASSERT_EQ(to_ann.size(), 1U);
     EXPECT_EQ(to_ann.back().kind, KIND_PEER_LOGGED_IN);
     EXPECT_EQ(read_text(to_ann.back()), "bob");
@@ -228,17 +228,17 @@ TEST(ServerLogin, HostileLengthIsReadWithinTheArea) {
     NetMessage login = make_message(KIND_LOGIN, 0, true, "ann");
     login.length = 5000;
     server.deliver(login, host(11));
-    EXPECT_EQ(server.node.peers[0].name, "ann");
+    EXPECT_EQ(server.peers()[0].name, "ann");
 
     NetMessage negative = make_message(KIND_LOGIN, 0, true, "bob");
     negative.length = -3;
     EXPECT_FALSE(server.deliver(negative, host(12)).has_value());
-    EXPECT_EQ(server.node.peers[1].name, "");
+    EXPECT_EQ(server.peers()[1].name, "");
 
     NetMessage unterminated = make_message(KIND_LOGIN, 0, true, std::string(64, 'z'));
     unterminated.length = 64;
     server.deliver(unterminated, host(13));
-    EXPECT_EQ(server.node.peers[2].name, std::string(64, 'z'));
+    EXPECT_EQ(server.peers()[2].name, std::string(64, 'z'));
 }
 
 // Peers are told apart by port too: a second user on ann's host has a session of its own,
@@ -249,16 +249,16 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
     log_in(server, "ann", host(11, 40001));
     log_in(server, "bob", host(12, 40002));
     log_in(server, "cat", host(11, 40003));
-    ASSERT_EQ(server.node.peers.size(), 3U) << "cat shares ann's host, not her session";
+    ASSERT_EQ(server.peers().size(), 3U) << "cat shares ann's host, not her session";
     server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 50000));
-    EXPECT_EQ(server.node.peers.size(), 4U) << "admitted at once, beside the old session";
+    EXPECT_EQ(server.peers().size(), 4U) << "admitted at once, beside the old session";
     const auto back = confirm(server, host(11, 50000));
     ASSERT_TRUE(back.has_value());
     EXPECT_TRUE(back->replaced_earlier);
-    ASSERT_EQ(server.node.peers.size(), 3U);
+    ASSERT_EQ(server.peers().size(), 3U);
     EXPECT_FALSE(server.node.find_peer(host(11, 40001)).has_value());
-    EXPECT_EQ(server.node.peers[1].name, "cat");
-    const auto& told_bob = server.node.peers[0].channel.reliable_queue;
+    EXPECT_EQ(server.peers()[1].name, "cat");
+    const auto& told_bob = server.peers()[0].channel.reliable_queue;
     ASSERT_GE(told_bob.size(), 2U);
     EXPECT_EQ(told_bob[told_bob.size() - 2].kind, KIND_PEER_LOGGED_OUT);
     EXPECT_EQ(told_bob.back().kind, KIND_PEER_LOGGED_IN);
@@ -273,13 +273,13 @@ TEST(ServerLogin, OneHostCannotFillTheTable) {
     for (std::uint16_t port = 1; port <= 255; ++port) {
         log_in(server, "u" + std::to_string(port), host(11, port));
     }
-    EXPECT_EQ(server.node.peers.size(), MAX_SESSIONS_PER_HOST);
-    EXPECT_EQ(server.node.counters.refused_logins, 255U - MAX_SESSIONS_PER_HOST);
+    EXPECT_EQ(server.peers().size(), MAX_SESSIONS_PER_HOST);
+    EXPECT_EQ(server.node.counters().refused_logins, 255U - MAX_SESSIONS_PER_HOST);
     log_in(server, "u1", host(11, 9999));
     EXPECT_TRUE(server.node.find_peer(host(11, 9999)).has_value()) << "u1 is back";
     log_in(server, "newcomer", host(12));
-    EXPECT_EQ(server.node.peers.back().name, "newcomer");
-    EXPECT_EQ(server.node.peers.size(), MAX_SESSIONS_PER_HOST + 1);
+    EXPECT_EQ(server.peers().back().name, "newcomer");
+    EXPECT_EQ(server.peers().size(), MAX_SESSIONS_PER_HOST + 1);
 }
 
 // A blind forger cannot complete a login: the answer's id is unpredictable, a login answer
@@ -305,8 +305,8 @@ TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
             EXPECT_FALSE(server.event.has_value());
         }
     }
-    EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS);
-    EXPECT_EQ(server.node.counters.cookie_logins, FAKES - MAX_WAITING_PEERS);
+    EXPECT_EQ(server.peers().size(), MAX_WAITING_PEERS);
+    EXPECT_EQ(server.node.counters().cookie_logins, FAKES - MAX_WAITING_PEERS);
     // A thousand forged logins between a real login and its ack (10 ms at 100,000 a
     // second) keep no session, and the real one gets in.
     server.deliver(make_message(KIND_LOGIN, 0, true, "real"), host(250, 1));
@@ -323,7 +323,7 @@ TEST(ServerLogin, ForgedConfirmationsAndAnswersAdmitNoOne) {
     server.deliver(ack, host(250, 1));
     ASSERT_TRUE(server.event.has_value());
     EXPECT_EQ(server.event->name, "real");
-    EXPECT_EQ(server.node.peers.size(), MAX_WAITING_PEERS + 1) << "the fakes kept nothing";
+    EXPECT_EQ(server.peers().size(), MAX_WAITING_PEERS + 1) << "the fakes kept nothing";
 }
 
 // Lines said while a login waits are held for it, not lost, and a waiting login is kept
@@ -343,7 +343,7 @@ TEST(ServerLogin, WhatIsSaidWhileALoginWaitsReachesItOnceConfirmed) {
                     sent.message.kind == KIND_ACK);
     }
     ASSERT_TRUE(confirm(server, host(12)).has_value());
-    const auto& to_bob = server.node.peers[1].channel.reliable_queue;
+    const auto& to_bob = server.peers()[1].channel.reliable_queue;
     ASSERT_EQ(to_bob.size(), 22U);
     EXPECT_EQ(read_text_at(to_bob[0].text, RELAY_LINE_OFFSET), "early");
     EXPECT_EQ(read_text(to_bob[1]), "from boss");
@@ -370,8 +370,8 @@ TEST_F(ServerDispatch, OneHostsFloodIsHeldBackAtItsOwnCost) {
     for (std::uint32_t line = 0; line < RELAYS_PER_HOST + 50; ++line) {
         harness.deliver(make_message(KIND_CHAT, id++, true, "flood"), a);
     }
-    EXPECT_EQ(harness.node.counters.held_back_lines, 50U);
-    EXPECT_EQ(harness.node.peers[1].relays_from(a.ip), RELAYS_PER_HOST);
+    EXPECT_EQ(harness.node.counters().held_back_lines, 50U);
+    EXPECT_EQ(harness.peers()[1].relays_from(a.ip), RELAYS_PER_HOST);
     EXPECT_TRUE(harness.deliver(make_message(KIND_CHAT, 10, true, "still heard"), c));
     for (const std::size_t reader : {1U, 2U}) {
         const auto queued = reliable_to(reader);
@@ -385,7 +385,7 @@ TEST_F(ServerDispatch, OneHostsFloodIsHeldBackAtItsOwnCost) {
         harness.deliver(ack, reader == 1U ? b : c);
     }
     EXPECT_TRUE(harness.deliver(make_message(KIND_CHAT, id, true, "room again"), a));
-    EXPECT_EQ(harness.node.counters.held_back_lines, 50U);
+    EXPECT_EQ(harness.node.counters().held_back_lines, 50U);
 }
 
 // A client restarted on its old port logs in from a confirmed session's address: it is
@@ -395,16 +395,16 @@ TEST(ServerLogin, ALoginFromAConfirmedPortStartsTheSessionAgain) {
     NodeHarness server(true);
     log_in(server, "ann", host(11, 40001));
     log_in(server, "bob", host(12, 40002));
-    const auto queued_to_bob = server.node.peers[1].channel.reliable_queue.size();
+    const auto queued_to_bob = server.peers()[1].channel.reliable_queue.size();
     EXPECT_FALSE(server.deliver(make_message(KIND_LOGIN, 0, true, "eve"), host(11, 40001)));
     EXPECT_TRUE(of_kind(server.flush(), KIND_LOGIN_ACCEPTED).empty());
     EXPECT_FALSE(server.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(11, 40001)));
-    EXPECT_EQ(server.node.peers[1].channel.reliable_queue.size(), queued_to_bob);
+    EXPECT_EQ(server.peers()[1].channel.reliable_queue.size(), queued_to_bob);
     const auto again = confirm(server, host(11, 40001));
     ASSERT_TRUE(again.has_value());
     EXPECT_TRUE(again->replaced_earlier);
-    EXPECT_EQ(server.node.peers.size(), 2U);
-    const auto& told_bob = server.node.peers[0].channel.reliable_queue;
+    EXPECT_EQ(server.peers().size(), 2U);
+    const auto& told_bob = server.peers()[0].channel.reliable_queue;
     ASSERT_GE(told_bob.size(), queued_to_bob + 2);
     EXPECT_EQ(told_bob[told_bob.size() - 2].kind, KIND_PEER_LOGGED_OUT);
     EXPECT_EQ(told_bob.back().kind, KIND_PEER_LOGGED_IN);
@@ -413,7 +413,7 @@ TEST(ServerLogin, ALoginFromAConfirmedPortStartsTheSessionAgain) {
 
 TEST_F(ServerDispatch, ChatIsRelayedToEveryOtherPeerWithTheAuthorsName) {
     for (std::size_t i = 0; i < 3; ++i) {
-        harness.node.peers[i].channel.reliable_queue.clear();
+        harness.peers()[i].channel.reliable_queue.clear();
     }
     NetMessage chat = make_message(KIND_CHAT, 10, true, "hello there");
     chat.reserved = 9;
@@ -441,8 +441,8 @@ TEST_F(ServerDispatch, UnreliableChatIsRelayedUnreliably) {
 }
 
 TEST_F(ServerDispatch, RelayCutsNameToThirteenAndLineToFortyNine) {
-    harness.node.peers[0].name = std::string(40, 'N');
-    harness.node.peers[1].channel.reliable_queue.clear();
+    harness.peers()[0].name = std::string(40, 'N');
+    harness.peers()[1].channel.reliable_queue.clear();
     harness.deliver(make_message(KIND_CHAT, 10, true, std::string(64, 'L')), a);
     const auto queued = reliable_to(1);
     ASSERT_EQ(queued.size(), 1U);
@@ -452,10 +452,10 @@ TEST_F(ServerDispatch, RelayCutsNameToThirteenAndLineToFortyNine) {
 
 TEST_F(ServerDispatch, NameChangeIsAnnouncedToTheOthersAndNoticed) {
     for (std::size_t i = 0; i < 3; ++i) {
-        harness.node.peers[i].channel.reliable_queue.clear();
+        harness.peers()[i].channel.reliable_queue.clear();
     }
     harness.deliver(make_message(KIND_NICK_CHANGE, 10, true, "annie"), a);
-    EXPECT_EQ(harness.node.peers[0].name, "annie");
+    EXPECT_EQ(harness.peers()[0].name, "annie");
     ASSERT_TRUE(harness.event.has_value());
     EXPECT_EQ(harness.event->earlier_name + " to " + harness.event->name, "ann to annie");
     EXPECT_TRUE(reliable_to(0).empty());
@@ -465,8 +465,8 @@ TEST_F(ServerDispatch, NameChangeIsAnnouncedToTheOthersAndNoticed) {
 }
 
 TEST_F(ServerDispatch, LongNameChangeNoticeIsCutToTheArea) {
-    harness.node.peers[0].name = std::string(40, 'o');
-    harness.node.peers[1].channel.reliable_queue.clear();
+    harness.peers()[0].name = std::string(40, 'o');
+    harness.peers()[1].channel.reliable_queue.clear();
     harness.deliver(make_message(KIND_NICK_CHANGE, 10, true, std::string(40, 'n')), a);
     const auto queued = reliable_to(1);
     ASSERT_EQ(queued.size(), 1U);
@@ -477,7 +477,7 @@ TEST_F(ServerDispatch, LongNameChangeNoticeIsCutToTheArea) {
 
 TEST_F(ServerDispatch, LogoutRemovesThePeerAndTellsTheRest) {
     for (std::size_t i = 0; i < 3; ++i) {
-        harness.node.peers[i].channel.reliable_queue.clear();
+        harness.peers()[i].channel.reliable_queue.clear();
     }
     NetMessage logout = make_message(KIND_LOGOUT, 12, false, "bob");
     logout.reserved = 3;
@@ -485,7 +485,7 @@ TEST_F(ServerDispatch, LogoutRemovesThePeerAndTellsTheRest) {
     ASSERT_TRUE(delivered.has_value());
     EXPECT_EQ(read_text(delivered->message), "bob");
     EXPECT_FALSE(delivered->peer.has_value());
-    ASSERT_EQ(harness.node.peers.size(), 2U);
+    ASSERT_EQ(harness.peers().size(), 2U);
     for (std::size_t i = 0; i < 2; ++i) {
         const auto queued = reliable_to(i);
         ASSERT_EQ(queued.size(), 1U);
@@ -500,13 +500,13 @@ TEST_F(ServerDispatch, DuplicatesOfChatLoginAndNamesDoNothingBeyondTheirAck) {
     harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a);
     harness.flush();
     for (std::size_t i = 0; i < 3; ++i) {
-        harness.node.peers[i].channel.reliable_queue.clear();
+        harness.peers()[i].channel.reliable_queue.clear();
     }
     static_cast<void>(harness.node.take_events());
     EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10, true, "once"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_CHANGE, 11, true, "annie"), a));
     EXPECT_FALSE(harness.deliver(make_message(KIND_NICK_NOTICE, 11, true, "x"), a));
-    EXPECT_EQ(harness.node.peers[0].name, "annie");
+    EXPECT_EQ(harness.peers()[0].name, "annie");
     EXPECT_TRUE(harness.node.events().empty());
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_TRUE(reliable_to(i).empty());

@@ -68,8 +68,8 @@ struct SessionState {
 };
 
 SessionState session_state(const NetNode& node) {
-    SessionState state{node.peers.capacity() * sizeof(Peer)};
-    for (const Peer& peer : node.peers) {
+    SessionState state{node.peers().capacity() * sizeof(Peer)};
+    for (const Peer& peer : node.peers()) {
         state.queue_bytes +=
             (peer.channel.reliable_queue.capacity() + peer.channel.outbox.capacity()) *
             sizeof(NetMessage);
@@ -84,7 +84,7 @@ class HundredClients : public ::testing::Test {
     void SetUp() override {
         server.type("nick boss");
         server.type("serve");
-        const auto served = server.objects.net_node.endpoint.local_address();
+        const auto served = server.objects.net_node.endpoint().local_address();
         ASSERT_TRUE(served.has_value());
         for (int i = 0; i < CLIENTS; ++i) {
             auto client = std::make_unique<Participant>(
@@ -98,12 +98,12 @@ class HundredClients : public ::testing::Test {
     // A client's acceptance is judged from its session, not its log: the hundred
     // announcements of logins push it out of the five lines a log keeps.
     static bool accepted(const std::unique_ptr<Participant>& client) {
-        const auto& peers = client->objects.net_node.peers;
+        const auto& peers = client->objects.net_node.peers();
         return peers.size() == 1 && peers.front().name == "boss";
     }
 
     bool all_in() const {
-        return server.objects.net_node.peers.size() == CLIENTS &&
+        return server.objects.net_node.peers().size() == CLIENTS &&
                std::all_of(clients.begin(), clients.end(), accepted) && quiet();
     }
 
@@ -133,7 +133,7 @@ class HundredClients : public ::testing::Test {
 
     bool quiet() const {
         const auto settled = [](const Participant& p) {
-            const auto& peers = p.objects.net_node.peers;
+            const auto& peers = p.objects.net_node.peers();
             return std::all_of(peers.begin(), peers.end(), [](const Peer& peer) {
                 return peer.channel.reliable_queue.empty() && peer.channel.outbox.empty();
             });
@@ -143,9 +143,9 @@ class HundredClients : public ::testing::Test {
     }
 
     std::uint64_t datagrams_sent() const {
-        std::uint64_t sent = server.objects.net_node.counters.sent;
+        std::uint64_t sent = server.objects.net_node.counters().sent;
         for (const auto& client : clients) {
-            sent += client->objects.net_node.counters.sent;
+            sent += client->objects.net_node.counters().sent;
         }
         return sent;
     }
@@ -161,7 +161,7 @@ TEST_F(HundredClients, EveryLineReachesEveryOtherParticipantOnceWithoutTimeOuts)
     const long rss_before = max_rss_kb();
     const auto drops_before = receive_buffer_drops();
     const auto wall_start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(log_in_all()) << server.objects.net_node.peers.size() << " peers, "
+    ASSERT_TRUE(log_in_all()) << server.objects.net_node.peers().size() << " peers, "
                               << std::count_if(clients.begin(), clients.end(), accepted)
                               << " accepted";
 
@@ -193,10 +193,10 @@ TEST_F(HundredClients, EveryLineReachesEveryOtherParticipantOnceWithoutTimeOuts)
               static_cast<std::size_t>(CLIENTS) * LINES_EACH * static_cast<std::size_t>(CLIENTS));
     EXPECT_THAT(tally->problems(), IsEmpty());
     EXPECT_THAT(tally->timeouts(), IsEmpty());
-    EXPECT_EQ(server.objects.net_node.peers.size(), static_cast<std::size_t>(CLIENTS));
+    EXPECT_EQ(server.objects.net_node.peers().size(), static_cast<std::size_t>(CLIENTS));
 
     const test::Spread latency = test::spread_of(tally->latencies());
-    const NetCounters& at_server = server.objects.net_node.counters;
+    const NetCounters& at_server = server.objects.net_node.counters();
     std::printf(
         "[ figures  ] load: %d clients x %d lines, %zu deliveries in %.1f s wall, %.2f s "
         "simulated; %llu datagrams sent (%.2f per delivery), server sent %llu received %llu "
@@ -249,7 +249,7 @@ TEST_F(HundredClients, LinesTypedAllAtOnceAreEachShownOnceDespiteTheAckFlood) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
 
     ASSERT_TRUE(quiet()) << "acknowledgements still outstanding";
-    EXPECT_EQ(server.objects.net_node.peers.size(), static_cast<std::size_t>(CLIENTS));
+    EXPECT_EQ(server.objects.net_node.peers().size(), static_cast<std::size_t>(CLIENTS));
     EXPECT_EQ(lines_shown(server) - server_shown_before,
               static_cast<std::uint64_t>(CLIENTS) * LINES_EACH);
     for (std::size_t i = 0; i < clients.size(); ++i) {
@@ -269,7 +269,7 @@ TEST_F(HundredClients, LinesTypedAllAtOnceAreEachShownOnceDespiteTheAckFlood) {
         static_cast<unsigned long long>(
             std::accumulate(clients.begin(), clients.end(), std::uint64_t{0},
                             [](std::uint64_t sum, const auto& c) {
-                                return sum + c->objects.net_node.counters.duplicates;
+                                return sum + c->objects.net_node.counters().duplicates;
                             })),
         drops_since(drops_before));
 }

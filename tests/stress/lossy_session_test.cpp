@@ -85,9 +85,9 @@ TEST_P(LossyChat, EveryLineArrivesExactlyOnceAndNoSessionTimesOut) {
     EXPECT_EQ(tally.deliveries(), 4U * 3U * LINES_EACH);
     EXPECT_THAT(tally.problems(), IsEmpty());
     EXPECT_THAT(tally.timeouts(), IsEmpty());
-    EXPECT_EQ(chat.server.objects.net_node.peers.size(), 3U);
+    EXPECT_EQ(chat.server.objects.net_node.peers().size(), 3U);
     for (const auto& client : chat.clients) {
-        EXPECT_EQ(client->objects.net_node.peers.size(), 1U);
+        EXPECT_EQ(client->objects.net_node.peers().size(), 1U);
     }
     report(link_case.name, chat, chat.datagrams_sent() - sent_before,
            since(chat.link->counters(), relayed_before));
@@ -126,11 +126,11 @@ TEST(HalfLostChat, NoLineTwiceNoneCorruptedAndEveryTimeOutShown) {
     for (std::size_t i = 0; i < chat.clients.size(); ++i) {
         const auto& client = *chat.clients[i];
         // Ended by its own time-out or by the server's word that it has no session.
-        if (client.objects.net_node.peers.empty()) {
+        if (client.objects.net_node.peers().empty()) {
             EXPECT_TRUE(client.saw("Not connected: logging in again")) << chat.names[i];
         }
         const bool still_served =
-            std::any_of(server.peers.begin(), server.peers.end(),
+            std::any_of(server.peers().begin(), server.peers().end(),
                         [&](const Peer& p) { return p.name == chat.names[i]; });
         if (!still_served) {
             EXPECT_TRUE(chat.server.saw(chat.names[i] + " Timed Out")) << chat.names[i];
@@ -158,10 +158,10 @@ TEST(CutLink, EverySessionEndsWithItsNoticeAndReconnectingWorks) {
     chat.link->set_faults(LinkFaults{1.0, 0.0, 0.0, 0.0});
     chat.run_for(11.0);
     EXPECT_TRUE(saw_all(chat.server, {"ann Timed Out", "bob Timed Out", "cat Timed Out"}));
-    EXPECT_TRUE(chat.server.objects.net_node.peers.empty());
+    EXPECT_TRUE(chat.server.objects.net_node.peers().empty());
     for (const auto& client : chat.clients) {
         EXPECT_EQ(client->count("Disconnected: Session Timed Out"), 1U);
-        EXPECT_TRUE(client->objects.net_node.peers.empty());
+        EXPECT_TRUE(client->objects.net_node.peers().empty());
     }
 
     chat.link->set_faults(LinkFaults{});
@@ -191,7 +191,7 @@ TEST(ServerSilence, ClientsReconnectBeforeTheServerTimesThemOut) {
         chat.frame();
     }
     ASSERT_TRUE(all_disconnected());
-    ASSERT_EQ(chat.server.objects.net_node.peers.size(), 3U) << "the server has not noticed yet";
+    ASSERT_EQ(chat.server.objects.net_node.peers().size(), 3U) << "the server has not noticed yet";
 
     const std::vector<std::string> disconnections = chat.tally->timeouts();
     EXPECT_EQ(disconnections.size(), 3U);
@@ -208,7 +208,7 @@ TEST(ServerSilence, ClientsReconnectBeforeTheServerTimesThemOut) {
         EXPECT_EQ(chat.server.count(name + " Logged Out"), 1U) << "the old session of " << name;
     }
     ASSERT_TRUE(chat.settle(10.0));
-    EXPECT_EQ(chat.server.objects.net_node.peers.size(), 3U);
+    EXPECT_EQ(chat.server.objects.net_node.peers().size(), 3U);
     chat.chat(10, FRAMES_BETWEEN_LINES, "back");
     EXPECT_TRUE(chat.settle(10.0));
     // Long past the moment the old sessions would have timed out.
@@ -217,7 +217,7 @@ TEST(ServerSilence, ClientsReconnectBeforeTheServerTimesThemOut) {
     EXPECT_EQ(chat.tally->timeouts(), disconnections) << "no time-out after the return";
     EXPECT_EQ(chat.tally->deliveries(), chat.tally->expected_deliveries());
     for (const auto& client : chat.clients) {
-        EXPECT_EQ(client->objects.net_node.peers.size(), 1U);
+        EXPECT_EQ(client->objects.net_node.peers().size(), 1U);
     }
 }
 
@@ -232,7 +232,7 @@ TEST(LostLogin, TheClientSendsItAgainUntilTheServerHasIt) {
     ann.type("connect " + address_text(chat.relay_ip));
     chat.run_for(3.0);
     EXPECT_EQ(chat.link->counters().taken, 2U) << "the login and one more, both lost";
-    EXPECT_TRUE(chat.server.objects.net_node.peers.empty());
+    EXPECT_TRUE(chat.server.objects.net_node.peers().empty());
 
     chat.link->set_faults(LinkFaults{});
     chat.run_for(3.0);
@@ -261,7 +261,7 @@ TEST_P(LossyLogins, EveryClientKnowsWhetherItIsIn) {
     RelayedChat chat(block, names, block);
     ASSERT_TRUE(chat.ready());
     chat.link->set_faults(LinkFaults{GetParam(), 0.0, 0.0, 0.0});
-    const auto& table = chat.server.objects.net_node.peers;
+    const auto& table = chat.server.objects.net_node.peers();
     std::size_t misled = 0;
     std::vector<double> took;
     for (int round = 0; round < 5; ++round) {
@@ -279,7 +279,7 @@ TEST_P(LossyLogins, EveryClientKnowsWhetherItIsIn) {
                 const auto session = std::find_if(table.begin(), table.end(), [&](const Peer& p) {
                     return p.name == client.objects.nick;
                 });
-                const bool holds_server = !client.objects.net_node.peers.empty();
+                const bool holds_server = !client.objects.net_node.peers().empty();
                 // Once in, a session may still time out on such a link; what is counted
                 // is a login that the client takes for accepted and the server does not.
                 misled += state[i] == 0 && holds_server && session == table.end() ? 1U : 0U;
@@ -355,12 +355,12 @@ TEST_P(LoginFlood, EveryRealLoginGetsInAndNoneIsMisled) {
     login.reliable = 1;
     set_text(login, "fake");
     const WireRecord forged_login = login.encode();
-    const std::uint64_t sent_before = server.counters.sent;
+    const std::uint64_t sent_before = server.counters().sent;
     for (int frame = 0; frame < 1500; ++frame) {
         if (frame % 150 == 0) {
-            if (attempts > 0 && !ann.objects.net_node.peers.empty()) {
+            if (attempts > 0 && !ann.objects.net_node.peers().empty()) {
                 // Accepted at the client: the server must hold that session, confirmed.
-                const bool in = std::any_of(server.peers.begin(), server.peers.end(),
+                const bool in = std::any_of(server.peers().begin(), server.peers().end(),
                                             [](const Peer& p) { return p.name == "ann"; });
                 misled += in ? 0 : 1;
             }
@@ -374,8 +374,8 @@ TEST_P(LoginFlood, EveryRealLoginGetsInAndNoneIsMisled) {
             server.dispatch(forged_login, fake, chat.server.now);
         }
         chat.frame();
-        if (coming_in && !ann.objects.net_node.peers.empty() &&
-            std::any_of(server.peers.begin(), server.peers.end(),
+        if (coming_in && !ann.objects.net_node.peers().empty() &&
+            std::any_of(server.peers().begin(), server.peers().end(),
                         [](const Peer& p) { return p.name == "ann" && !p.waiting(); })) {
             took.push_back(chat.now() - started);
             coming_in = false;
@@ -388,8 +388,8 @@ TEST_P(LoginFlood, EveryRealLoginGetsInAndNoneIsMisled) {
         "logins in, took median %.3f s p99 %.3f s, %d misled; %.2f datagrams sent per "
         "forged login, %llu answered by cookie\n",
         flood.rate, flood.rtt * 1000.0, got_in, attempts, spread.median, spread.p99, misled,
-        static_cast<double>(server.counters.sent - sent_before) / forged,
-        static_cast<unsigned long long>(server.counters.cookie_logins));
+        static_cast<double>(server.counters().sent - sent_before) / forged,
+        static_cast<unsigned long long>(server.counters().cookie_logins));
     EXPECT_EQ(got_in, attempts);
     EXPECT_EQ(misled, 0);
 }

@@ -13,7 +13,7 @@ constexpr std::uint32_t in_block(std::uint8_t block, std::uint8_t group, std::ui
 }
 
 bool nothing_awaits_ack(const NetNode& node) {
-    return std::all_of(node.peers.begin(), node.peers.end(), [](const Peer& peer) {
+    return std::all_of(node.peers().begin(), node.peers().end(), [](const Peer& peer) {
         return peer.channel.reliable_queue.empty() && peer.channel.outbox.empty();
     });
 }
@@ -25,7 +25,7 @@ RelayedChat::RelayedChat(std::uint8_t block, const std::vector<std::string>& cli
     : server(in_block(block, 0, 1), 0), names(client_names), relay_ip(in_block(block, 0, 2)) {
     server.type("nick boss");
     server.type("serve");
-    const auto served = server.objects.net_node.endpoint.local_address();
+    const auto served = server.objects.net_node.endpoint().local_address();
     link.emplace(SocketAddress{relay_ip, 0}, served.value_or(SocketAddress{}),
                  in_block(block, 2, 1), seed);
     // Clients reach "the server's port", which for them is the relay's.
@@ -37,7 +37,7 @@ RelayedChat::RelayedChat(std::uint8_t block, const std::vector<std::string>& cli
 }
 
 bool RelayedChat::ready() const {
-    const auto served = server.objects.net_node.endpoint.local_address();
+    const auto served = server.objects.net_node.endpoint().local_address();
     return link->is_open() && served && served->port != 0;
 }
 
@@ -142,9 +142,9 @@ bool RelayedChat::settle(double seconds) {
 }
 
 std::uint64_t RelayedChat::datagrams_sent() const {
-    std::uint64_t sent = server.objects.net_node.counters.sent;
+    std::uint64_t sent = server.objects.net_node.counters().sent;
     for (const auto& client : clients) {
-        sent += client->objects.net_node.counters.sent;
+        sent += client->objects.net_node.counters().sent;
     }
     return sent;
 }

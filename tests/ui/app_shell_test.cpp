@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/net_node.h"
+#include "node_access.h"
 #include "recording_surface.h"
 #include "transport/socket_address.h"
 #include "ui/line_editor.h"
@@ -95,7 +96,7 @@ class AppShellTest : public ::testing::Test {
 
     // Makes the node a server, on a port of a loopback address that no one else uses.
     void serve() {
-        objects.net_node.endpoint.set_local_ip(ipv4(127, 0, 0, 1));
+        objects.net_node.set_local_ip(ipv4(127, 0, 0, 1));
         ASSERT_FALSE(objects.net_node.serve(0).has_value());
     }
 
@@ -104,7 +105,7 @@ class AppShellTest : public ::testing::Test {
         Peer peer;
         peer.address_text = "127.0.0.2";
         peer.address = SocketAddress{ipv4(127, 0, 0, 2), 40000};
-        objects.net_node.add_peer(peer);
+        test::NodeAccess::peers(objects.net_node).add(peer);
         objects.net_node.set_transmitter(
             [this](std::span<const std::uint8_t> datagram, std::optional<SocketAddress>) {
                 if (const auto message = NetMessage::decode(datagram)) {
@@ -339,7 +340,7 @@ TEST_F(AppShellTest, ExitChosenWithAltFThenXEndsTheRunWithCodeZero) {
     EXPECT_EQ(run({key_down(KEY_F, false, true), key_down(KEY_X)}), 0);
     EXPECT_EQ(window.closes_after_script, 0);
     EXPECT_EQ(window.releases, 1);
-    EXPECT_FALSE(objects.net_node.endpoint.is_open());
+    EXPECT_FALSE(objects.net_node.endpoint().is_open());
 }
 
 TEST_F(AppShellTest, ExitChosenWithTheMouseEndsTheRun) {
@@ -352,7 +353,7 @@ TEST_F(AppShellTest, CloseBoxTakesTheSamePath) {
     EXPECT_EQ(run({CloseEvent{}}), 0);
     EXPECT_EQ(window.closes_after_script, 0);
     EXPECT_EQ(window.releases, 1);
-    EXPECT_FALSE(objects.net_node.endpoint.is_open());
+    EXPECT_FALSE(objects.net_node.endpoint().is_open());
 }
 
 TEST_F(AppShellTest, EveryFrameIsCopiedAndEveryEventIsFollowedByAFrame) {
@@ -370,8 +371,8 @@ TEST_F(AppShellTest, ClosingSendsTheLogoutToEveryPeer) {
 }
 
 TEST_F(AppShellTest, TheWaitWatchesTheNodesSocket) {
-    ASSERT_GE(objects.net_node.endpoint.handle(), 0);
-    const SocketHandle socket = objects.net_node.endpoint.handle();
+    ASSERT_GE(objects.net_node.endpoint().handle(), 0);
+    const SocketHandle socket = objects.net_node.endpoint().handle();
     run({CloseEvent{}});
     ASSERT_FALSE(window.waits.empty());
     EXPECT_EQ(window.waits[0].first, socket);

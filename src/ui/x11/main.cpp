@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     // A lost X server still lets every peer know at once instead of by time-out; the
     // normal way out has closed the socket already by the time the display goes.
     window.on_display_lost([&objects] {
-        if (objects.net_node.endpoint.is_open()) {
+        if (objects.net_node.endpoint().is_open()) {
             tw::net_shutdown(objects.net_node);
         }
     });
