@@ -60,9 +60,9 @@ void NetNode::handle_datagram(std::span<const std::uint8_t> datagram, const Sock
         handle_login(*sender, message);
         return;
     }
-    if (serving && message.kind == KIND_CHAT && peer_table.relays_held_back(peer.address.ip)) {
-        // Neither acknowledged nor taken: its author sends it again in 2 s, by when the
-        // others may have taken what its host said before.
+    if (serving && message.kind == KIND_CHAT && peer.held_back()) {
+        // Neither acknowledged nor taken: its author sends it again in 2 s, by when it may
+        // have taken what it was sent.
         ++counts.held_back_lines;
         return;
     }
@@ -393,7 +393,6 @@ void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
     TextArea payload{};
     write_text_at(payload, 0, RELAY_NAME_MAX, peer_table[sender].name);
     write_text_at(payload, RELAY_LINE_OFFSET, RELAY_LINE_MAX, text_view(message));
-    const std::uint32_t host = peer_table[sender].address.ip;
     const bool reliable = message.reliable != 0;
     // The author is skipped by position: names and addresses are not unique when joined.
     for (std::size_t i = 0; i < peer_table.size(); ++i) {
@@ -405,9 +404,6 @@ void NetNode::relay_chat(std::size_t sender, const NetMessage& message) {
         relay.length = message.length;
         relay.reserved = message.reserved;
         relay.text = payload;
-        if (reliable && !peer_table[i].waiting()) {
-            peer_table.count_relay(i, host);
-        }
     }
 }
 

@@ -41,40 +41,11 @@ bool Peer::acknowledged(std::int32_t id, SessionTime now) {
     // is counted from now: a peer that acknowledges is never cut short, and one that
     // acknowledges nothing is dropped 30 s after its first unanswered message.
     const bool oldest = found == queue.begin();
-    if (const auto host = found->author_host) {
-        for (HostRelays& of_host : relays_by_host) {
-            if (of_host.host == *host) {
-                hosts_at_relay_bound -= of_host.count == RELAYS_PER_HOST ? 1 : 0;
-                --of_host.count;
-            }
-        }
-    }
     queue.erase(found);
     if (oldest) {
         unacknowledged_since = queue.empty() ? std::nullopt : std::optional(now);
     }
     return true;
-}
-
-void Peer::count_relay(std::uint32_t host) {
-    channel.reliable_queue.back().author_host = host;
-    for (HostRelays& of_host : relays_by_host) {
-        if (of_host.host == host) {
-            ++of_host.count;
-            hosts_at_relay_bound += of_host.count == RELAYS_PER_HOST ? 1 : 0;
-            return;
-        }
-    }
-    relays_by_host.push_back(HostRelays{host, 1});
-}
-
-std::uint32_t Peer::relays_from(std::uint32_t host) const {
-    for (const HostRelays& of_host : relays_by_host) {
-        if (of_host.host == host) {
-            return of_host.count;
-        }
-    }
-    return 0;
 }
 
 namespace {

@@ -24,18 +24,13 @@ inline constexpr SessionTime UNACKNOWLEDGED_LIMIT = std::chrono::seconds(30);
 // memory stays bounded (about 360 KB). The longest line anyone may send is a fraction of
 // it, so a burst of long lines fits whole.
 inline constexpr std::size_t QUEUE_LIMIT = 4096;
-// Relays from the authors of one host that one peer may have waiting for its ack: room for
-// the pieces of the longest line, a quarter of the queue's bound. A host that chats
-// faster than the others take its lines has its further lines left unacknowledged (its
-// clients send them again every 2 s) instead of filling anyone's queue: it slows itself
-// and no one else.
-inline constexpr std::uint32_t RELAYS_PER_HOST = QUEUE_LIMIT / 4;
-
-// Relays waiting in a peer's queue that came from one host's authors.
-struct HostRelays {
-    std::uint32_t host = 0;
-    std::uint32_t count = 0;
-};
+// What a session may leave unacknowledged of what the room says and still have its own
+// lines taken: room for the pieces of the longest line, a quarter of the queue's bound.
+// A session that stops acknowledging (a flood of sessions that never do, say) has its
+// further lines left unacknowledged, and its client sends them again every 2 s, until it
+// catches up or is timed out: it is held to its own backlog, and no other session's
+// backlog, on its host or anywhere, holds back its lines.
+inline constexpr std::size_t BACKLOG_BEFORE_HOLD = QUEUE_LIMIT / 4;
 
 // A server's peer is waiting from its login until it acknowledges the login answer, which
 // carries an id it could only know by receiving it; then it is confirmed. A client's
@@ -92,10 +87,6 @@ struct Peer {
     std::optional<SessionTime> unacknowledged_since;
     // Its login, while that waits for the ack of its answer.
     std::optional<PendingLogin> pending;
-    // The relays in the reliable queue, by the host of their author.
-    std::vector<HostRelays> relays_by_host;
-    // Hosts of relays_by_host at RELAYS_PER_HOST.
-    std::size_t hosts_at_relay_bound = 0;
 
     bool waiting() const { return pending.has_value(); }
     // Messages held for a waiting login.
@@ -108,9 +99,8 @@ struct Peer {
     // Removes the first queued message with this id, acknowledged at `now`; true when one
     // was there.
     bool acknowledged(std::int32_t id, SessionTime now);
-    // The relay just queued reliably came from an author on `host`.
-    void count_relay(std::uint32_t host);
-    std::uint32_t relays_from(std::uint32_t host) const;
+    // Its lines wait until it has taken what it was sent.
+    bool held_back() const { return channel.reliable_queue.size() >= BACKLOG_BEFORE_HOLD; }
     // When the maintenance pass acts on this peer next, and for what, as a pass at `now`
     // would see it.
     PeerDue due(SessionTime now) const;

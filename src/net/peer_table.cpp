@@ -65,7 +65,6 @@ std::optional<std::size_t> PeerTable::earlier_session(std::size_t confirmed) con
 void PeerTable::add(const Peer& peer) {
     peers.push_back(peer);
     peers.back().handle = next_handle++;
-    hosts_at_relay_bound += peer.hosts_at_relay_bound;
     index(peers.size() - 1);
 }
 
@@ -79,31 +78,12 @@ std::optional<std::size_t> PeerTable::position_of(PeerHandle handle) const {
     return static_cast<std::size_t>(found - peers.begin());
 }
 
-void PeerTable::count_relay(std::size_t position, std::uint32_t host) {
-    Peer& peer = peers[position];
-    const std::size_t before = peer.hosts_at_relay_bound;
-    peer.count_relay(host);
-    hosts_at_relay_bound += peer.hosts_at_relay_bound - before;
-}
-
 bool PeerTable::acknowledged(std::size_t position, std::int32_t id, SessionTime now) {
-    Peer& peer = peers[position];
-    const std::size_t before = peer.hosts_at_relay_bound;
-    const bool queued = peer.acknowledged(id, now);
-    hosts_at_relay_bound -= before - peer.hosts_at_relay_bound;
-    return queued;
-}
-
-bool PeerTable::relays_held_back(std::uint32_t host) const {
-    return hosts_at_relay_bound > 0 &&
-           std::any_of(peers.begin(), peers.end(), [host](const Peer& peer) {
-               return peer.relays_from(host) >= RELAYS_PER_HOST;
-           });
+    return peers[position].acknowledged(id, now);
 }
 
 void PeerTable::remove(std::size_t position) {
     if (position < peers.size()) {
-        hosts_at_relay_bound -= peers[position].hosts_at_relay_bound;
         const SocketAddress address = peers[position].address;
         peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(position));
         std::erase_if(by_address,
@@ -130,7 +110,6 @@ void PeerTable::clear() {
     peers.shrink_to_fit();
     by_address.clear();
     by_address.shrink_to_fit();
-    hosts_at_relay_bound = 0;
 }
 
 }  // namespace tw

@@ -45,14 +45,8 @@ class PeerTable {
     void remove(std::size_t position);
     void clear();
 
-    // The relay just queued reliably to the peer at `position` came from an author on
-    // `host`.
-    void count_relay(std::size_t position, std::uint32_t host);
     // Removes the peer's first queued message with this id; true when one was there.
     bool acknowledged(std::size_t position, std::int32_t id, SessionTime now);
-    // Some peer still has RELAYS_PER_HOST relays from this host's authors unacknowledged.
-    // Known at once while no peer has that many from any host, as is usual.
-    bool relays_held_back(std::uint32_t host) const;
 
   private:
     // An address and port as one number, in the order the index keeps.
@@ -66,8 +60,6 @@ class PeerTable {
     std::vector<Peer> peers;
     // Sorted by key: a datagram's sender is found in a few steps, whatever the table holds.
     std::vector<IndexEntry> by_address;
-    // Hosts at RELAYS_PER_HOST, summed over the peers.
-    std::size_t hosts_at_relay_bound = 0;
     PeerHandle next_handle = 1;
 };
 

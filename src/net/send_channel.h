@@ -14,11 +14,9 @@ inline constexpr std::int32_t FIRST_MESSAGE_ID = 10;
 // message is charged no time from before that pass, however long ago the last one ran.
 inline constexpr SessionTime NEXT_PASS = SessionTime::min();
 
-// A reliable message as it waits for its ack, with the time its next copy is due and, for
-// a counted relay, the host of its author: its ack finds both in the message itself.
+// A reliable message as it waits for its ack, with the time its next copy is due.
 struct QueuedMessage : NetMessage {
     SessionTime due_at = NEXT_PASS;
-    std::optional<std::uint32_t> author_host = std::nullopt;
 };
 
 // The two queues of one peer and the id counter they share, so that no two messages to
