@@ -97,13 +97,17 @@ std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std
     if (!names) {
         names = std::make_unique<std::array<Entry, COOKIE_NAMES>>();
     }
-    last_issued_slot = slot_at(now);
+    const std::uint32_t slot = slot_at(now);
+    last_issued_slot = slot;
     Entry& entry = (*names)[place_of(from)];
-    entry.address = from;
-    entry.reserved = reserved;
-    entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
-    std::copy_n(name.begin(), entry.size, entry.name.begin());
-    return id_for(from, slot_at(now));
+    if (entry.address != from || entry.slot + 1 < slot) {
+        entry.address = from;
+        entry.reserved = reserved;
+        entry.slot = slot;
+        entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
+        std::copy_n(name.begin(), entry.size, entry.name.begin());
+    }
+    return id_for(from, slot);
 }
 
 void LoginCookies::forget_stale(SessionTime now) {
@@ -122,14 +126,18 @@ bool LoginCookies::valid(std::int32_t id, const SocketAddress& from, SessionTime
 
 std::optional<RememberedLogin> LoginCookies::redeem(std::int32_t id, const SocketAddress& from,
                                                     SessionTime now) {
-    if (!names || !valid(id, from, now)) {
+    if (!names) {
         return std::nullopt;
     }
     Entry& entry = (*names)[place_of(from)];
-    if (entry.address != from) {
+    if (entry.address != from || !checks.take(now)) {
         return std::nullopt;
     }
+    // Taken by the right id, and lost by a wrong one.
     entry.address = SocketAddress{};
+    if (!valid(id, from, now)) {
+        return std::nullopt;
+    }
     return RememberedLogin{std::string(entry.name.data(), entry.size), entry.reserved};
 }
 

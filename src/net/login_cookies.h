@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "net/net_message.h"
+#include "net/token_bucket.h"
 #include "transport/session_time.h"
 #include "transport/socket_address.h"
 
@@ -23,6 +24,11 @@ inline constexpr SessionTime COOKIE_SLOT = std::chrono::seconds(30);
 // client whose ack comes back within 40 ms finds it 99 times in 100. One that does not
 // is told at once that it has no session, and logs in again 2 s later.
 inline constexpr std::size_t COOKIE_NAMES = 65536;
+// Acks checked against a kept login at most this many a second. A cookie is 31 bits, two
+// of them good at a time, so a forger who guesses has one chance in 2^30 a check: at this
+// rate one fake user takes him 18 hours on average, where an unlimited server checked
+// 480,000 a second and let one in after 40 minutes.
+inline constexpr float COOKIE_CHECKS_PER_SECOND = 16384.0F;
 
 // A login answered without a session, as its confirmation finds it again.
 struct RememberedLogin {
@@ -41,12 +47,16 @@ class LoginCookies {
     void set_key(std::uint64_t first, std::uint64_t second);
     bool has_key() const { return keyed; }
 
-    // The answer's id for a login from `from` at `now`, and its name kept for later.
+    // The answer's id for a login from `from` at `now`, and its name kept for later. A
+    // login already kept for that address and port keeps the name it came with: a second
+    // one within the round trip, a forger's, does not rename it.
     std::int32_t issue(const SocketAddress& from, SessionTime now, std::string_view name,
                        std::int32_t reserved);
     // The login behind an acknowledged id: its name, when `id` is what this address was
     // given in this slot or the one before and the name is still there. Taken once: the
-    // other copies of the ack find nothing.
+    // other copies of the ack find nothing. Only an address with a login kept is checked
+    // at all, within COOKIE_CHECKS_PER_SECOND, and a wrong id costs it its login: every
+    // guess costs the forger a login of its own.
     std::optional<RememberedLogin> redeem(std::int32_t id, const SocketAddress& from,
                                           SessionTime now);
     // Whether `id` is an answer's id this address could have been given lately.
@@ -59,6 +69,7 @@ class LoginCookies {
     struct Entry {
         SocketAddress address;
         std::int32_t reserved = 0;
+        std::uint32_t slot = 0;
         std::uint8_t size = 0;
         std::array<char, TEXT_SIZE> name{};
     };
@@ -71,6 +82,7 @@ class LoginCookies {
     std::uint64_t key_second = 0;
     bool keyed = false;
     std::uint32_t last_issued_slot = 0;
+    TokenBucket checks{COOKIE_CHECKS_PER_SECOND};
     // Made with the first cookie: a client, and a server that never met a flood, need none.
     std::unique_ptr<std::array<Entry, COOKIE_NAMES>> names;
 };

@@ -152,5 +152,31 @@ TEST(LoginCookie, IsSipHashAndHoldsForItsAddressAndSlot) {
     EXPECT_FALSE(cookies.redeem(later, ann, at).has_value()) << "the table went with the flood";
 }
 
+// A blind forger who logs in from a waiting login's address cannot rename it, and one who
+// guesses its cookie loses the kept login with the first wrong id and a second's checks
+// with the budget's worth: the real ack that comes then waits for the next second.
+TEST(LoginCookie, KeepsTheFirstNameAndMakesEveryGuessCost) {
+    LoginCookies cookies;
+    cookies.set_key(1, 2);
+    const SocketAddress ann{ipv4(127, 0, 0, 2), 5000};
+    const SessionTime at = std::chrono::seconds(10);
+    const std::int32_t id = cookies.issue(ann, at, "ann", 0);
+    EXPECT_EQ(cookies.issue(ann, at, "mallory", 0), id);
+    EXPECT_EQ(cookies.redeem(id, ann, at).value_or(RememberedLogin{}).name, "ann");
+    const std::int32_t again = cookies.issue(ann, at, "ann", 0);
+    EXPECT_FALSE(cookies.redeem(again ^ 1, ann, at).has_value());
+    EXPECT_FALSE(cookies.redeem(again, ann, at).has_value()) << "the wrong id cost the login";
+
+    for (int guess = 0; guess < 2 * static_cast<int>(COOKIE_CHECKS_PER_SECOND); ++guess) {
+        const SocketAddress fake{ipv4(127, 0, 1, static_cast<std::uint8_t>(guess % 250)),
+                                 static_cast<std::uint16_t>(1024 + guess / 250)};
+        cookies.issue(fake, at, "x", 0);
+        EXPECT_FALSE(cookies.redeem(guess, fake, at).has_value());
+    }
+    const std::int32_t last = cookies.issue(ann, at, "ann", 0);
+    EXPECT_FALSE(cookies.redeem(last, ann, at).has_value()) << "the second's checks are spent";
+    EXPECT_TRUE(cookies.redeem(last, ann, at + std::chrono::seconds(1)).has_value());
+}
+
 }  // namespace
 }  // namespace tw
