@@ -165,10 +165,13 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     require(all_zero(datagram.subspan(9, 3)), "padding is zero");
     require(message.reliable <= 1, "reliable is 0 or 1");
     const bool login = message.kind == KIND_LOGIN && message.id == 0;
+    const bool to_peer = to && std::any_of(node.peers().begin(), node.peers().end(),
+                                           [&](const Peer& peer) { return peer.address == *to; });
     // What goes to an address without a session has no session's id: a login answer's is
-    // its cookie, a logout that says "no session" has none.
+    // its cookie, a logout that says "no session" echoes the id it answers, and one that
+    // refuses a login has none.
     const bool unattached = (message.kind == KIND_LOGIN_ACCEPTED && message.id > 0) ||
-                            (message.kind == KIND_LOGOUT && message.id == 0);
+                            (server && message.kind == KIND_LOGOUT && !to_peer);
     require(login || unattached || message.id >= FIRST_MESSAGE_ID,
             "ids start at 10 (the driver's first ids)");
     const std::span<const std::uint8_t> text(message.text);
@@ -203,9 +206,7 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     }
     if (server && !login && !unattached) {
         require(to.has_value(), "a server addresses every datagram");
-        require(std::any_of(node.peers().begin(), node.peers().end(),
-                            [&](const Peer& peer) { return peer.address == *to; }),
-                "a server sends only to the address of a peer in its table");
+        require(to_peer, "a server sends only to the address of a peer in its table");
     }
     if (!server) {
         require(!to.has_value(), "a client sends only to its connected server");

@@ -119,6 +119,10 @@ void ChatApp::show(const SessionEvent& event) {
                              std::to_string(app.port) + " open?",
                          LineStyle::notice);
             break;
+        case SessionEvent::What::refused:
+            // The server's own words, as it gave them for this login.
+            log.add_line(event.name, LineStyle::notice);
+            break;
         case SessionEvent::What::resent:
             log.add_line("Sent again: " + std::to_string(event.count) + " unacknowledged" +
                              (event.count == 1 ? " line" : " lines"),

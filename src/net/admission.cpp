@@ -24,14 +24,19 @@ AdmissionDecision Admission::unknown_sender(const PeerTable& peers, const NetMes
 AdmissionDecision Admission::login(const PeerTable& peers, const NetMessage& message,
                                    const SocketAddress& source) const {
     AdmissionDecision decision;
-    const auto refused = refusal(peers, source, PeerState::waiting, text_view(message));
-    if (!refused) {
-        decision.step = AdmissionDecision::Step::wait;
-    } else if (*refused == Refusal::waiting_full) {
-        decision.step = AdmissionDecision::Step::answer_by_cookie;
-    } else {
+    const Load load = load_for(peers, source, text_view(message));
+    decision.reason = refusal(load);
+    if (decision.reason != nullptr) {
         decision.refused = true;
+        return decision;
     }
+    // A name lifts no bound until its login is proven: a login that would replace its
+    // user's session on a full host waits by cookie, as one beyond the waiting places.
+    const bool place = load.waiting < MAX_WAITING_PEERS &&
+                       load.waiting_of_host < MAX_SESSIONS_PER_HOST && peers.size() < MAX_PEERS &&
+                       load.confirmed_of_host < MAX_SESSIONS_PER_HOST;
+    decision.step =
+        place ? AdmissionDecision::Step::wait : AdmissionDecision::Step::answer_by_cookie;
     return decision;
 }
 
@@ -40,12 +45,17 @@ AdmissionDecision Admission::cookie_ack(const PeerTable& peers, const NetMessage
     AdmissionDecision decision;
     const std::int32_t acked = get_i32(message.text);
     if (auto login = cookies.redeem(acked, source, now)) {
-        if (!refusal(peers, source, PeerState::confirmed, login->name)) {
+        decision.reason = refusal(load_for(peers, source, login->name));
+        if (decision.reason == nullptr && peers.size() >= MAX_PEERS) {
+            decision.reason = TABLE_FULL_REASON;
+        }
+        if (decision.reason == nullptr) {
             decision.step = AdmissionDecision::Step::wait_redeemed;
             decision.login = std::move(login);
             return decision;
         }
         decision.refused = true;
+        return decision;
     }
     decision.unknown = true;
     // A good answer whose name a later login has taken the place of: its client counts
@@ -73,10 +83,13 @@ Admission::LoginStep Admission::login_from(Peer& peer, const NetMessage& login) 
         return answers_relogin(peer, text_view(login)) ? LoginStep::answer_by_cookie
                                                        : LoginStep::none;
     }
+    // Once the answer waits for its ack, another copy would only pile up.
+    if (!peer.channel.reliable_queue.empty()) {
+        return LoginStep::none;
+    }
     peer.name = read_text(login);
     peer.pending->reserved = login.reserved;
-    // Once the answer waits for its ack, another copy would only pile up.
-    return peer.channel.reliable_queue.empty() ? LoginStep::answer : LoginStep::none;
+    return LoginStep::answer;
 }
 
 void Admission::answered(Peer& peer, std::int32_t answer) {
@@ -94,6 +107,10 @@ bool Admission::confirms(const Peer& peer, std::int32_t acked) {
     return peer.waiting() && acked == peer.pending->answer;
 }
 
+const char* Admission::refusal_at_confirm(const PeerTable& peers, std::size_t position) {
+    return refusal(load_for(peers, peers[position].address, peers[position].name));
+}
+
 bool Admission::answers_relogin(const Peer& peer, std::string_view name) {
     // Only under the same name: a forger's login from this address would otherwise get
     // its answer acknowledged by the real client and take its session under another name.
@@ -105,31 +122,33 @@ std::optional<RememberedLogin> Admission::restarted(const Peer& peer, std::int32
     return cookies.redeem(acked, peer.address, now);
 }
 
-std::optional<Admission::Refusal> Admission::refusal(const PeerTable& peers,
-                                                     const SocketAddress& address, PeerState state,
-                                                     std::string_view name) {
-    // A user whose host is at its bound still gets in when the session would replace one
-    // of that user's own (same host and name).
-    std::size_t of_host = 0;
-    bool replaces_own = false;
-    std::size_t waiting = 0;
+Admission::Load Admission::load_for(const PeerTable& peers, const SocketAddress& address,
+                                    std::string_view name) {
+    Load load;
     for (const Peer& peer : peers) {
-        waiting += peer.waiting() ? 1 : 0;
-        if (peer.address.ip == address.ip) {
-            ++of_host;
-            replaces_own = replaces_own || (!peer.waiting() && peer.name == name);
+        const bool of_host = peer.address.ip == address.ip;
+        if (peer.waiting()) {
+            ++load.waiting;
+            load.waiting_of_host += of_host ? 1 : 0;
+        } else {
+            ++load.confirmed;
+            load.confirmed_of_host += of_host ? 1 : 0;
+            load.replaces_own = load.replaces_own || (of_host && peer.name == name);
         }
     }
-    if (of_host >= MAX_SESSIONS_PER_HOST && !replaces_own) {
-        return Refusal::host_full;
+    return load;
+}
+
+const char* Admission::refusal(const Load& load) {
+    // A user whose host is at its bound still gets in when the session would replace one
+    // of that user's own (same host and name).
+    if (load.confirmed_of_host >= MAX_SESSIONS_PER_HOST && !load.replaces_own) {
+        return HOST_FULL_REASON;
     }
-    if (peers.size() >= MAX_PEERS) {
-        return Refusal::table_full;
+    if (load.confirmed >= MAX_PEERS) {
+        return TABLE_FULL_REASON;
     }
-    if (state == PeerState::waiting && waiting >= MAX_WAITING_PEERS) {
-        return Refusal::waiting_full;
-    }
-    return std::nullopt;
+    return nullptr;
 }
 
 }  // namespace tw

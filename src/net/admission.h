@@ -18,9 +18,14 @@ namespace tw {
 // fills these places and no more, and a real login still gets in by its ack; half the
 // table stays for clients that did confirm.
 inline constexpr std::size_t MAX_WAITING_PEERS = MAX_PEERS / 2;
-// Sessions of one address, waiting or confirmed: a few users on one computer or behind
-// one NAT, but no single host can fill the table.
+// Sessions of one address: a few users on one computer or behind one NAT, but no single
+// host can fill the table. Only proven sessions count against it, since anyone can send
+// logins from any address; a host's waiting logins beyond as many are answered by cookie,
+// which keeps nothing, so that forged logins take no real user's place.
 inline constexpr std::size_t MAX_SESSIONS_PER_HOST = 8;
+// What a refused login is told, as the text of a logout; its client shows it.
+inline constexpr const char* HOST_FULL_REASON = "Server full: 8 sessions from your host";
+inline constexpr const char* TABLE_FULL_REASON = "Server full: 256 users";
 
 // What a server does with a datagram from an address that has no session.
 struct AdmissionDecision {
@@ -33,8 +38,9 @@ struct AdmissionDecision {
     Step step = Step::drop;
     // The login a redeemed cookie kept.
     std::optional<RememberedLogin> login;
-    // A login that may not have its place (host at its bound, table full).
+    // A login that may not have its place (host at its bound, table full), and why.
     bool refused = false;
+    const char* reason = nullptr;
     // Counted as from no session.
     bool unknown = false;
     // Its sender counts itself in a session this server does not have.
@@ -61,7 +67,8 @@ class Admission {
         answer_by_cookie,  // a confirmed client started over: answered as a new login,
                            // whose ack ends that session and starts the next
     };
-    // A login from `peer`; a waiting one keeps the name and reserved field it gives.
+    // A login from `peer`; a waiting one keeps the name and reserved field its first
+    // login gave: another from its address and port, a forger's, renames nothing.
     static LoginStep login_from(Peer& peer, const NetMessage& login);
     // `peer`'s waiting login was answered by `answer`, whose ack confirms it.
     static void answered(Peer& peer, std::int32_t answer);
@@ -70,6 +77,9 @@ class Admission {
     static void redeemed(Peer& peer, const RememberedLogin& login, std::int32_t answer);
     // Whether the ack of `acked` confirms `peer`'s waiting login.
     static bool confirms(const Peer& peer, std::int32_t acked);
+    // Why the waiting login at `position`, now proven, may still not have its session
+    // (its host's proven sessions are at the bound); nothing when it may.
+    static const char* refusal_at_confirm(const PeerTable& peers, std::size_t position);
     // The new login of a confirmed peer's client, restarted on its old port, when `acked`
     // is its cookie: the old session gives way to it. Taken once.
     std::optional<RememberedLogin> restarted(const Peer& peer, std::int32_t acked, SessionTime now);
@@ -78,10 +88,19 @@ class Admission {
 
   private:
     static bool answers_relogin(const Peer& peer, std::string_view name);
-    // Why a session of `address` for `name` may not be had, if it may not.
-    enum class Refusal { host_full, table_full, waiting_full };
-    static std::optional<Refusal> refusal(const PeerTable& peers, const SocketAddress& address,
-                                          PeerState state, std::string_view name);
+    // What the table holds for a login from `address` under `name`.
+    struct Load {
+        std::size_t waiting = 0;
+        std::size_t waiting_of_host = 0;
+        std::size_t confirmed = 0;
+        std::size_t confirmed_of_host = 0;
+        // A proven session of the same user (host and name) it would take over.
+        bool replaces_own = false;
+    };
+    static Load load_for(const PeerTable& peers, const SocketAddress& address,
+                         std::string_view name);
+    // Why a proven session may not be had, if it may not.
+    static const char* refusal(const Load& load);
     AdmissionDecision login(const PeerTable& peers, const NetMessage& message,
                             const SocketAddress& source) const;
     AdmissionDecision cookie_ack(const PeerTable& peers, const NetMessage& message,

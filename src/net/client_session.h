@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -45,14 +46,19 @@ struct Connecting {
     SessionTime look_interval = CONNECT_LOOK_FIRST;
 };
 // The login is out, and goes again at `login_again_at` until the server acknowledges it
-// (`heard`); after `answer_bound` the user is told that no answer came.
+// (`heard`); after `answer_bound` the user is told that no answer came, unless the server
+// said why it refused (`refused`, told at once), in case a place comes free meanwhile.
 struct LoggingIn {
     SessionTime answer_bound = NEXT_FRAME;
     SessionTime login_again_at = NEXT_FRAME;
     bool heard = false;
+    bool refused = false;
 };
-// The server answered: lines reach the room.
-struct In {};
+// The server answered with `answer`, whose copies alone are acknowledged from then on:
+// lines reach the room.
+struct In {
+    std::int32_t answer = 0;
+};
 // The server left or went silent; the next attempt waits `wait`, until `attempt_at`.
 struct Lost {
     SessionTime wait{0};

@@ -82,6 +82,11 @@ void NetNode::log_in() {
 
 void NetNode::watch_login(phase::LoggingIn& logging_in) {
     if (now > logging_in.answer_bound) {
+        if (logging_in.refused && !session.retrying) {
+            // The user was told why at once; no place came free since.
+            session.enter(phase::None{});
+            return;
+        }
         // UDP gives no error for a server that is down or a firewall that drops the
         // datagrams: the silence is all there is to report.
         attempt_failed(SessionEvent::What::no_answer, now);
@@ -95,6 +100,17 @@ void NetNode::watch_login(phase::LoggingIn& logging_in) {
         send_login(own_name);
         logging_in.login_again_at = now + LOGIN_RESEND;
     }
+}
+
+void NetNode::note_refusal(std::string reason) {
+    auto* logging_in = std::get_if<phase::LoggingIn>(&session.now_in);
+    if (logging_in == nullptr || logging_in->refused) {
+        return;
+    }
+    // Anyone could have sent it, so the login goes on until its time is up: it only
+    // tells the user more than "no answer" would.
+    logging_in->refused = true;
+    report(SessionEvent{SessionEvent::What::refused, std::move(reason), session.host});
 }
 
 void NetNode::attempt_failed(SessionEvent::What why, SessionTime at) {

@@ -6,7 +6,6 @@ namespace tw {
 
 void NetNode::maintain(SessionTime reading) {
     set_now(reading);
-    refill_reply_budget();
     flush_unattached();
     admission.forget_stale(now);
     walk_peers();
@@ -71,12 +70,6 @@ bool NetNode::time_out(std::size_t position) {
                                           {}});
     peer_table.remove(position);
     return false;
-}
-
-void NetNode::refill_reply_budget() {
-    const float refill = to_seconds(now - refilled_at) * UNATTACHED_REPLIES_PER_SECOND;
-    reply_budget = std::min(UNATTACHED_REPLIES_PER_SECOND, reply_budget + refill);
-    refilled_at = now;
 }
 
 void NetNode::flush_unattached() {

@@ -74,14 +74,13 @@ void NetNode::send_ping(Peer& peer) {
     put_f32(ping.text, ping_clock());
 }
 
-float NetNode::ping_clock() const {
-    return to_seconds((now - first_reading.value_or(now)) % PING_CLOCK_WRAP);
+float NetNode::ping_clock_at(SessionTime at) const {
+    return to_seconds((at - first_reading.value_or(at)) % PING_CLOCK_WRAP);
 }
 
 void NetNode::set_now(SessionTime reading) {
     if (!first_reading) {
         first_reading = reading;
-        refilled_at = reading;
     }
     now = reading;
 }

@@ -15,6 +15,7 @@
 #include "net/client_session.h"
 #include "net/net_message.h"
 #include "net/peer_table.h"
+#include "net/token_bucket.h"
 #include "transport/socket_endpoint.h"
 
 namespace tw {
@@ -29,10 +30,18 @@ inline constexpr SessionTime FIRST_PING = std::chrono::seconds(1);
 // It counts from the node's first reading and wraps here, so that it keeps half a
 // millisecond's precision however long the node runs.
 inline constexpr SessionTime PING_CLOCK_WRAP = std::chrono::seconds(4096);
-// Answers to datagrams from addresses without a session (login answers of the cookie
-// kind, and the logout that tells a client it has no session) at most this many a
-// second, in bursts of as many: the server is no one's reflector.
-inline constexpr float UNATTACHED_REPLIES_PER_SECOND = 512.0F;
+// Answers to datagrams from addresses without a session (the logout that tells a client
+// it has no session, and a refused login's reason) at most this many a second, in bursts
+// of as many. Each answers one datagram with one of the same size, so the server
+// multiplies nothing it is sent, and the most it sends is 0.7 MB/s; a flood of forged
+// pings must outrun this many a second before a real client's ping goes unanswered.
+inline constexpr float UNATTACHED_REPLIES_PER_SECOND = 8192.0F;
+// A peer's datagram that would end its session without proof draws a ping at most this
+// often: the real peer's answer to it says whether the session still stands.
+inline constexpr SessionTime CHALLENGE_INTERVAL = std::chrono::seconds(1);
+// A client's own ids, counted back from the next, that a server's "no session" answer
+// may echo: more than it sends in the round trip to any server on a LAN.
+inline constexpr std::uint32_t RECENT_OWN_IDS = 4096;
 
 // What the session layer tells the application, the messages it delivers included, in
 // the order it happened; the application makes every line the user sees from these. An
@@ -56,6 +65,7 @@ struct SessionEvent {
         connected,       // the host was reached; the login is out
         connect_failed,  // the host could not be reached
         no_answer,       // the login had no answer in time
+        refused,         // the server gave `name` as its reason to refuse the login
         // The client's own chat lines.
         delivered,  // its server acknowledged the line in `message`
         kept,       // the session ended with `count` lines never acknowledged, kept to go
@@ -91,8 +101,12 @@ struct NetCounters {
     std::uint64_t cookie_logins = 0;
     // Datagrams from no session that were told so with a logout.
     std::uint64_t told_unknown = 0;
-    // Chat lines left unacknowledged because others still had too many of their host's.
+    // Chat lines left unacknowledged because their author had too much unacknowledged.
     std::uint64_t held_back_lines = 0;
+    // Logouts and login answers that carried nothing to show they came from the peer
+    // (a logout then draws a ping), and reliable datagrams whose id its counter could not
+    // have reached (dropped unacknowledged).
+    std::uint64_t unproven = 0;
     // Datagrams other than acks, logins and logouts from a login not yet confirmed.
     std::uint64_t dropped_unconfirmed = 0;
     // Logins that never acknowledged their answer and were let go without a word.
@@ -192,8 +206,9 @@ class NetNode {
     // ping, a time-out, an outbox to send, a step on the way into a session), from the
     // times the pass itself acts on; nothing when only a datagram can bring work.
     std::optional<SessionTime> time_until_due(SessionTime now) const;
-    // The clock a ping sent now carries.
-    float ping_clock() const;
+    // The clock a ping sent now, or at `at`, carries.
+    float ping_clock() const { return ping_clock_at(now); }
+    float ping_clock_at(SessionTime at) const;
     // The reading of the last receive or pass.
     SessionTime last_reading() const { return now; }
 
@@ -221,18 +236,28 @@ class NetNode {
     std::size_t admit_redeemed(const SocketAddress& address, const RememberedLogin& login,
                                std::int32_t answer);
     void answer_without_session(const NetMessage& login, const SocketAddress& source);
-    void tell_no_session(const SocketAddress& source);
+    // Tells `source` it has no session, echoing the id of the datagram that showed it
+    // thinks it has: the proof that the answer comes from the server it sent that to.
+    void tell_no_session(const SocketAddress& source, std::int32_t answered);
+    // Tells a login why it gets no session.
+    void refuse_login(const SocketAddress& source, const char* reason);
+    // A client's server answering a login it did not send: a forger's, met by the cookie.
+    bool unasked_answer(const NetMessage& message) const;
+    // Whether a logout from `peer` carries what only the peer can know.
+    bool proves_goodbye(const Peer& peer, std::int32_t id) const;
+    // Asks `peer` whether the session stands, unless it was asked a moment ago.
+    void challenge(Peer& peer);
     bool reply_unattached(const SocketAddress& to, const NetMessage& message);
     void flush_unattached();
     void restart_session(std::size_t sender, const NetMessage& ack);
     // Takes the reading of a call from outside; the first one starts the ping clock.
     void set_now(SessionTime reading);
-    void refill_reply_budget();
     bool transmit(const WireRecord& record);
     // Kept by the endpoint and sent, in order, with the end of the maintenance pass.
     void transmit_later(const WireRecord& record);
     std::optional<std::size_t> admit_sender(const NetMessage& message, const SocketAddress& source);
-    bool acknowledge(Peer& peer, const NetMessage& message);
+    // Acknowledges a reliable message unless its id is far; what it was.
+    IdFate acknowledge(Peer& peer, const NetMessage& message);
     // Hands `message` from `peer` on to the application, when it is the application's.
     void deliver(const NetMessage& message, const Peer& peer);
     void handle_kind(std::size_t sender, const NetMessage& message);
@@ -261,6 +286,8 @@ class NetNode {
     void watch_connect(phase::Connecting& connecting);
     void log_in();
     void watch_login(phase::LoggingIn& logging_in);
+    // A logout while the login waits is the server's refusal, with its reason; told once.
+    void note_refusal(std::string reason);
     void attempt_failed(SessionEvent::What why, SessionTime at);
     void send_unacknowledged_lines();
 
@@ -274,12 +301,10 @@ class NetNode {
     IdSource id_source = unpredictable_id;
     Admission admission;
     std::vector<Unattached> unattached;
-    float reply_budget = UNATTACHED_REPLIES_PER_SECOND;
-    // The reading of the receive or pass under way, the first reading ever, and when the
-    // reply budget was last refilled.
+    TokenBucket reply_budget{UNATTACHED_REPLIES_PER_SECOND};
+    // The reading of the receive or pass under way, and the first reading ever.
     SessionTime now{0};
     std::optional<SessionTime> first_reading;
-    SessionTime refilled_at{0};
     bool serving = false;
     std::string own_name;
     std::vector<SessionEvent> pending_events;

@@ -66,11 +66,29 @@ void NetNode::handle_datagram(std::span<const std::uint8_t> datagram, const Sock
         ++counts.held_back_lines;
         return;
     }
-    // Every copy is acknowledged, but only the first one acts: a repeated chat line,
-    // login or name change would otherwise relay or announce it again.
-    if (message.reliable != 0 && acknowledge(peer, message)) {
-        ++counts.duplicates;
+    // Nothing ends or restarts a session on trust: a goodbye must carry an id only the
+    // peer can know, or it is asked whether it meant it; and a client in a session
+    // acknowledges no login answer it did not ask for, since that ack is what would let a
+    // forger's login from its address take its session over.
+    const bool goodbye = message.kind == KIND_LOGOUT && !peer.waiting();
+    if ((goodbye && !proves_goodbye(peer, message.id)) ||
+        (!serving && message.kind == KIND_LOGIN_ACCEPTED && unasked_answer(message))) {
+        ++counts.unproven;
+        if (goodbye) {
+            challenge(peer);
+        }
         return;
+    }
+    if (message.reliable != 0) {
+        // Every copy is acknowledged, but only the first one acts: a repeated chat line,
+        // login or name change would otherwise relay or announce it again.
+        const IdFate fate = acknowledge(peer, message);
+        if (fate != IdFate::fresh) {
+            ++(fate == IdFate::seen ? counts.duplicates : counts.unproven);
+            return;
+        }
+    } else if (message.kind != KIND_LOGOUT) {
+        peer.received_ids.heard(message.id);
     }
     // Before what the message changes: a goodbye comes before the departure it causes.
     deliver(message, peer);
@@ -118,6 +136,9 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     if (serving) {
         return admit(admission.unknown_sender(peer_table, message, source, now), message, source);
     }
+    if (message.kind == KIND_LOGOUT) {
+        note_refusal(read_text(message));
+    }
     if (message.kind != KIND_LOGIN_ACCEPTED && message.kind != KIND_LOGIN) {
         ++counts.dropped_unknown;
         // The login goes with id 0 and no session: its ack is all a client hears of a
@@ -135,6 +156,7 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
         server.name = read_text(message);
         server.pinged_at = now - (PING_INTERVAL - FIRST_PING);
         report(SessionEvent{SessionEvent::What::accepted, server.name, server.address_text});
+        std::get<phase::In>(session.now_in).answer = message.id;
     }
     return position;
 }
@@ -144,7 +166,10 @@ std::optional<std::size_t> NetNode::admit(const AdmissionDecision& decision,
     counts.refused_logins += decision.refused ? 1 : 0;
     counts.dropped_unknown += decision.unknown ? 1 : 0;
     if (decision.tell_no_session) {
-        tell_no_session(source);
+        tell_no_session(source, message.id);
+    }
+    if (decision.reason != nullptr) {
+        refuse_login(source, decision.reason);
     }
     switch (decision.step) {
         case AdmissionDecision::Step::wait:
@@ -179,22 +204,69 @@ void NetNode::answer_without_session(const NetMessage& login, const SocketAddres
     unattached.push_back(Unattached{source, answer});
 }
 
-void NetNode::tell_no_session(const SocketAddress& source) {
-    if (reply_budget < 1.0F) {
+void NetNode::tell_no_session(const SocketAddress& source, std::int32_t answered) {
+    if (!reply_budget.take(now)) {
         return;
     }
-    reply_budget -= 1.0F;
     ++counts.told_unknown;
     NetMessage logout;
+    logout.id = answered;
     logout.kind = KIND_LOGOUT;
     set_text(logout, own_name);
     unattached.push_back(Unattached{source, logout});
 }
 
-bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
+void NetNode::refuse_login(const SocketAddress& source, const char* reason) {
+    if (!reply_budget.take(now)) {
+        return;
+    }
+    NetMessage logout;
+    logout.kind = KIND_LOGOUT;
+    set_text(logout, reason);
+    unattached.push_back(Unattached{source, logout});
+}
+
+bool NetNode::unasked_answer(const NetMessage& message) const {
+    // Copies of the answer that let the client in are acknowledged again (its acks may
+    // all have been lost); any other answer is a reply to a login the client never sent.
+    const auto* in = std::get_if<phase::In>(&session.now_in);
+    return in == nullptr || in->answer != message.id;
+}
+
+bool NetNode::proves_goodbye(const Peer& peer, std::int32_t id) const {
+    // A goodbye takes the next id of its sender's counter, which only the traffic shows.
+    if (peer.received_ids.could_be_next(id)) {
+        return true;
+    }
+    if (serving) {
+        return false;
+    }
+    // A server's "no session" echoes the id of a datagram the client sent it lately.
+    const auto sent_before =
+        static_cast<std::uint32_t>(peer.channel.next_id) - static_cast<std::uint32_t>(id);
+    const auto& queue = peer.channel.reliable_queue;
+    return (sent_before >= 1 && sent_before <= RECENT_OWN_IDS) ||
+           std::any_of(queue.begin(), queue.end(),
+                       [id](const NetMessage& queued) { return queued.id == id; });
+}
+
+void NetNode::challenge(Peer& peer) {
+    if (now - peer.pinged_at < CHALLENGE_INTERVAL) {
+        return;
+    }
+    peer.pinged_at = now;
+    send_ping(peer);
+}
+
+IdFate NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     // A login's id (0) is no part of the session's ids, which start anywhere: entered in
     // the window, it could make the client's first ids look old.
-    const bool duplicate = message.kind != KIND_LOGIN && !peer.received_ids.remember(message.id);
+    const IdFate fate =
+        message.kind == KIND_LOGIN ? IdFate::fresh : peer.received_ids.remember(message.id);
+    if (fate == IdFate::far) {
+        // Not the sender's: its own copy comes again once the window stands where it is.
+        return fate;
+    }
     // The ack of the login answer is the one whose loss costs a session: a server lets a
     // login that never confirms go after 30 s, while its client already counts itself in.
     // A client sends it several times, so that on a link losing half of everything the
@@ -206,7 +278,7 @@ bool NetNode::acknowledge(Peer& peer, const NetMessage& message) {
         ack.length = 1;
         put_i32(ack.text, message.id);
     }
-    return duplicate;
+    return fate;
 }
 
 void NetNode::handle_kind(std::size_t sender, const NetMessage& message) {
@@ -223,8 +295,14 @@ void NetNode::handle_kind(std::size_t sender, const NetMessage& message) {
         case KIND_PONG: {
             // The clock wraps (PING_CLOCK_WRAP); a pong from before the wrap still counts.
             const float wrap = to_seconds(PING_CLOCK_WRAP);
-            const float trip = ping_clock() - get_f32(message.text);
+            const float sent = get_f32(message.text);
+            const float trip = ping_clock() - sent;
             peer.round_trip = trip < 0.0F ? trip + wrap : trip;
+            // The answer to our latest ping, which only a host that saw it can give, shows
+            // where the peer's counter stands.
+            if (sent == ping_clock_at(peer.pinged_at)) {
+                peer.received_ids.anchor(message.id);
+            }
             break;
         }
         case KIND_ACK:
@@ -259,6 +337,13 @@ void NetNode::handle_ack(std::size_t sender, const NetMessage& message) {
     }
     const bool queued = peer_table.acknowledged(sender, acked, now);
     if (Admission::confirms(peer, acked)) {
+        if (const char* reason = Admission::refusal_at_confirm(peer_table, sender)) {
+            ++counts.refused_logins;
+            const SocketAddress address = peer.address;
+            peer_table.remove(sender);
+            refuse_login(address, reason);
+            return;
+        }
         confirm_login(sender, message);
     } else if (!queued && serving && !peer.waiting()) {
         restart_session(sender, message);

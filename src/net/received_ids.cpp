@@ -1,51 +1,62 @@
 #include "net/received_ids.h"
 
-#include <algorithm>
-
 namespace tw {
 
-bool ReceivedIds::remember(std::int32_t id) {
+IdFate ReceivedIds::remember(std::int32_t id) {
     const auto serial = static_cast<std::uint32_t>(id);
     if (!started) {
-        started = true;
-        newest = serial;
-        return true;
+        anchor(id);
+        set(serial);
+        return IdFate::fresh;
     }
-    if (bits.empty()) {
-        bits.assign(WINDOW / WORD_BITS, 0);
-        set(newest);
-    }
-    // The distance ahead of the newest id, read as a signed serial-number difference.
-    const auto ahead = static_cast<std::int32_t>(serial - newest);
-    if (ahead > 0 && static_cast<std::uint32_t>(ahead) >= WINDOW) {
-        return remember_stray(serial);
+    const std::int32_t ahead = ahead_of_newest(serial);
+    if (ahead > static_cast<std::int32_t>(NEAR)) {
+        return IdFate::far;
     }
     if (ahead > 0) {
-        clear_after_newest(static_cast<std::uint32_t>(ahead));
-        newest = serial;
+        slide_to(serial);
         set(serial);
-        return true;
+        return IdFate::fresh;
     }
     const std::uint32_t behind = newest - serial;
     if (behind >= WINDOW || is_set(serial)) {
-        return false;
+        return IdFate::seen;
     }
     set(serial);
-    return true;
+    return IdFate::fresh;
 }
 
-bool ReceivedIds::remember_stray(std::uint32_t serial) {
-    const auto end = strays.begin() + static_cast<std::ptrdiff_t>(stray_count);
-    if (std::find(strays.begin(), end, serial) != end) {
-        return false;
+void ReceivedIds::heard(std::int32_t id) {
+    if (could_be_next(id)) {
+        slide_to(static_cast<std::uint32_t>(id));
     }
-    if (stray_count < STRAYS) {
-        ++stray_count;
+}
+
+bool ReceivedIds::could_be_next(std::int32_t id) const {
+    const std::int32_t ahead = ahead_of_newest(static_cast<std::uint32_t>(id));
+    return started && ahead > 0 && ahead <= static_cast<std::int32_t>(NEAR);
+}
+
+void ReceivedIds::anchor(std::int32_t id) {
+    const auto serial = static_cast<std::uint32_t>(id);
+    const std::int32_t ahead = ahead_of_newest(serial);
+    if (started && ahead <= 0 && newest - serial < WINDOW) {
+        return;  // within the window: the peer's own ids are where they should be
     }
-    std::rotate(strays.begin(), strays.begin() + static_cast<std::ptrdiff_t>(STRAYS - 1),
-                strays.end());
-    strays[0] = serial;
-    return true;
+    if (started && ahead > 0 && ahead <= static_cast<std::int32_t>(NEAR)) {
+        slide_to(serial);
+        return;
+    }
+    // A first id, or the window was somewhere the peer's counter is not: what it held
+    // says nothing about the ids to come.
+    bits.assign(WINDOW / WORD_BITS, 0);
+    newest = serial;
+    started = true;
+}
+
+void ReceivedIds::slide_to(std::uint32_t serial) {
+    clear_after_newest(serial - newest);
+    newest = serial;
 }
 
 // Ids newer than the old newest take the places of ids that fall out of the window.

@@ -111,6 +111,28 @@ TEST_F(Interpreter, UnansweredLoginIsReportedAndALateAnswerStillAccepted) {
     EXPECT_TRUE(me.saw("Login Accepted by srv"));
 }
 
+// A server that refuses the login says why, and the user reads that once, instead of
+// "No answer" ten seconds later.
+TEST_F(Interpreter, RefusedLoginShowsTheServersReasonInsteadOfNoAnswer) {
+    me.type("nick bob");
+    me.type("connect 127.0.0.30");
+    ASSERT_TRUE(next_datagram().has_value());
+    NetMessage refusal;
+    refusal.kind = KIND_LOGOUT;
+    set_text(refusal, HOST_FULL_REASON);
+    server.set_destination(
+        me.objects.net_node.endpoint().local_address().value_or(SocketAddress{}));
+    ASSERT_TRUE(server.send_raw(refusal.encode()));
+    ASSERT_TRUE(server.send_raw(refusal.encode()));
+    ASSERT_TRUE(me.objects.net_node.endpoint().wait_readable(5000));
+    for (int frame = 0; frame < 14; ++frame) {
+        me.step(1.0F);
+    }
+    EXPECT_EQ(me.count(HOST_FULL_REASON), 1U);
+    EXPECT_FALSE(me.saw("No answer from 127.0.0.30: is UDP port " +
+                        std::to_string(me.objects.port) + " open?"));
+}
+
 TEST_F(Interpreter, ConnectTakesTheLastWordAsHost) {
     me.type("nick bob");
     me.type("connect to the 127.0.0.30");

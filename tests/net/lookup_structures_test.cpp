@@ -23,7 +23,7 @@ namespace {
 class ReceivedIdsAgreeWithAMap : public ::testing::Test {
   protected:
     void enter(std::int32_t id) {
-        const bool fresh = ids.remember(id);
+        const bool fresh = ids.remember(id) == IdFate::fresh;
         const bool expected_fresh = reference.insert(id).second;
         ASSERT_EQ(fresh, expected_fresh) << "id " << id;
     }
@@ -53,39 +53,59 @@ TEST_F(ReceivedIdsAgreeWithAMap, WrapFromLargestToSmallestId) {
     enter(INT32_MAX - 101);
 }
 
-// A sender that scatters its ids over the whole range moves the window but never grows
-// it; whatever falls behind the window is taken for a copy already seen.
-TEST(ReceivedIds, IdsBehindTheWindowCountAsSeen) {
+// Whatever falls behind the window is taken for a copy already seen, and ids scattered
+// over the whole range neither grow the window nor move it.
+TEST(ReceivedIds, IdsBehindTheWindowCountAsSeenAndScatteredOnesMoveNothing) {
     ReceivedIds ids;
-    EXPECT_TRUE(ids.remember(100000));
-    EXPECT_FALSE(ids.remember(100000 - static_cast<std::int32_t>(ReceivedIds::WINDOW)));
-    EXPECT_TRUE(ids.remember(100000 - static_cast<std::int32_t>(ReceivedIds::WINDOW) + 1));
-    EXPECT_FALSE(ids.remember(-5)) << "far behind the newest id: taken for an old copy";
+    EXPECT_EQ(ids.remember(100000), IdFate::fresh);
+    EXPECT_EQ(ids.remember(100000 - static_cast<std::int32_t>(ReceivedIds::WINDOW)), IdFate::seen);
+    EXPECT_EQ(ids.remember(100000 - static_cast<std::int32_t>(ReceivedIds::WINDOW) + 1),
+              IdFate::fresh);
+    EXPECT_EQ(ids.remember(-5), IdFate::seen) << "far behind the newest id: an old copy";
     std::mt19937 random(7);
-    int fresh = 0;
     for (int i = 0; i < 100000; ++i) {
-        fresh += ids.remember(static_cast<std::int32_t>(random())) ? 1 : 0;
+        const auto id = static_cast<std::int32_t>(random());
+        const auto from_newest =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(id) - 100000U);
+        if (from_newest > -static_cast<std::int32_t>(ReceivedIds::WINDOW) &&
+            from_newest <= static_cast<std::int32_t>(ReceivedIds::NEAR)) {
+            continue;  // one in 65,000 lands where a late or next id of the sender's could
+        }
+        EXPECT_NE(ids.remember(id), IdFate::fresh) << id;
+        ids.heard(id);
     }
-    EXPECT_GT(fresh, 0);
-    EXPECT_LT(fresh, 100000) << "ids half the range behind must count as seen";
+    EXPECT_EQ(ids.remember(100001), IdFate::fresh) << "the sender's own next id";
     EXPECT_LT(sizeof(ReceivedIds), 1024U);
 }
 
-// Far-ahead ids, stray or forged, one or several in a row, are each taken once and leave
-// the sender's own ids fresh.
-TEST(ReceivedIds, FarAheadIdsNeitherMuteNorAreTakenTwice) {
+// A blind forger's ladder, in any steps wider than a live peer's counter can jump, from
+// anywhere and however long: no rung is taken and none moves the window, so the peer's
+// own ids stay fresh. A peer heard only through unreliable datagrams for a while (acks
+// of a busy room) is followed by them; one that did jump farther is found again where
+// its proven answer says it is.
+TEST(ReceivedIds, OnlyIdsThatCouldBeNextMoveTheWindow) {
     ReceivedIds ids;
-    const auto forged = static_cast<std::int32_t>(10U + 0x7FFFFFFFU);
-    for (const std::int32_t id : {10, forged, 11}) {
-        EXPECT_TRUE(ids.remember(id)) << id;
+    ASSERT_EQ(ids.remember(1000), IdFate::fresh);
+    for (const std::uint32_t step : {ReceivedIds::NEAR + 1, 32768U, ReceivedIds::WINDOW + 1}) {
+        std::uint32_t id = 1000;
+        for (int rung = 0; rung < 300; ++rung) {
+            id += step;
+            EXPECT_EQ(ids.remember(static_cast<std::int32_t>(id)), IdFate::far);
+            ids.heard(static_cast<std::int32_t>(id));
+        }
     }
-    EXPECT_FALSE(ids.remember(forged));
-    for (int step = 0; step < 10; ++step) {
-        EXPECT_TRUE(ids.remember(100 + int{ReceivedIds::WINDOW} + step));
+    EXPECT_TRUE(ids.could_be_next(1000 + int{ReceivedIds::NEAR}));
+    EXPECT_FALSE(ids.could_be_next(1001 + int{ReceivedIds::NEAR}));
+    for (std::int32_t ack = 1001; ack <= 6000; ++ack) {
+        ids.heard(ack);
     }
-    EXPECT_FALSE(ids.remember(109 + int{ReceivedIds::WINDOW})) << "the latest are kept";
-    EXPECT_TRUE(ids.remember(12)) << "the sender's own ids are still fresh";
-    EXPECT_FALSE(ids.remember(11));
+    EXPECT_EQ(ids.remember(6001), IdFate::fresh);
+    EXPECT_EQ(ids.remember(1000), IdFate::seen);
+    EXPECT_EQ(ids.remember(900000), IdFate::far);
+    ids.anchor(900000);
+    EXPECT_EQ(ids.remember(900001), IdFate::fresh);
+    ids.anchor(6002);
+    EXPECT_EQ(ids.remember(6003), IdFate::fresh) << "anchored back where the peer is";
 }
 
 // The peer lookup compares the dotted text, so it must be exactly the text the

@@ -168,6 +168,24 @@ TEST_F(ClientDispatch, NameChangeAddsNoticeAndQueuesOnlyTheAck) {
     EXPECT_EQ(harness.flush().size(), 1U);
 }
 
+// Only what the server alone can know ends the session: the next id of its counter, or
+// the echo of an id the client sent it. A blind forger's goodbye draws a ping, which the
+// real server answers, and an answer to a login the client never sent goes
+// unacknowledged: that ack would give its session to the forger's login.
+TEST_F(ClientDispatch, ForgedGoodbyesAndAnswersEndNothing) {
+    EXPECT_FALSE(harness.deliver(make_message(KIND_LOGOUT, 10 + (1 << 30), true, "srv"), server));
+    EXPECT_FALSE(harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 77, true, "srv"), server));
+    const auto sent = harness.flush();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0].message.kind, KIND_PING);
+    harness.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), server);
+    EXPECT_EQ(of_kind(harness.flush(), KIND_ACK).size(), std::size_t{LOGIN_ACK_COPIES})
+        << "a copy of the answer that let it in";
+    EXPECT_EQ(harness.peers().size(), 1U);
+    harness.deliver(make_message(KIND_LOGOUT, sent[0].message.id, false, "srv"), server);
+    EXPECT_TRUE(harness.peers().empty()) << "no session, in answer to its ping";
+}
+
 TEST_F(ClientDispatch, LogoutRemovesTheServerAndHandsOutNoPeer) {
     harness.node.broadcast_chat("unanswered", true);
     static_cast<void>(harness.node.take_events());
@@ -209,6 +227,8 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     EXPECT_EQ(read_text(to_bob[0]), "boss");
     EXPECT_EQ(to_bob[0].reserved, 0);
     EXPECT_TRUE(server.peers()[0].channel.reliable_queue.empty()) << "not announced yet";
+    // A forger's login from the same address and port while it waits renames nothing.
+    server.deliver(make_message(KIND_LOGIN, 0, true, "mallory"), host(12));
 
     // The client acknowledges the answer: now it is shown and announced.
     const auto joined = confirm(server, host(12));
@@ -268,18 +288,28 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
 
 // One host gets MAX_SESSIONS_PER_HOST sessions and no more, however many ports it logs in
 // from; its own user still gets back in, and so does anyone from another host.
+// Only proven sessions count against a host's bound. Logins that never confirm, under any
+// name, take no more than the host's share of waiting places, the rest being answered by
+// cookie, so a real user of that host still gets in; one beyond the bound is told why.
 TEST(ServerLogin, OneHostCannotFillTheTable) {
     NodeHarness server(true);
+    for (std::uint16_t port = 1; port <= 40; ++port) {
+        server.deliver(make_message(KIND_LOGIN, 0, true, "u1"), host(11, 20000 + port));
+    }
+    EXPECT_EQ(server.peers().size(), MAX_SESSIONS_PER_HOST) << "waiting places of the host";
     for (std::uint16_t port = 1; port <= 255; ++port) {
         log_in(server, "u" + std::to_string(port), host(11, port));
     }
-    EXPECT_EQ(server.peers().size(), MAX_SESSIONS_PER_HOST);
     EXPECT_EQ(server.node.counters().refused_logins, 255U - MAX_SESSIONS_PER_HOST);
+    server.deliver(make_message(KIND_LOGIN, 0, true, "ninth"), host(11, 9998));
+    const auto told = of_kind(server.flush(), KIND_LOGOUT);
+    ASSERT_EQ(told.size(), 1U);
+    EXPECT_EQ(read_text(told[0].message), HOST_FULL_REASON);
     log_in(server, "u1", host(11, 9999));
     EXPECT_TRUE(server.node.find_peer(host(11, 9999)).has_value()) << "u1 is back";
     log_in(server, "newcomer", host(12));
     EXPECT_EQ(server.peers().back().name, "newcomer");
-    EXPECT_EQ(server.peers().size(), MAX_SESSIONS_PER_HOST + 1);
+    EXPECT_EQ(server.peers().size(), 2 * MAX_SESSIONS_PER_HOST + 1) << "and the 8 waiting";
 }
 
 // A blind forger cannot complete a login: the answer's id is unpredictable, a login answer
@@ -350,11 +380,11 @@ TEST(ServerLogin, WhatIsSaidWhileALoginWaitsReachesItOnceConfirmed) {
     EXPECT_EQ(to_bob[1].id, to_bob[0].id + 1) << "ids given on release, in order";
 }
 
-// A datagram from a peer's address with an id far ahead of its own is taken once; the
-// peer's own lines after it are still relayed, every one of them.
+// A datagram from a peer's address with an id its counter could not have reached is
+// neither acknowledged nor taken, and moves nothing: the peer's own lines are relayed.
 TEST_F(ServerDispatch, AForgedFarAheadIdDoesNotMuteThePeer) {
-    harness.deliver(make_message(KIND_CHAT, 10 + 0x7FFFFFF0, true, "forged"), a);
-    harness.flush();
+    EXPECT_FALSE(harness.deliver(make_message(KIND_CHAT, 10 + 0x7FFFFFF0, true, "forged"), a));
+    EXPECT_TRUE(harness.flush().empty());
     for (std::int32_t id = 11; id <= 20; ++id) {
         EXPECT_TRUE(harness.deliver(make_message(KIND_CHAT, id, true, "real"), a)) << id;
     }
@@ -474,6 +504,10 @@ TEST_F(ServerDispatch, LogoutRemovesThePeerAndTellsTheRest) {
     for (std::size_t i = 0; i < 3; ++i) {
         harness.peers()[i].channel.reliable_queue.clear();
     }
+    // A forger's, with an id bob's counter is nowhere near: bob is asked, not removed.
+    harness.now += std::chrono::seconds(2);
+    EXPECT_FALSE(harness.deliver(make_message(KIND_LOGOUT, 12 + (1 << 20), false, "bob"), b));
+    EXPECT_EQ(of_kind(harness.flush(), KIND_PING).size(), 1U);
     NetMessage logout = make_message(KIND_LOGOUT, 12, false, "bob");
     logout.reserved = 3;
     const auto delivered = harness.deliver(logout, b);
