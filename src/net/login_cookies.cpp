@@ -87,9 +87,33 @@ std::int32_t LoginCookies::id_for(const SocketAddress& address, std::uint32_t sl
     return bits == 0 ? 1 : bits;
 }
 
-std::size_t LoginCookies::place_of(const SocketAddress& address) const {
-    // Keyed as well, so that a forger cannot aim at the place of a given client.
-    return static_cast<std::size_t>(hash(address, 0xFFFFFFFFU) % COOKIE_NAMES);
+LoginCookies::Entry& LoginCookies::place_of(const SocketAddress& address,
+                                            std::uint32_t which) const {
+    return (*names)[static_cast<std::size_t>(hash(address, 0xFFFFFFFFU - which) % COOKIE_NAMES)];
+}
+
+LoginCookies::Entry& LoginCookies::place_to_take(const SocketAddress& address) const {
+    Entry& first = place_of(address, 0);
+    Entry& second = place_of(address, 1);
+    if (first.address == SocketAddress{}) {
+        return first;
+    }
+    if (second.address == SocketAddress{}) {
+        return second;
+    }
+    // The one kept longer ago, its count compared across the wrap.
+    const bool first_older = static_cast<std::int32_t>(first.kept_as - second.kept_as) < 0;
+    return first_older ? first : second;
+}
+
+LoginCookies::Entry* LoginCookies::kept(const SocketAddress& address) const {
+    for (std::uint32_t which = 0; which < 2; ++which) {
+        Entry& entry = place_of(address, which);
+        if (entry.address == address) {
+            return &entry;
+        }
+    }
+    return nullptr;
 }
 
 std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std::string_view name,
@@ -99,14 +123,17 @@ std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std
     }
     const std::uint32_t slot = slot_at(now);
     last_issued_slot = slot;
-    Entry& entry = (*names)[place_of(from)];
-    if (entry.address != from || entry.slot + 1 < slot) {
-        entry.address = from;
-        entry.reserved = reserved;
-        entry.slot = slot;
-        entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
-        std::copy_n(name.begin(), entry.size, entry.name.begin());
+    Entry* const earlier = kept(from);
+    if (earlier != nullptr && earlier->slot + 1 >= slot) {
+        return id_for(from, slot);
     }
+    Entry& entry = earlier != nullptr ? *earlier : place_to_take(from);
+    entry.address = from;
+    entry.reserved = reserved;
+    entry.slot = slot;
+    entry.kept_as = ++logins_kept;
+    entry.size = static_cast<std::uint8_t>(std::min(name.size(), entry.name.size()));
+    std::copy_n(name.begin(), entry.size, entry.name.begin());
     return id_for(from, slot);
 }
 
@@ -129,16 +156,16 @@ std::optional<RememberedLogin> LoginCookies::redeem(std::int32_t id, const Socke
     if (!names) {
         return std::nullopt;
     }
-    Entry& entry = (*names)[place_of(from)];
-    if (entry.address != from || !checks.take(now)) {
+    Entry* const entry = kept(from);
+    if (entry == nullptr || !checks.take(now)) {
         return std::nullopt;
     }
     // Taken by the right id, and lost by a wrong one.
-    entry.address = SocketAddress{};
+    entry->address = SocketAddress{};
     if (!valid(id, from, now)) {
         return std::nullopt;
     }
-    return RememberedLogin{std::string(entry.name.data(), entry.size), entry.reserved};
+    return RememberedLogin{std::string(entry->name.data(), entry->size), entry->reserved};
 }
 
 }  // namespace tw

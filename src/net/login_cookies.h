@@ -18,11 +18,12 @@ namespace tw {
 // How long the id of a login answered without a session stays good: one slot and the
 // next, so between 30 and 60 s, as long as a waiting login's answer is kept.
 inline constexpr SessionTime COOKIE_SLOT = std::chrono::seconds(30);
-// Names of logins answered without a session. Each new one overwrites the place its
-// address hashes to, so a flood costs a fixed 5 MB, and a real login's name survives
-// about as many other logins as there are places: at 20,000 forged logins a second, a
-// client whose ack comes back within 40 ms finds it 99 times in 100. One that does not
-// is told at once that it has no session, and logs in again 2 s later.
+// Names of logins answered without a session. Each new one takes the older of the two
+// places its address hashes to, so a flood costs a fixed 5 MB, and a real login's name
+// is lost only if later logins hit both of its places before its ack is back: at 20,000
+// forged logins a second and a 40-ms round trip, about once in 10,000 logins (with one
+// place it was once in 80). A client that finds its name gone is told at once that it
+// has no session, and logs in again 2 s later.
 inline constexpr std::size_t COOKIE_NAMES = 65536;
 // Acks checked against a kept login at most this many a second. A cookie is 31 bits, two
 // of them good at a time, so a forger who guesses has one chance in 2^30 a check: at this
@@ -70,18 +71,26 @@ class LoginCookies {
         SocketAddress address;
         std::int32_t reserved = 0;
         std::uint32_t slot = 0;
+        // When it was taken, counted in logins kept: the older of two places is given up.
+        std::uint32_t kept_as = 0;
         std::uint8_t size = 0;
         std::array<char, TEXT_SIZE> name{};
     };
 
     std::uint64_t hash(const SocketAddress& address, std::uint32_t slot) const;
     std::int32_t id_for(const SocketAddress& address, std::uint32_t slot) const;
-    std::size_t place_of(const SocketAddress& address) const;
+    // The two places `address` may be kept in, keyed so that a forger cannot aim at them.
+    Entry& place_of(const SocketAddress& address, std::uint32_t which) const;
+    // An empty place of `address`'s two, or else the one kept longer ago.
+    Entry& place_to_take(const SocketAddress& address) const;
+    // Where `address` is kept, if it is.
+    Entry* kept(const SocketAddress& address) const;
 
     std::uint64_t key_first = 0;
     std::uint64_t key_second = 0;
     bool keyed = false;
     std::uint32_t last_issued_slot = 0;
+    std::uint32_t logins_kept = 0;
     TokenBucket checks{COOKIE_CHECKS_PER_SECOND};
     // Made with the first cookie: a client, and a server that never met a flood, need none.
     std::unique_ptr<std::array<Entry, COOKIE_NAMES>> names;
