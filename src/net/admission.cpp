@@ -1,5 +1,6 @@
 #include "net/admission.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tw {
@@ -7,6 +8,11 @@ namespace tw {
 AdmissionDecision Admission::unknown_sender(const PeerTable& peers, const NetMessage& message,
                                             const SocketAddress& source, SessionTime now) {
     if (message.kind == KIND_LOGIN) {
+        if (disputed(source, now)) {
+            AdmissionDecision decision;
+            decision.unknown = true;
+            return decision;
+        }
         return login(peers, message, source);
     }
     if (message.kind == KIND_ACK) {
@@ -64,9 +70,20 @@ AdmissionDecision Admission::cookie_ack(const PeerTable& peers, const NetMessage
     return decision;
 }
 
-std::int32_t Admission::issue_cookie(const NetMessage& login, const SocketAddress& source,
-                                     SessionTime now,
-                                     const std::function<std::int32_t()>& id_source) {
+void Admission::dispute(const SocketAddress& address, SessionTime now) {
+    disputes[next_dispute] = Dispute{address, now + DISPUTE_SPAN};
+    next_dispute = (next_dispute + 1) % disputes.size();
+}
+
+bool Admission::disputed(const SocketAddress& address, SessionTime now) const {
+    return std::any_of(disputes.begin(), disputes.end(), [&](const Dispute& dispute) {
+        return dispute.address == address && now < dispute.until;
+    });
+}
+
+std::optional<std::int32_t> Admission::issue_cookie(
+    const NetMessage& login, const SocketAddress& source, SessionTime now,
+    const std::function<std::int32_t()>& id_source) {
     if (!cookies.has_key()) {
         const auto word = [&id_source] {
             return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(id_source())) << 32U) |
@@ -75,7 +92,11 @@ std::int32_t Admission::issue_cookie(const NetMessage& login, const SocketAddres
         const std::uint64_t first = word();
         cookies.set_key(first, word());
     }
-    return cookies.issue(source, now, text_view(login), login.reserved);
+    const auto id = cookies.issue(source, now, text_view(login), login.reserved);
+    if (!id) {
+        dispute(source, now);
+    }
+    return id;
 }
 
 Admission::LoginStep Admission::login_from(Peer& peer, const NetMessage& login) {
@@ -85,7 +106,7 @@ Admission::LoginStep Admission::login_from(Peer& peer, const NetMessage& login) 
     }
     // Once the answer waits for its ack, another copy would only pile up.
     if (!peer.channel.reliable_queue.empty()) {
-        return LoginStep::none;
+        return read_text(login) == peer.name ? LoginStep::none : LoginStep::withdraw;
     }
     peer.name = read_text(login);
     peer.pending->reserved = login.reserved;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,14 @@ inline constexpr std::size_t MAX_WAITING_PEERS = MAX_PEERS / 2;
 // logins from any address; a host's waiting logins beyond as many are answered by cookie,
 // which keeps nothing, so that forged logins take no real user's place.
 inline constexpr std::size_t MAX_SESSIONS_PER_HOST = 8;
+// An address and port whose waiting login was heard under two names takes no login for
+// this long: a forger who sends his login from there again and again would otherwise get
+// the next waiting place under his name, answered to the real client, who would take
+// that answer for its own. Its client logs in afresh from a new port meanwhile.
+inline constexpr SessionTime DISPUTE_SPAN = std::chrono::seconds(30);
+// Addresses and ports remembered as disputed; the oldest give way.
+inline constexpr std::size_t DISPUTES_KEPT = 64;
+
 // What a refused login is told, as the text of a logout; its client shows it.
 inline constexpr const char* HOST_FULL_REASON = "Server full: 8 sessions from your host";
 inline constexpr const char* TABLE_FULL_REASON = "Server full: 256 users";
@@ -56,9 +65,11 @@ class Admission {
     // A datagram from `source`, which has no session in `peers`.
     AdmissionDecision unknown_sender(const PeerTable& peers, const NetMessage& message,
                                      const SocketAddress& source, SessionTime now);
-    // The id of the answer to a login from `source` that no waiting place was left for.
-    std::int32_t issue_cookie(const NetMessage& login, const SocketAddress& source, SessionTime now,
-                              const std::function<std::int32_t()>& id_source);
+    // The id of the answer to a login from `source` that no waiting place was left for;
+    // nothing when a login kept for that address and port came under another name.
+    std::optional<std::int32_t> issue_cookie(const NetMessage& login, const SocketAddress& source,
+                                             SessionTime now,
+                                             const std::function<std::int32_t()>& id_source);
     // What a server does with a login from an address in its table.
     enum class LoginStep {
         none,              // nothing: its answer already waits for the ack, or it is not
@@ -66,9 +77,12 @@ class Admission {
         answer,            // a waiting login: its answer is queued, then `answered`
         answer_by_cookie,  // a confirmed client started over: answered as a new login,
                            // whose ack ends that session and starts the next
+        withdraw,          // a waiting login heard under a second name: let go unanswered
     };
     // A login from `peer`; a waiting one keeps the name and reserved field its first
-    // login gave: another from its address and port, a forger's, renames nothing.
+    // login gave. Nothing on the wire tells which of two names from one address and port
+    // is its client's (a forger's may come first), so under another name it is withdrawn
+    // rather than renamed: its client hears it has no session and logs in afresh.
     static LoginStep login_from(Peer& peer, const NetMessage& login);
     // `peer`'s waiting login was answered by `answer`, whose ack confirms it.
     static void answered(Peer& peer, std::int32_t answer);
@@ -83,6 +97,8 @@ class Admission {
     // The new login of a confirmed peer's client, restarted on its old port, when `acked`
     // is its cookie: the old session gives way to it. Taken once.
     std::optional<RememberedLogin> restarted(const Peer& peer, std::int32_t acked, SessionTime now);
+    // `address`'s waiting login was heard under a second name.
+    void dispute(const SocketAddress& address, SessionTime now);
     // Gives a flood's memory back once its cookies are stale.
     void forget_stale(SessionTime now) { cookies.forget_stale(now); }
 
@@ -106,7 +122,15 @@ class Admission {
     AdmissionDecision cookie_ack(const PeerTable& peers, const NetMessage& message,
                                  const SocketAddress& source, SessionTime now);
 
+    bool disputed(const SocketAddress& address, SessionTime now) const;
+
+    struct Dispute {
+        SocketAddress address;
+        SessionTime until{0};
+    };
     LoginCookies cookies;
+    std::array<Dispute, DISPUTES_KEPT> disputes{};
+    std::size_t next_dispute = 0;
 };
 
 }  // namespace tw

@@ -116,8 +116,8 @@ LoginCookies::Entry* LoginCookies::kept(const SocketAddress& address) const {
     return nullptr;
 }
 
-std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std::string_view name,
-                                 std::int32_t reserved) {
+std::optional<std::int32_t> LoginCookies::issue(const SocketAddress& from, SessionTime now,
+                                                std::string_view name, std::int32_t reserved) {
     if (!names) {
         names = std::make_unique<std::array<Entry, COOKIE_NAMES>>();
     }
@@ -125,6 +125,11 @@ std::int32_t LoginCookies::issue(const SocketAddress& from, SessionTime now, std
     last_issued_slot = slot;
     Entry* const earlier = kept(from);
     if (earlier != nullptr && earlier->slot + 1 >= slot) {
+        if (std::string_view(earlier->name.data(), earlier->size) !=
+            name.substr(0, earlier->name.size())) {
+            earlier->address = SocketAddress{};
+            return std::nullopt;
+        }
         return id_for(from, slot);
     }
     Entry& entry = earlier != nullptr ? *earlier : place_to_take(from);

@@ -49,10 +49,11 @@ class LoginCookies {
     bool has_key() const { return keyed; }
 
     // The answer's id for a login from `from` at `now`, and its name kept for later. A
-    // login already kept for that address and port keeps the name it came with: a second
-    // one within the round trip, a forger's, does not rename it.
-    std::int32_t issue(const SocketAddress& from, SessionTime now, std::string_view name,
-                       std::int32_t reserved);
+    // login already kept for that address and port under another name is given up, not
+    // renamed, and nothing is issued: one of the two is a forger's, and nothing tells
+    // which.
+    std::optional<std::int32_t> issue(const SocketAddress& from, SessionTime now,
+                                      std::string_view name, std::int32_t reserved);
     // The login behind an acknowledged id: its name, when `id` is what this address was
     // given in this slot or the one before and the name is still there. Taken once: the
     // other copies of the ack find nothing. Only an address with a login kept is checked

@@ -139,6 +139,13 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     if (message.kind == KIND_LOGOUT) {
         note_refusal(read_text(message));
     }
+    // An answer before the login is out answers someone else's login from this port.
+    const SessionPhase phase = session.phase();
+    if (message.kind == KIND_LOGIN_ACCEPTED && phase != SessionPhase::logging_in &&
+        phase != SessionPhase::none) {
+        ++counts.unproven;
+        return std::nullopt;
+    }
     if (message.kind != KIND_LOGIN_ACCEPTED && message.kind != KIND_LOGIN) {
         ++counts.dropped_unknown;
         // The login goes with id 0 and no session: its ack is all a client hears of a
@@ -196,7 +203,12 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
 void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
     ++counts.cookie_logins;
     NetMessage answer;
-    answer.id = admission.issue_cookie(login, source, now, id_source);
+    const auto cookie = admission.issue_cookie(login, source, now, id_source);
+    if (!cookie) {
+        ++counts.refused_logins;
+        return;
+    }
+    answer.id = *cookie;
     answer.reliable = 1;
     answer.kind = KIND_LOGIN_ACCEPTED;
     set_text(answer, own_name);
@@ -435,6 +447,11 @@ void NetNode::handle_login(std::size_t sender, const NetMessage& message) {
         }
         case Admission::LoginStep::answer_by_cookie:
             answer_without_session(message, peer.address);
+            break;
+        case Admission::LoginStep::withdraw:
+            ++counts.refused_logins;
+            admission.dispute(peer.address, now);
+            peer_table.remove(sender);
             break;
         case Admission::LoginStep::none:
             break;

@@ -108,12 +108,18 @@ TEST_F(Reactions, NamelessServerIsStillSeenToLeaveAndToAccept) {
     me.step(0.0F);
     EXPECT_TRUE(me.saw("srv Logged Out"));
     EXPECT_TRUE(me.objects.net_node.peers().empty());
+    // Another client, whose server never had a name.
+    Participant other(ipv4(127, 0, 0, 34));
+    other.objects.net_node.bind(ipv4(127, 0, 0, 34), 0);
+    sender.set_destination(
+        other.objects.net_node.endpoint().local_address().value_or(SocketAddress{}));
     send(make(KIND_LOGIN_ACCEPTED, ""));
-    me.step(0.0F);
-    EXPECT_EQ(last(), (LogLine{LineStyle::notice, "Login Accepted by 127.0.0.33"}));
+    other.step(0.0F);
+    EXPECT_EQ(other.transcript().back(),
+              (LogLine{LineStyle::notice, "Login Accepted by 127.0.0.33"}));
     send(make(KIND_LOGOUT, "", false));
-    me.step(0.0F);
-    EXPECT_TRUE(me.saw("127.0.0.33 Logged Out"));
+    other.step(0.0F);
+    EXPECT_TRUE(other.saw("127.0.0.33 Logged Out"));
 }
 
 // The session layer's events of one frame are shown in the order they happened, each in

@@ -161,29 +161,34 @@ TEST(LoginCookie, IsSipHashAndHoldsForItsAddressAndSlot) {
     cookies.set_key(K0, K1);
     const SocketAddress ann{ipv4(127, 0, 0, 2), 5000};
     const SessionTime at = std::chrono::seconds(10);
-    const std::int32_t id = cookies.issue(ann, at, "ann", 0);
+    const std::int32_t id = cookies.issue(ann, at, "ann", 0).value_or(0);
     EXPECT_FALSE(cookies.valid(id, {ipv4(127, 0, 0, 2), 5001}, at));
     EXPECT_TRUE(cookies.valid(id, ann, at + COOKIE_SLOT));
     EXPECT_FALSE(cookies.valid(id, ann, at + 2 * COOKIE_SLOT));
     EXPECT_EQ(cookies.redeem(id, ann, at).value_or(RememberedLogin{}).name, "ann");
     EXPECT_FALSE(cookies.redeem(id, ann, at).has_value()) << "taken once";
-    const std::int32_t later = cookies.issue(ann, at, "ann", 0);
+    const std::int32_t later = cookies.issue(ann, at, "ann", 0).value_or(0);
     cookies.forget_stale(at + 2 * COOKIE_SLOT);
     EXPECT_FALSE(cookies.redeem(later, ann, at).has_value()) << "the table went with the flood";
 }
 
-// A blind forger who logs in from a waiting login's address cannot rename it, and one who
-// guesses its cookie loses the kept login with the first wrong id and a second's checks
-// with the budget's worth: the real ack that comes then waits for the next second.
-TEST(LoginCookie, KeepsTheFirstNameAndMakesEveryGuessCost) {
+// A blind forger who logs in from a kept login's address cannot rename it (the login is
+// given up), and one who guesses its cookie loses the kept login with the first wrong id
+// and a second's checks with the budget's worth: a real ack then waits for the next one.
+TEST(LoginCookie, RenamesNothingAndMakesEveryGuessCost) {
     LoginCookies cookies;
     cookies.set_key(1, 2);
     const SocketAddress ann{ipv4(127, 0, 0, 2), 5000};
     const SessionTime at = std::chrono::seconds(10);
-    const std::int32_t id = cookies.issue(ann, at, "ann", 0);
-    EXPECT_EQ(cookies.issue(ann, at, "mallory", 0), id);
-    EXPECT_EQ(cookies.redeem(id, ann, at).value_or(RememberedLogin{}).name, "ann");
-    const std::int32_t again = cookies.issue(ann, at, "ann", 0);
+    const std::int32_t id = cookies.issue(ann, at, "ann", 0).value_or(0);
+    EXPECT_EQ(cookies.issue(ann, at, "ann", 0), id) << "her own login again";
+    EXPECT_FALSE(cookies.issue(ann, at, "mallory", 0).has_value());
+    EXPECT_FALSE(cookies.redeem(id, ann, at).has_value());
+    EXPECT_EQ(cookies.redeem(cookies.issue(ann, at, "ann", 0).value_or(0), ann, at)
+                  .value_or(RememberedLogin{})
+                  .name,
+              "ann");
+    const std::int32_t again = cookies.issue(ann, at, "ann", 0).value_or(0);
     EXPECT_FALSE(cookies.redeem(again ^ 1, ann, at).has_value());
     EXPECT_FALSE(cookies.redeem(again, ann, at).has_value()) << "the wrong id cost the login";
 
@@ -193,7 +198,7 @@ TEST(LoginCookie, KeepsTheFirstNameAndMakesEveryGuessCost) {
         cookies.issue(fake, at, "x", 0);
         EXPECT_FALSE(cookies.redeem(guess, fake, at).has_value());
     }
-    const std::int32_t last = cookies.issue(ann, at, "ann", 0);
+    const std::int32_t last = cookies.issue(ann, at, "ann", 0).value_or(0);
     EXPECT_FALSE(cookies.redeem(last, ann, at).has_value()) << "the second's checks are spent";
     EXPECT_TRUE(cookies.redeem(last, ann, at + std::chrono::seconds(1)).has_value());
 }

@@ -227,8 +227,6 @@ TEST(ServerLogin, FirstLoginIsAcceptedAndAnnounced) {
     EXPECT_EQ(read_text(to_bob[0]), "boss");
     EXPECT_EQ(to_bob[0].reserved, 0);
     EXPECT_TRUE(server.peers()[0].channel.reliable_queue.empty()) << "not announced yet";
-    // A forger's login from the same address and port while it waits renames nothing.
-    server.deliver(make_message(KIND_LOGIN, 0, true, "mallory"), host(12));
 
     // The client acknowledges the answer: now it is shown and announced.
     const auto joined = confirm(server, host(12));
@@ -288,6 +286,20 @@ TEST(ServerLogin, SessionsOfOneHostAreKeptApartAndOnlyTheSameUserReplacesOne) {
 
 // One host gets MAX_SESSIONS_PER_HOST sessions and no more, however many ports it logs in
 // from; its own user still gets back in, and so does anyone from another host.
+// Two names from one waiting address and port: one is a forger's, and nothing tells which,
+// so neither gets in; the client is told it has no session and logs in afresh.
+TEST(ServerLogin, AWaitingLoginHeardUnderASecondNameIsWithdrawn) {
+    NodeHarness server(true);
+    server.deliver(make_message(KIND_LOGIN, 0, true, "carol"), host(11));
+    server.deliver(make_message(KIND_LOGIN, 0, true, "carol"), host(11));
+    ASSERT_EQ(server.peers().size(), 1U) << "her own login again changes nothing";
+    server.deliver(make_message(KIND_LOGIN, 0, true, "mallory"), host(11));
+    EXPECT_TRUE(server.peers().empty());
+    EXPECT_FALSE(confirm(server, host(11)).has_value());
+    server.deliver(make_message(KIND_LOGIN, 0, true, "mallory"), host(11));
+    EXPECT_TRUE(server.peers().empty()) << "nor does a forger's next login from there";
+}
+
 // Only proven sessions count against a host's bound. Logins that never confirm, under any
 // name, take no more than the host's share of waiting places, the rest being answered by
 // cookie, so a real user of that host still gets in; one beyond the bound is told why.
