@@ -56,6 +56,19 @@ SEEDS = {
         "00000000000000680000006b000000040000000b00000080000000000000000068000000"
         "6b00000004000000000289000000020089606000000a0000008000000000000000006800"
         "00006b000000040000000b"),
+    # Found by fuzzing: a "no session" answer, which echoes the id it answers, still
+    # waiting to leave when its address logs in.
+    "no-session-to-a-port-that-logs-in": bytes.fromhex(
+        "0000f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0f0c5c5e1"
+        "e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1"
+        "e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1e1c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5"
+        "c5c58a523895ff7f0000c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5"
+        "c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5f0f0f0f0f0f0f0f0f0f0f0f0"
+        "f0f0f0f0f0f0f0f0f0f0f0f0f0f0f4f0f0c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5"
+        "c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c57ec5c5c5c5c5c5c5c5c5"
+        "c5c5c5f0c5c5f0f0c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5c5f0f0f0f0f0f0f0f0f0f0"
+        "f0f0f0f0f0f0f0f0f0f0f0c5c5e7c5c5c5c5c50000000000000000000000400000000000"
+        "0000000000000000000000000000648c0000306000000000000000000000"),
     "kind-101-chat": seed(raw(HOST1, record(101, b"hello all", msg_id=11)),
                           raw(HOST2, record(101, b"hi ann", msg_id=11))),
     "kind-102-relay": seed(raw(HOST2, record(102, relay_payload(b"bob", b"hello"), msg_id=12))),

@@ -168,10 +168,10 @@ void check_sent(const NetNode& node, bool server, std::span<const std::uint8_t> 
     const bool to_peer = to && std::any_of(node.peers().begin(), node.peers().end(),
                                            [&](const Peer& peer) { return peer.address == *to; });
     // What goes to an address without a session has no session's id: a login answer's is
-    // its cookie, a logout that says "no session" echoes the id it answers, and one that
-    // refuses a login has none.
+    // its cookie, a logout that says "no session" echoes the id it answers (the address
+    // may have logged in by the time it leaves), and one that refuses a login has none.
     const bool unattached = (message.kind == KIND_LOGIN_ACCEPTED && message.id > 0) ||
-                            (server && message.kind == KIND_LOGOUT && !to_peer);
+                            (server && message.kind == KIND_LOGOUT);
     require(login || unattached || message.id >= FIRST_MESSAGE_ID,
             "ids start at 10 (the driver's first ids)");
     const std::span<const std::uint8_t> text(message.text);

@@ -136,7 +136,8 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
     if (serving) {
         return admit(admission.unknown_sender(peer_table, message, source, now), message, source);
     }
-    if (message.kind == KIND_LOGOUT) {
+    // A refusal answers the login, whose id is 0.
+    if (message.kind == KIND_LOGOUT && message.id == 0) {
         note_refusal(read_text(message));
     }
     // An answer before the login is out answers someone else's login from this port.
@@ -275,7 +276,7 @@ IdFate NetNode::acknowledge(Peer& peer, const NetMessage& message) {
     // the window, it could make the client's first ids look old.
     const IdFate fate =
         message.kind == KIND_LOGIN ? IdFate::fresh : peer.received_ids.remember(message.id);
-    if (fate == IdFate::far) {
+    if (fate == IdFate::out_of_reach) {
         // Not the sender's: its own copy comes again once the window stands where it is.
         return fate;
     }

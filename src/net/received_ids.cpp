@@ -10,8 +10,8 @@ IdFate ReceivedIds::remember(std::int32_t id) {
         return IdFate::fresh;
     }
     const std::int32_t ahead = ahead_of_newest(serial);
-    if (ahead > static_cast<std::int32_t>(NEAR)) {
-        return IdFate::far;
+    if (ahead > static_cast<std::int32_t>(REACH)) {
+        return IdFate::out_of_reach;
     }
     if (ahead > 0) {
         slide_to(serial);
@@ -34,7 +34,7 @@ void ReceivedIds::heard(std::int32_t id) {
 
 bool ReceivedIds::could_be_next(std::int32_t id) const {
     const std::int32_t ahead = ahead_of_newest(static_cast<std::uint32_t>(id));
-    return started && ahead > 0 && ahead <= static_cast<std::int32_t>(NEAR);
+    return started && ahead > 0 && ahead <= static_cast<std::int32_t>(REACH);
 }
 
 void ReceivedIds::anchor(std::int32_t id) {
@@ -43,7 +43,7 @@ void ReceivedIds::anchor(std::int32_t id) {
     if (started && ahead <= 0 && newest - serial < WINDOW) {
         return;  // within the window: the peer's own ids are where they should be
     }
-    if (started && ahead > 0 && ahead <= static_cast<std::int32_t>(NEAR)) {
+    if (started && ahead > 0 && ahead <= static_cast<std::int32_t>(REACH)) {
         slide_to(serial);
         return;
     }

@@ -8,9 +8,9 @@ namespace tw {
 
 // What the duplicate check makes of a reliable message's id.
 enum class IdFate {
-    fresh,  // not seen yet: acknowledged and taken
-    seen,   // a copy already taken, or older than the window: acknowledged only
-    far,    // too far ahead to be the sender's next: neither acknowledged nor taken
+    fresh,         // not seen yet: acknowledged and taken
+    seen,          // a copy already taken, or older than the window: acknowledged only
+    out_of_reach,  // too far ahead to be the sender's next: neither acknowledged nor taken
 };
 
 // The ids heard from one peer, as a sliding window over the newest ones. A sender's ids
@@ -21,7 +21,7 @@ enum class IdFate {
 // wrap from the largest id to the smallest.
 //
 // Every datagram from the peer, reliable or not, may slide the window, but only by an id
-// its counter could have reached next: at most NEAR past the newest one heard, which is
+// its counter could have reached next: at most REACH past the newest one heard, which is
 // more than a live peer ever loses in a row. Anything farther ahead moves nothing and is
 // taken for nothing, however many such ids come and in whatever steps: a forger who does
 // not see the traffic cannot know where a peer's counter stands (it starts at an
@@ -33,13 +33,13 @@ enum class IdFate {
 class ReceivedIds {
   public:
     static constexpr std::uint32_t WINDOW = 1U << 16U;
-    static constexpr std::uint32_t NEAR = 1024;
+    static constexpr std::uint32_t REACH = 1024;
 
     // Enters the id of a reliable message.
     IdFate remember(std::int32_t id);
     // Notes the id of an unreliable datagram, which slides the window if it could be next.
     void heard(std::int32_t id);
-    // Whether `id` could be the sender's next: ahead of the newest id heard, within NEAR.
+    // Whether `id` could be the sender's next: ahead of the newest id heard, within REACH.
     bool could_be_next(std::int32_t id) const;
     // Where the peer's counter really stands, as proven by an answer to our own ping.
     void anchor(std::int32_t id);

@@ -68,7 +68,7 @@ TEST(ReceivedIds, IdsBehindTheWindowCountAsSeenAndScatteredOnesMoveNothing) {
         const auto from_newest =
             static_cast<std::int32_t>(static_cast<std::uint32_t>(id) - 100000U);
         if (from_newest > -static_cast<std::int32_t>(ReceivedIds::WINDOW) &&
-            from_newest <= static_cast<std::int32_t>(ReceivedIds::NEAR)) {
+            from_newest <= static_cast<std::int32_t>(ReceivedIds::REACH)) {
             continue;  // one in 65,000 lands where a late or next id of the sender's could
         }
         EXPECT_NE(ids.remember(id), IdFate::fresh) << id;
@@ -86,22 +86,22 @@ TEST(ReceivedIds, IdsBehindTheWindowCountAsSeenAndScatteredOnesMoveNothing) {
 TEST(ReceivedIds, OnlyIdsThatCouldBeNextMoveTheWindow) {
     ReceivedIds ids;
     ASSERT_EQ(ids.remember(1000), IdFate::fresh);
-    for (const std::uint32_t step : {ReceivedIds::NEAR + 1, 32768U, ReceivedIds::WINDOW + 1}) {
+    for (const std::uint32_t step : {ReceivedIds::REACH + 1, 32768U, ReceivedIds::WINDOW + 1}) {
         std::uint32_t id = 1000;
         for (int rung = 0; rung < 300; ++rung) {
             id += step;
-            EXPECT_EQ(ids.remember(static_cast<std::int32_t>(id)), IdFate::far);
+            EXPECT_EQ(ids.remember(static_cast<std::int32_t>(id)), IdFate::out_of_reach);
             ids.heard(static_cast<std::int32_t>(id));
         }
     }
-    EXPECT_TRUE(ids.could_be_next(1000 + int{ReceivedIds::NEAR}));
-    EXPECT_FALSE(ids.could_be_next(1001 + int{ReceivedIds::NEAR}));
+    EXPECT_TRUE(ids.could_be_next(1000 + int{ReceivedIds::REACH}));
+    EXPECT_FALSE(ids.could_be_next(1001 + int{ReceivedIds::REACH}));
     for (std::int32_t ack = 1001; ack <= 6000; ++ack) {
         ids.heard(ack);
     }
     EXPECT_EQ(ids.remember(6001), IdFate::fresh);
     EXPECT_EQ(ids.remember(1000), IdFate::seen);
-    EXPECT_EQ(ids.remember(900000), IdFate::far);
+    EXPECT_EQ(ids.remember(900000), IdFate::out_of_reach);
     ids.anchor(900000);
     EXPECT_EQ(ids.remember(900001), IdFate::fresh);
     ids.anchor(6002);
