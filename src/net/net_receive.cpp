@@ -202,13 +202,13 @@ std::size_t NetNode::admit_redeemed(const SocketAddress& address, const Remember
 }
 
 void NetNode::answer_without_session(const NetMessage& login, const SocketAddress& source) {
-    ++counts.cookie_logins;
-    NetMessage answer;
     const auto cookie = admission.issue_cookie(login, source, now, id_source);
     if (!cookie) {
         ++counts.refused_logins;
         return;
     }
+    ++counts.cookie_logins;
+    NetMessage answer;
     answer.id = *cookie;
     answer.reliable = 1;
     answer.kind = KIND_LOGIN_ACCEPTED;
