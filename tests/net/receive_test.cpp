@@ -203,6 +203,18 @@ TEST_F(ClientDispatch, LogoutRemovesTheServerAndHandsOutNoPeer) {
     EXPECT_EQ(harness.node.events().back().count, 1U);
 }
 
+// Before its login is out a client takes no login answer: it could only answer a forger's
+// login from the client's port, sent the moment that port showed.
+TEST(Dispatch, ClientTakesNoAnswerBeforeItsLoginIsOut) {
+    NodeHarness client(false);
+    client.node.change_name("carol");
+    client.node.connect_to("127.0.0.1", 9);
+    ASSERT_EQ(client.node.client_session().phase(), SessionPhase::connecting);
+    client.deliver(make_message(KIND_LOGIN_ACCEPTED, 10, true, "srv"), host(1, 9));
+    EXPECT_TRUE(client.peers().empty()) << "no server, so nothing to acknowledge it to";
+    EXPECT_EQ(client.node.counters().unproven, 1U);
+}
+
 TEST(Dispatch, LoginReachingAClientAdmitsButOnlyAcknowledges) {
     NodeHarness client(false);
     const auto delivered = client.deliver(make_message(KIND_LOGIN, 0, true, "ann"), host(5));
