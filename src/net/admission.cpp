@@ -33,7 +33,6 @@ AdmissionDecision Admission::login(const PeerTable& peers, const NetMessage& mes
     const Load load = load_for(peers, source, text_view(message));
     decision.reason = refusal(load);
     if (decision.reason != nullptr) {
-        decision.refused = true;
         return decision;
     }
     // A name lifts no bound until its login is proven: a login that would replace its
@@ -60,7 +59,6 @@ AdmissionDecision Admission::cookie_ack(const PeerTable& peers, const NetMessage
             decision.login = std::move(login);
             return decision;
         }
-        decision.refused = true;
         return decision;
     }
     decision.unknown = true;

@@ -47,8 +47,7 @@ struct AdmissionDecision {
     Step step = Step::drop;
     // The login a redeemed cookie kept.
     std::optional<RememberedLogin> login;
-    // A login that may not have its place (host at its bound, table full), and why.
-    bool refused = false;
+    // Why a login may not have its place (host at its bound, table full), if it may not.
     const char* reason = nullptr;
     // Counted as from no session.
     bool unknown = false;

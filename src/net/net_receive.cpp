@@ -171,12 +171,12 @@ std::optional<std::size_t> NetNode::admit_sender(const NetMessage& message,
 
 std::optional<std::size_t> NetNode::admit(const AdmissionDecision& decision,
                                           const NetMessage& message, const SocketAddress& source) {
-    counts.refused_logins += decision.refused ? 1 : 0;
     counts.dropped_unknown += decision.unknown ? 1 : 0;
     if (decision.tell_no_session) {
         tell_no_session(source, message.id);
     }
     if (decision.reason != nullptr) {
+        ++counts.refused_logins;
         refuse_login(source, decision.reason);
     }
     switch (decision.step) {

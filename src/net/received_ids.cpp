@@ -39,13 +39,12 @@ bool ReceivedIds::could_be_next(std::int32_t id) const {
 
 void ReceivedIds::anchor(std::int32_t id) {
     const auto serial = static_cast<std::uint32_t>(id);
-    const std::int32_t ahead = ahead_of_newest(serial);
-    if (started && ahead <= 0 && newest - serial < WINDOW) {
-        return;  // within the window: the peer's own ids are where they should be
-    }
-    if (started && ahead > 0 && ahead <= static_cast<std::int32_t>(REACH)) {
+    if (could_be_next(id)) {
         slide_to(serial);
         return;
+    }
+    if (started && ahead_of_newest(serial) <= 0 && newest - serial < WINDOW) {
+        return;  // within the window: the peer's own ids are where they should be
     }
     // A first id, or the window was somewhere the peer's counter is not: what it held
     // says nothing about the ids to come.
