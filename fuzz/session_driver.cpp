@@ -241,6 +241,9 @@ void check_node(NetNode& node) {
     const auto due = node.time_until_due(node.last_reading());
     require(!due || *due >= SessionTime{0}, "the next due time is not behind");
     require(std::isfinite(node.ping_clock()), "the ping's clock stays finite");
+    // Nobody asked this node to connect, so it has no server to go back to: a thread of
+    // its own would make the run depend on the machine's resolver and outlive the input.
+    require(node.endpoint().connect_threads_started == 0, "no connect that was not asked for");
 }
 
 void dispatch(NetNode& node, std::span<const std::uint8_t> datagram, const SocketAddress& from) {

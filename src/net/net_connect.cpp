@@ -139,6 +139,11 @@ void NetNode::report(SessionEvent event) {
         session.enter(phase::In{});
         session.retrying = false;
     } else if (what == SessionEvent::What::lost && session.phase() == SessionPhase::in) {
+        if (session.host.empty()) {
+            // A session that no connect asked for has no server to go back to.
+            session.enter(phase::None{});
+            return;
+        }
         session.retrying = true;
         session.retry_interval = RECONNECT_FIRST;
         attempt_failed(what, now);
