@@ -194,10 +194,9 @@ class NetNode {
     void broadcast_chat(std::string_view text, bool reliable);
     void change_name(std::string_view new_name);
     void broadcast_logout();
-    void announce_timeout(std::size_t timed_out);
-    void send_ping(Peer& peer);
+    // A login from this node's socket, as its client sends it; tests and the fuzzer log
+    // in with it without a connect.
     void send_login(std::string_view login_name);
-    void flush_outbox(Peer& peer);
 
     // Reliable messages every peer can still take before its queue bound.
     std::size_t reliable_room() const;
@@ -245,6 +244,9 @@ class NetNode {
     bool unasked_answer(const NetMessage& message) const;
     // Whether a logout from `peer` carries what only the peer can know.
     bool proves_goodbye(const Peer& peer, std::int32_t id) const;
+    void announce_timeout(std::size_t timed_out);
+    void send_ping(Peer& peer);
+    void flush_outbox(Peer& peer);
     // Asks `peer` whether the session stands, unless it was asked a moment ago.
     void challenge(Peer& peer);
     bool reply_unattached(const SocketAddress& to, const NetMessage& message);
